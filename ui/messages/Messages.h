@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+
+#include "midi/MidiServices.h"
+#include "model/Result.h"
+
+class QWidget;
+
+namespace bq {
+
+// Message-box styles and answers, with the values of the Windows flags they stand for.
+enum MessageStyle : unsigned {
+    MB_OK = 0x00,
+    MB_YESNO = 0x04,
+    MB_ICONERROR = 0x10,
+    MB_ICONWARNING = 0x30,
+};
+enum MessageAnswer : int {
+    IDOK = 1,
+    IDCANCEL = 2,
+    IDYES = 6,
+    IDNO = 7,
+};
+
+// Shows questions and failures to the user. The program has one at a time; tests replace the
+// default (modal QMessageBox boxes) with a scripted one.
+class IMessagePresenter {
+public:
+    virtual ~IMessagePresenter() = default;
+    // Modal: returns the answer once the user has given it.
+    virtual int Show(const QString& text, unsigned style) = 0;
+    // Ends the question that is open now, if any, as if the user had answered `answer`.
+    virtual void Withdraw(int answer) = 0;
+};
+
+// Installs a presenter (null restores the default) and returns the one it replaces. The
+// caller keeps ownership.
+IMessagePresenter* SetMessagePresenter(IMessagePresenter* presenter);
+
+// The window that owns message boxes and that transfers disable: the main window.
+void SetMainWindow(QWidget* window);
+QWidget* MainWindow();
+
+// User-interface thread only.
+int ShowMessage(const QString& text, unsigned style);
+int ShowMessage(int stringId, unsigned style);
+void WithdrawMessage(int answer);
+
+// "<context>. <detail>" with the detail the readable text of the code, else string 132.
+void ReportError(int contextId, HRESULT code);
+// The MIDI service's own text for the code, cut at 254 characters.
+void ReportMidiInError(midi::IMidiServices& services, midi::MidiResult code);
+void ReportMidiOutError(midi::IMidiServices& services, midi::MidiResult code);
+
+}  // namespace bq

@@ -1,0 +1,28 @@
+#include "ui/messages/StringTable.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace bq {
+namespace {
+
+struct Entry {
+    int id;
+    const char* text;
+};
+
+constexpr Entry kStrings[] = {
+#include "strings.inc"
+};
+
+}  // namespace
+
+const char* StringText(int id) {
+    auto it = std::find_if(std::begin(kStrings), std::end(kStrings),
+                           [id](const Entry& e) { return e.id == id; });
+    return it == std::end(kStrings) ? "" : it->text;
+}
+
+QString LoadString(int id) { return QString::fromUtf8(StringText(id)); }
+
+}  // namespace bq
