@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <initializer_list>
+
 #include "midi/MidiServices.h"
 #include "model/Result.h"
 
@@ -41,6 +43,10 @@ IMessagePresenter* SetMessagePresenter(IMessagePresenter* presenter);
 // The window that owns message boxes and that transfers disable: the main window.
 void SetMainWindow(QWidget* window);
 QWidget* MainWindow();
+
+// Fills the "%s" of a string-table format in order ("%%" is a percent sign). The arguments
+// are never read as formats, so names from devices and files are safe in them.
+QString FormatText(const QString& format, std::initializer_list<QString> args);
 
 // User-interface thread only.
 int ShowMessage(const QString& text, unsigned style);

@@ -1,0 +1,203 @@
+#include "ui/messages/Messages.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+
+#include <vector>
+
+#include "ui/messages/StringTable.h"
+
+namespace bq {
+namespace {
+
+constexpr int kCaptionId = 57344;
+constexpr int kComposeFormatId = 131;
+constexpr int kUnknownErrorId = 132;
+// The MIDI services fill a 255-character buffer with its terminator at the end.
+constexpr qsizetype kMidiTextLimit = 254;
+
+QMessageBox::Icon IconOf(unsigned style) {
+    switch (style & 0xF0u) {
+        case MB_ICONERROR:
+            return QMessageBox::Critical;
+        case MB_ICONWARNING:
+            return QMessageBox::Warning;
+        case 0x20u:
+            return QMessageBox::Question;
+        case 0x40u:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+// A box closed without a button (title bar, Escape) counts as its escape answer.
+int AnswerOf(int button, unsigned style) {
+    switch (button) {
+        case QMessageBox::Yes:
+            return IDYES;
+        case QMessageBox::No:
+            return IDNO;
+        case QMessageBox::Cancel:
+            return IDCANCEL;
+        case QMessageBox::Ok:
+            return IDOK;
+        default:
+            return (style & 0x0Fu) == MB_YESNO ? IDNO : IDOK;
+    }
+}
+
+QMessageBox::StandardButton ButtonOf(int answer) {
+    switch (answer) {
+        case IDYES:
+            return QMessageBox::Yes;
+        case IDNO:
+            return QMessageBox::No;
+        case IDCANCEL:
+            return QMessageBox::Cancel;
+        default:
+            return QMessageBox::Ok;
+    }
+}
+
+// Modal QMessageBox boxes. Boxes may nest (a question raised while another is open), so the
+// open ones are kept in order and Withdraw ends the newest.
+class BoxPresenter final : public IMessagePresenter {
+public:
+    int Show(const QString& text, unsigned style) override {
+        // The owner may be disabled (a transfer in progress); the box is a window of its own
+        // and stays answerable.
+        QWidget* owner = MainWindow();
+        QMessageBox box(
+            IconOf(style), LoadString(kCaptionId), text,
+            (style & 0x0Fu) == MB_YESNO ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+            owner);
+        box.setWindowModality(Qt::ApplicationModal);
+        m_open.emplace_back(&box);
+        const int result = box.exec();
+        std::erase_if(m_open, [&box](const QPointer<QMessageBox>& p) {
+            return p.isNull() || p.data() == &box;
+        });
+        return AnswerOf(result, style);
+    }
+
+    void Withdraw(int answer) override {
+        while (!m_open.empty() && m_open.back().isNull()) {
+            m_open.pop_back();
+        }
+        if (m_open.empty()) {
+            return;
+        }
+        QMessageBox* box = m_open.back();
+        // done() with the standard button makes exec() return it, as a click would.
+        box->done(ButtonOf(answer));
+    }
+
+private:
+    std::vector<QPointer<QMessageBox>> m_open;
+};
+
+BoxPresenter& DefaultPresenter() {
+    static BoxPresenter presenter;
+    return presenter;
+}
+
+IMessagePresenter* g_presenter = nullptr;  // null: the default presenter
+QPointer<QWidget> g_mainWindow;
+
+IMessagePresenter& Presenter() {
+    return g_presenter != nullptr ? *g_presenter : DefaultPresenter();
+}
+
+// Cut at `limit` characters without splitting a surrogate pair.
+QString CutText(const QString& text, qsizetype limit) {
+    if (text.size() <= limit) {
+        return text;
+    }
+    qsizetype end = limit;
+    if (text.at(end - 1).isHighSurrogate()) {
+        --end;
+    }
+    return text.left(end);
+}
+
+QString MidiErrorMessage(const std::string& serviceText) {
+    const QString text = CutText(QString::fromUtf8(serviceText), kMidiTextLimit);
+    // A service without a text for the code would otherwise show an empty box.
+    return text.isEmpty() ? LoadString(kUnknownErrorId) : text;
+}
+
+}  // namespace
+
+IMessagePresenter* SetMessagePresenter(IMessagePresenter* presenter) {
+    IMessagePresenter* previous = g_presenter;
+    g_presenter = presenter;
+    return previous;
+}
+
+void SetMainWindow(QWidget* window) {
+    g_mainWindow = window;
+}
+
+QWidget* MainWindow() {
+    return g_mainWindow.data();
+}
+
+QString FormatText(const QString& format, std::initializer_list<QString> args) {
+    QString out;
+    out.reserve(format.size() + 64);
+    auto next = args.begin();
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c == u'%' && i + 1 < format.size()) {
+            const QChar d = format.at(i + 1);
+            if (d == u's') {
+                if (next != args.end()) {
+                    out += *next++;
+                }
+                ++i;
+                continue;
+            }
+            if (d == u'%') {
+                out += u'%';
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+int ShowMessage(const QString& text, unsigned style) {
+    return Presenter().Show(text, style);
+}
+
+int ShowMessage(int stringId, unsigned style) {
+    return ShowMessage(LoadString(stringId), style);
+}
+
+void WithdrawMessage(int answer) {
+    Presenter().Withdraw(answer);
+}
+
+void ReportError(int contextId, HRESULT code) {
+    QString detail = QString::fromStdString(ResultText(code));
+    if (detail.isEmpty()) {
+        detail = LoadString(kUnknownErrorId);
+    }
+    ShowMessage(FormatText(LoadString(kComposeFormatId), {LoadString(contextId), detail}),
+                MB_ICONERROR);
+}
+
+void ReportMidiInError(midi::IMidiServices& services, midi::MidiResult code) {
+    ShowMessage(MidiErrorMessage(services.InGetErrorText(code)), MB_ICONERROR);
+}
+
+void ReportMidiOutError(midi::IMidiServices& services, midi::MidiResult code) {
+    ShowMessage(MidiErrorMessage(services.OutGetErrorText(code)), MB_ICONERROR);
+}
+
+}  // namespace bq
