@@ -1,0 +1,335 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QTest>
+
+#include <cstring>
+#include <vector>
+
+#include "model/KarmaObject.h"
+#include "ui/banktree/BankTreeView.h"
+
+namespace {
+
+// A bank view that remembers the drops it is given.
+class RecordingBankView : public CBankTreeView {
+public:
+    struct Drop {
+        CDragTreeView* source;
+        QTreeWidgetItem* sourceItem;
+        QTreeWidgetItem* target;
+    };
+    std::vector<Drop> drops;
+
+protected:
+    void OnDrop(DRAGTREEINFO* info) override {
+        drops.push_back({info->pSourceView, info->hSourceItem, info->hTargetItem});
+    }
+};
+
+// A widget that is not a tree but answers the drag messages as it is told.
+class ProbeWidget : public QLabel {
+public:
+    bool accept = false;
+    int queries = 0;
+    int drops = 0;
+    DRAGTREEINFO last;
+
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() == WM_DRAGTREE_QUERY) {
+            auto* e = static_cast<CDragTreeEvent*>(event);
+            ++queries;
+            last = *e->Info();
+            e->SetResult(accept ? 1 : 0);
+            return true;
+        }
+        if (event->type() == WM_DRAGTREE_DROP) {
+            ++drops;
+            return true;
+        }
+        return QLabel::event(event);
+    }
+};
+
+CKarmaCombi* NewCombi(const char* name) {
+    unsigned char record[CKarmaCombi::kRecordSize];
+    std::memset(record, ' ', sizeof record);
+    std::memcpy(record, name, std::strlen(name));
+    unsigned long size = 0;
+    return CKarmaCombi::LoadCombi(record, &size);
+}
+
+struct Nodes {
+    QTreeWidgetItem* combiGroup;
+    QTreeWidgetItem* combiBank;
+    QTreeWidgetItem* alpha;
+    QTreeWidgetItem* beta;
+    QTreeWidgetItem* programGroup;
+    QTreeWidgetItem* programBank;
+    QTreeWidgetItem* piano;
+};
+
+Nodes Fill(RecordingBankView& view) {
+    view.SetImageList(LoadBankImageList());
+    Nodes n{};
+    n.combiGroup = view.InsertItem(QStringLiteral("Combinations"), IMAGE_GROUP, 0);
+    n.combiBank = view.InsertItem(QStringLiteral("Bank A"), IMAGE_BANK, 0, n.combiGroup);
+    auto addCombi = [&](const char* name, long slot) {
+        CBankItemData* record = view.AddItemData(NewCombi(name), 0, slot);
+        return view.InsertItem(QString::asprintf("%.3ld : %s", slot, name), IMAGE_COMBINATION,
+                               reinterpret_cast<std::uintptr_t>(record), n.combiBank);
+    };
+    n.alpha = addCombi("Alpha", 0);
+    n.beta = addCombi("Beta", 1);
+    n.programGroup = view.InsertItem(QStringLiteral("Programs"), IMAGE_GROUP, 0);
+    n.programBank = view.InsertItem(QStringLiteral("Bank A"), IMAGE_BANK, 0, n.programGroup);
+    n.piano = view.InsertItem(QStringLiteral("000 : Piano"), IMAGE_PROGRAM, 0, n.programBank);
+    view.expandAll();
+    return n;
+}
+
+class DragTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host.setGeometry(50, 50, 520, 400);
+        left = new RecordingBankView;
+        right = new RecordingBankView;
+        probe = new ProbeWidget;
+        left->setParent(&host);
+        right->setParent(&host);
+        probe->setParent(&host);
+        left->setGeometry(0, 0, 250, 300);
+        right->setGeometry(260, 0, 250, 300);
+        probe->setGeometry(0, 310, 510, 80);
+        a = Fill(*left);
+        b = Fill(*right);
+        host.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    }
+    void TearDown() override {
+        // A failed expectation must not leave the next test with a grabbed mouse.
+        if (QWidget* grabber = QWidget::mouseGrabber()) {
+            grabber->releaseMouse();
+        }
+        while (QGuiApplication::overrideCursor() != nullptr) {
+            QGuiApplication::restoreOverrideCursor();
+        }
+    }
+
+    static QPoint Center(CDragTreeView* view, QTreeWidgetItem* item) {
+        return view->visualItemRect(item).center();
+    }
+    static QPoint Global(CDragTreeView* view, QTreeWidgetItem* item) {
+        return view->viewport()->mapToGlobal(Center(view, item));
+    }
+    void Press(CDragTreeView* view, QTreeWidgetItem* item) {
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, Center(view, item));
+    }
+    // While a button is down the source view gets every move, wherever the cursor is.
+    void MoveTo(CDragTreeView* source, QPoint global) {
+        QTest::mouseMove(source->viewport(), source->viewport()->mapFromGlobal(global));
+    }
+    void ReleaseAt(CDragTreeView* source, QPoint global) {
+        QTest::mouseRelease(source->viewport(), Qt::LeftButton, {},
+                            source->viewport()->mapFromGlobal(global));
+    }
+    // Presses on the item and moves far enough to start a drag.
+    void StartDrag(CDragTreeView* source, QTreeWidgetItem* item) {
+        Press(source, item);
+        MoveTo(source, Global(source, item) + QPoint(QApplication::startDragDistance() + 4, 0));
+    }
+    static Qt::CursorShape Cursor() {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        return cursor != nullptr ? cursor->shape() : Qt::ArrowCursor;
+    }
+    QPoint EmptySpace(CDragTreeView* view) {
+        return view->viewport()->mapToGlobal(QPoint(100, view->viewport()->height() - 5));
+    }
+    QPoint Outside() { return host.geometry().bottomRight() + QPoint(100, 100); }
+
+    QWidget host;
+    RecordingBankView* left = nullptr;
+    RecordingBankView* right = nullptr;
+    ProbeWidget* probe = nullptr;
+    Nodes a{};
+    Nodes b{};
+};
+
+bool IsBold(QTreeWidgetItem* item) {
+    return item->font(0).bold();
+}
+
+}  // namespace
+
+TEST_F(DragTree, ProgramBankAndGroupNodesStartNoDrag) {
+    for (QTreeWidgetItem* item : {a.piano, a.programBank, a.combiBank, a.combiGroup}) {
+        SCOPED_TRACE(item->text(0).toStdString());
+        StartDrag(left, item);
+        MoveTo(left, Global(right, b.beta));
+        EXPECT_FALSE(left->IsDragging());
+        EXPECT_FALSE(IsBold(item));
+        EXPECT_EQ(left->DragImage(), nullptr);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+        ReleaseAt(left, Global(right, b.beta));
+        EXPECT_TRUE(right->drops.empty());
+        EXPECT_EQ(right->GetDropHilightItem(), nullptr);
+    }
+}
+
+TEST_F(DragTree, CombinationIsBoldAndGrabsTheMouseUntilTheRelease) {
+    StartDrag(left, a.alpha);
+    ASSERT_TRUE(left->IsDragging());
+    EXPECT_EQ(left->DragItem(), a.alpha);
+    EXPECT_TRUE(IsBold(a.alpha));
+    EXPECT_FALSE(IsBold(a.beta));
+    EXPECT_EQ(QWidget::mouseGrabber(), left);
+
+    // The drag image hangs at the cursor by its hot spot, over the main window.
+    QPoint global = Global(right, b.piano);
+    MoveTo(left, global);
+    QWidget* image = left->DragImage();
+    ASSERT_NE(image, nullptr);
+    EXPECT_TRUE(image->isVisible());
+    EXPECT_EQ(image->parentWidget(), &host);
+    EXPECT_EQ(image->pos(), host.mapFromGlobal(global) - CDragTreeView::kDragHotSpot);
+
+    ReleaseAt(left, global);
+    EXPECT_FALSE(left->IsDragging());
+    EXPECT_FALSE(IsBold(a.alpha));
+    EXPECT_EQ(left->DragImage(), nullptr);
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(DragTree, CursorAndHighlightOverEachKindOfTarget) {
+    StartDrag(left, a.alpha);
+    ASSERT_TRUE(left->IsDragging());
+
+    MoveTo(left, Global(left, a.beta));  // another Combination of the same view
+    EXPECT_EQ(Cursor(), Qt::PointingHandCursor);
+    EXPECT_EQ(left->GetDropHilightItem(), a.beta);
+
+    MoveTo(left, Global(left, a.alpha));  // the dragged item itself
+    EXPECT_EQ(Cursor(), Qt::ForbiddenCursor);
+    EXPECT_EQ(left->GetDropHilightItem(), nullptr);
+
+    MoveTo(left, Global(right, b.alpha));  // a Combination of the other view
+    EXPECT_EQ(Cursor(), Qt::PointingHandCursor);
+    EXPECT_EQ(right->GetDropHilightItem(), b.alpha);
+
+    struct Case {
+        const char* what;
+        QPoint where;
+    };
+    for (const Case& c :
+         {Case{"program", Global(right, b.piano)},
+          Case{"combination bank", Global(right, b.combiBank)},
+          Case{"program bank", Global(right, b.programBank)},
+          Case{"group", Global(right, b.combiGroup)}, Case{"empty tree space", EmptySpace(right)},
+          Case{"outside every window", Outside()}}) {
+        SCOPED_TRACE(c.what);
+        MoveTo(left, Global(right, b.beta));
+        ASSERT_EQ(Cursor(), Qt::PointingHandCursor);
+        MoveTo(left, c.where);
+        EXPECT_EQ(Cursor(), Qt::ForbiddenCursor);
+        if (std::strcmp(c.what, "outside every window") != 0) {
+            // The refusing tree took its highlight away; outside, no tree was asked.
+            EXPECT_EQ(right->GetDropHilightItem(), nullptr);
+        }
+    }
+
+    // A widget that is not a tree hears the query with the drag's source.
+    MoveTo(left, probe->mapToGlobal(probe->rect().center()));
+    EXPECT_EQ(Cursor(), Qt::ForbiddenCursor);
+    EXPECT_GT(probe->queries, 0);
+    EXPECT_EQ(probe->last.pSourceView, left);
+    EXPECT_EQ(probe->last.hSourceItem, a.alpha);
+    probe->accept = true;
+    MoveTo(left, probe->mapToGlobal(probe->rect().center() + QPoint(1, 0)));
+    EXPECT_EQ(Cursor(), Qt::PointingHandCursor);
+
+    ReleaseAt(left, Outside());
+    EXPECT_EQ(probe->drops, 0);
+}
+
+TEST_F(DragTree, ReleaseOnAcceptedCombinationDropsSynchronouslyAndKeepsTheHighlight) {
+    StartDrag(left, a.beta);
+    MoveTo(left, Global(right, b.alpha));
+    ReleaseAt(left, Global(right, b.alpha));
+
+    ASSERT_EQ(right->drops.size(), 1u);
+    EXPECT_EQ(right->drops[0].source, left);
+    EXPECT_EQ(right->drops[0].sourceItem, a.beta);
+    EXPECT_EQ(right->drops[0].target, b.alpha);
+    EXPECT_TRUE(left->drops.empty());
+    EXPECT_FALSE(IsBold(a.beta));
+
+    // The highlight stays through later activity until the next press in that tree.
+    QTest::mouseMove(right->viewport(), Center(right, b.piano));
+    EXPECT_EQ(right->GetDropHilightItem(), b.alpha);
+    QTest::mouseClick(left->viewport(), Qt::LeftButton, {}, Center(left, a.piano));
+    EXPECT_EQ(right->GetDropHilightItem(), b.alpha);
+    QTest::mouseClick(right->viewport(), Qt::LeftButton, {}, Center(right, b.piano));
+    EXPECT_EQ(right->GetDropHilightItem(), nullptr);
+}
+
+TEST_F(DragTree, DropWithinTheSameViewNamesBothItemsOfThatView) {
+    StartDrag(left, a.alpha);
+    ReleaseAt(left, Global(left, a.beta));
+    ASSERT_EQ(left->drops.size(), 1u);
+    EXPECT_EQ(left->drops[0].source, left);
+    EXPECT_EQ(left->drops[0].sourceItem, a.alpha);
+    EXPECT_EQ(left->drops[0].target, a.beta);
+    EXPECT_EQ(left->GetDropHilightItem(), a.beta);
+}
+
+TEST_F(DragTree, ReleaseOverNothingAcceptableChangesNothing) {
+    struct Case {
+        const char* what;
+        QPoint where;
+    };
+    for (const Case& c :
+         {Case{"the dragged item", Global(left, a.alpha)},
+          Case{"a program", Global(right, b.piano)}, Case{"empty tree space", EmptySpace(right)},
+          Case{"a refusing widget", probe->mapToGlobal(QPoint(5, 5))},
+          Case{"outside every window", Outside()}}) {
+        SCOPED_TRACE(c.what);
+        StartDrag(left, a.alpha);
+        ASSERT_TRUE(left->IsDragging());
+        ReleaseAt(left, c.where);
+        EXPECT_FALSE(left->IsDragging());
+        EXPECT_FALSE(IsBold(a.alpha));
+        EXPECT_TRUE(left->drops.empty());
+        EXPECT_TRUE(right->drops.empty());
+        EXPECT_EQ(probe->drops, 0);
+        EXPECT_EQ(left->GetDropHilightItem(), nullptr);
+        EXPECT_EQ(right->GetDropHilightItem(), nullptr);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(a.alpha->text(0), QStringLiteral("000 : Alpha"));
+    }
+}
+
+TEST_F(DragTree, AcceptingWidgetGetsTheDropWithTheSameRecord) {
+    probe->accept = true;
+    StartDrag(left, a.beta);
+    ReleaseAt(left, probe->mapToGlobal(QPoint(20, 20)));
+    EXPECT_EQ(probe->drops, 1);
+    EXPECT_EQ(probe->last.pSourceView, left);
+    EXPECT_EQ(probe->last.hSourceItem, a.beta);
+}
+
+TEST_F(DragTree, ClosingTheSourceMidDragLeavesNoGrabOrCursor) {
+    StartDrag(left, a.alpha);
+    MoveTo(left, Global(right, b.alpha));
+    ASSERT_EQ(QWidget::mouseGrabber(), left);
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    left->deleteLater();  // what closing its window does
+    left = nullptr;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}

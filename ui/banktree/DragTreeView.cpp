@@ -1,0 +1,315 @@
+#include "ui/banktree/DragTreeView.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace {
+
+constexpr int kImageRole = Qt::UserRole + 1;
+constexpr int kDataRole = Qt::UserRole + 2;
+
+// Paints the drop target like a selected item, the way a tree shows its drop highlight.
+class DropHiliteDelegate : public QStyledItemDelegate {
+public:
+    explicit DropHiliteDelegate(CDragTreeView* view) : QStyledItemDelegate(view), m_view(view) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        QTreeWidgetItem* hilite = m_view->GetDropHilightItem();
+        if (hilite != nullptr && m_view->indexFromItem(hilite) == index) {
+            option->state |= QStyle::State_Selected | QStyle::State_Active;
+        }
+    }
+
+private:
+    CDragTreeView* m_view;
+};
+
+}  // namespace
+
+CDragTreeView::CDragTreeView(QWidget* parent) : QTreeWidget(parent) {
+    // The look of a tree with buttons and lines at the root: one column, no header.
+    setColumnCount(1);
+    header()->hide();
+    setRootIsDecorated(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setDragEnabled(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformRowHeights(true);
+    setIconSize(QSize(16, 16));
+    setItemDelegate(new DropHiliteDelegate(this));
+}
+
+CDragTreeView::~CDragTreeView() {
+    // A view closed in the middle of a drag must not leave the mouse grabbed or the cursor
+    // changed for the rest of the program.
+    if (m_bDragging) {
+        EndDragFeedback();
+    }
+}
+
+QTreeWidgetItem* CDragTreeView::InsertItem(const QString& text, int image, std::uintptr_t data,
+                                           QTreeWidgetItem* parent) {
+    auto* item = new QTreeWidgetItem(QStringList(text));
+    item->setData(0, kImageRole, image);
+    item->setData(0, kDataRole, QVariant::fromValue<quintptr>(data));
+    if (image >= 0 && image < m_images.size()) {
+        item->setIcon(0, m_images[image]);
+    }
+    if (parent != nullptr) {
+        parent->addChild(item);
+    } else {
+        addTopLevelItem(item);
+    }
+    return item;
+}
+
+bool CDragTreeView::GetItemImage(const QTreeWidgetItem* item, int* image) const {
+    if (item == nullptr) {
+        return false;
+    }
+    QVariant value = item->data(0, kImageRole);
+    if (!value.isValid()) {
+        return false;
+    }
+    *image = value.toInt();
+    return true;
+}
+
+std::uintptr_t CDragTreeView::GetItemData(const QTreeWidgetItem* item) const {
+    return item == nullptr ? 0 : item->data(0, kDataRole).value<quintptr>();
+}
+
+void CDragTreeView::SetItemData(QTreeWidgetItem* item, std::uintptr_t data) {
+    item->setData(0, kDataRole, QVariant::fromValue<quintptr>(data));
+}
+
+void CDragTreeView::SetImageList(const QList<QIcon>& images) {
+    m_images = images;
+}
+
+QTreeWidgetItem* CDragTreeView::GetDropHilightItem() const {
+    return m_dropHilite.isValid() ? itemFromIndex(m_dropHilite) : nullptr;
+}
+
+void CDragTreeView::SelectDropTarget(QTreeWidgetItem* item) {
+    QModelIndex old = m_dropHilite;
+    m_dropHilite = QPersistentModelIndex(item != nullptr ? indexFromItem(item) : QModelIndex());
+    if (old.isValid()) {
+        viewport()->update(visualRect(old));
+    }
+    if (m_dropHilite.isValid()) {
+        viewport()->update(visualRect(m_dropHilite));
+    }
+}
+
+QWidget* CDragTreeView::DragImage() const {
+    return m_pDragImage.get();
+}
+
+bool CDragTreeView::event(QEvent* event) {
+    if (event->type() == WM_DRAGTREE_QUERY) {
+        auto* e = static_cast<CDragTreeEvent*>(event);
+        e->SetResult(OnDragTreeQuery(e->Info(), e->GlobalPos()) ? 1 : 0);
+        return true;
+    }
+    if (event->type() == WM_DRAGTREE_DROP) {
+        OnDrop(static_cast<CDragTreeEvent*>(event)->Info());
+        return true;
+    }
+    return QTreeWidget::event(event);
+}
+
+void CDragTreeView::mousePressEvent(QMouseEvent* event) {
+    QTreeWidget::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton) {
+        m_hPressItem = itemAt(event->position().toPoint());
+        m_pressPos = event->position().toPoint();
+        SelectDropTarget(nullptr);
+    }
+}
+
+void CDragTreeView::mouseMoveEvent(QMouseEvent* event) {
+    if (m_bDragging) {
+        // The source owns the mouse for the whole drag; the tree's own selection tracking
+        // would otherwise follow the cursor.
+        DragMove(event->globalPosition().toPoint());
+        return;
+    }
+    QPoint pos = event->position().toPoint();
+    if (m_hPressItem != nullptr && (event->buttons() & Qt::LeftButton) &&
+        (pos - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+        QTreeWidgetItem* item = std::exchange(m_hPressItem, nullptr);
+        if (CanDragItem(item)) {
+            BeginDrag(item, m_pressPos);
+            DragMove(event->globalPosition().toPoint());
+            return;
+        }
+    }
+    QTreeWidget::mouseMoveEvent(event);
+}
+
+void CDragTreeView::mouseReleaseEvent(QMouseEvent* event) {
+    QTreeWidget::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
+    m_hPressItem = nullptr;
+    if (m_bDragging) {
+        Drop(event->globalPosition().toPoint());
+    }
+}
+
+void CDragTreeView::BeginDrag(QTreeWidgetItem* item, QPoint viewportPos) {
+    SetItemBold(item, true);
+    viewport()->repaint();
+
+    // The drag image: the item's picture and text, drawn over the main window.
+    QRect rect = visualItemRect(item);
+    QPixmap pixmap(rect.size().isEmpty() ? QSize(16, 16) : rect.size());
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter painter(&pixmap);
+        painter.setOpacity(0.7);
+        QIcon icon = item->icon(0);
+        int x = 0;
+        if (!icon.isNull()) {
+            icon.paint(&painter, QRect(0, (pixmap.height() - 16) / 2, 16, 16));
+            x = 19;
+        }
+        painter.setFont(item->font(0));
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(QRect(x, 0, pixmap.width() - x, pixmap.height()), Qt::AlignVCenter,
+                         item->text(0));
+    }
+    m_pDragImage = std::make_unique<QLabel>(DragSurface());
+    m_pDragImage->setPixmap(pixmap);
+    m_pDragImage->resize(pixmap.size());
+    m_pDragImage->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_pDragImage->setAttribute(Qt::WA_TranslucentBackground);
+    MoveDragImage(viewport()->mapToGlobal(viewportPos));
+    m_pDragImage->show();
+    m_pDragImage->raise();
+
+    grabMouse();
+    m_hDragItem = item;
+    m_bDragging = true;
+}
+
+void CDragTreeView::DragMove(QPoint globalPos) {
+    if (!m_bDragging || !m_pDragImage) {
+        return;
+    }
+    MoveDragImage(globalPos);
+    bool accepted = false;
+    if (QWidget* target = DragTreeTargetAt(globalPos)) {
+        DRAGTREEINFO info{this, m_hDragItem, nullptr};
+        CDragTreeEvent query(WM_DRAGTREE_QUERY, &info, globalPos);
+        QCoreApplication::sendEvent(target, &query);
+        accepted = query.Result() != 0;
+    }
+    SetDragCursor(accepted ? Qt::PointingHandCursor : Qt::ForbiddenCursor);
+}
+
+void CDragTreeView::Drop(QPoint globalPos) {
+    QTreeWidgetItem* item = m_hDragItem;
+    EndDragFeedback();
+    SetItemBold(item, false);
+    viewport()->repaint();
+
+    QPointer<QWidget> target = DragTreeTargetAt(globalPos);
+    if (target == nullptr) {
+        return;
+    }
+    DRAGTREEINFO info{this, item, nullptr};
+    CDragTreeEvent query(WM_DRAGTREE_QUERY, &info, globalPos);
+    QCoreApplication::sendEvent(target, &query);
+    if (query.Result() != 0 && target != nullptr) {
+        // The drop runs to its end (transfers to the instrument included) before we return.
+        CDragTreeEvent drop(WM_DRAGTREE_DROP, &info, globalPos);
+        QCoreApplication::sendEvent(target, &drop);
+    }
+}
+
+void CDragTreeView::EndDragFeedback() {
+    m_pDragImage.reset();
+    releaseMouse();
+    if (m_bCursorOverridden) {
+        QGuiApplication::restoreOverrideCursor();
+        m_bCursorOverridden = false;
+    }
+    m_bDragging = false;
+    m_hDragItem = nullptr;
+}
+
+void CDragTreeView::SetItemBold(QTreeWidgetItem* item, bool bold) {
+    QFont font = item->font(0);
+    font.setBold(bold);
+    item->setFont(0, font);
+}
+
+QWidget* CDragTreeView::DragSurface() const {
+    return window();
+}
+
+void CDragTreeView::MoveDragImage(QPoint globalPos) {
+    if (m_pDragImage) {
+        QWidget* surface = m_pDragImage->parentWidget();
+        m_pDragImage->move(surface->mapFromGlobal(globalPos) - kDragHotSpot);
+    }
+}
+
+void CDragTreeView::SetDragCursor(Qt::CursorShape shape) {
+    if (m_bCursorOverridden) {
+        QGuiApplication::changeOverrideCursor(QCursor(shape));
+    } else {
+        QGuiApplication::setOverrideCursor(QCursor(shape));
+        m_bCursorOverridden = true;
+    }
+}
+
+bool CDragTreeView::OnDragTreeQuery(DRAGTREEINFO* info, QPoint globalPos) {
+    info->hTargetItem = nullptr;
+    QPoint pos = viewport()->mapFromGlobal(globalPos);
+    SelectDropTarget(nullptr);
+    QTreeWidgetItem* hit = viewport()->rect().contains(pos) ? itemAt(pos) : nullptr;
+    if (hit == nullptr) {
+        return false;
+    }
+    if (hit == info->hSourceItem && info->pSourceView == this) {
+        return false;
+    }
+    int sourceImage = 0;
+    int targetImage = 0;
+    if (info->pSourceView == nullptr ||
+        !info->pSourceView->GetItemImage(info->hSourceItem, &sourceImage)) {
+        return false;
+    }
+    if (!GetItemImage(hit, &targetImage) || sourceImage != targetImage) {
+        return false;
+    }
+    SelectDropTarget(hit);
+    info->hTargetItem = hit;
+    return true;
+}
+
+void CDragTreeView::OnDrop(DRAGTREEINFO*) {}
+
+QWidget* DragTreeTargetAt(QPoint globalPos) {
+    QWidget* widget = QApplication::widgetAt(globalPos);
+    if (widget == nullptr) {
+        return nullptr;
+    }
+    if (auto* view = qobject_cast<CDragTreeView*>(widget->parentWidget())) {
+        if (view->viewport() == widget) {
+            return view;
+        }
+    }
+    return widget;
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <QEvent>
+#include <QList>
+#include <QPersistentModelIndex>
+#include <QPoint>
+#include <QPointer>
+#include <QTreeWidget>
+
+#include <cstdint>
+#include <memory>
+
+class QLabel;
+class CDragTreeView;
+
+// Sent synchronously (QCoreApplication::sendEvent) to the widget under the cursor while a tree
+// item is dragged: a query on every move and once more at the release, then a drop when the
+// last query was accepted.
+constexpr QEvent::Type WM_DRAGTREE_QUERY = static_cast<QEvent::Type>(QEvent::User + 1000);
+constexpr QEvent::Type WM_DRAGTREE_DROP = static_cast<QEvent::Type>(QEvent::User + 1001);
+
+// Lives on the sender's stack for the duration of one send.
+struct DRAGTREEINFO {
+    CDragTreeView* pSourceView = nullptr;
+    QTreeWidgetItem* hSourceItem = nullptr;
+    // Filled in by a view that accepts the query; null otherwise.
+    QTreeWidgetItem* hTargetItem = nullptr;
+};
+
+class CDragTreeEvent : public QEvent {
+public:
+    CDragTreeEvent(QEvent::Type type, DRAGTREEINFO* info, QPoint globalPos)
+        : QEvent(type), m_info(info), m_globalPos(globalPos) {}
+    DRAGTREEINFO* Info() const { return m_info; }
+    // Where the cursor is, in global coordinates.
+    QPoint GlobalPos() const { return m_globalPos; }
+    // Nonzero when a query was accepted. A widget that does not know the event leaves it 0,
+    // which refuses the drop.
+    long Result() const { return m_result; }
+    void SetResult(long result) { m_result = result; }
+
+private:
+    DRAGTREEINFO* m_info;
+    QPoint m_globalPos;
+    long m_result = 0;
+};
+
+// A tree whose items can be dragged with the left button onto items of the same tree or of
+// another CDragTreeView. The source runs the drag with plain mouse events (no QDrag), so the
+// protocol is the same whatever is under the cursor and tests can drive it with QTest. Every
+// node carries an image index (its kind) and an integer data value. User-interface thread only.
+class CDragTreeView : public QTreeWidget {
+    Q_OBJECT
+public:
+    static constexpr QPoint kDragHotSpot{7, 7};
+
+    explicit CDragTreeView(QWidget* parent = nullptr);
+    ~CDragTreeView() override;
+
+    virtual bool CanDragItem(QTreeWidgetItem* item) = 0;
+
+    // Appends a node after the last child of `parent` (at the root when null).
+    QTreeWidgetItem* InsertItem(const QString& text, int image, std::uintptr_t data,
+                                QTreeWidgetItem* parent = nullptr);
+    // False when the node has no image index.
+    bool GetItemImage(const QTreeWidgetItem* item, int* image) const;
+    std::uintptr_t GetItemData(const QTreeWidgetItem* item) const;
+    void SetItemData(QTreeWidgetItem* item, std::uintptr_t data);
+    // The pictures shown for the image indices, in index order.
+    void SetImageList(const QList<QIcon>& images);
+
+    // The drop target highlight (null when none).
+    QTreeWidgetItem* GetDropHilightItem() const;
+    void SelectDropTarget(QTreeWidgetItem* item);
+
+    bool IsDragging() const { return m_bDragging; }
+    QTreeWidgetItem* DragItem() const { return m_hDragItem; }
+    // The picture that follows the cursor during a drag; null otherwise.
+    QWidget* DragImage() const;
+
+protected:
+    bool event(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+    // The answer to WM_DRAGTREE_QUERY: accept (highlight the target, fill it in) or refuse.
+    virtual bool OnDragTreeQuery(DRAGTREEINFO* info, QPoint globalPos);
+    // WM_DRAGTREE_DROP after an accepted query; info->hTargetItem is an item of this view.
+    // Does nothing here: only views that write somewhere take drops.
+    virtual void OnDrop(DRAGTREEINFO* info);
+
+private:
+    void BeginDrag(QTreeWidgetItem* item, QPoint viewportPos);
+    void DragMove(QPoint globalPos);
+    void Drop(QPoint globalPos);
+    void EndDragFeedback();
+    void SetItemBold(QTreeWidgetItem* item, bool bold);
+    QWidget* DragSurface() const;
+    void MoveDragImage(QPoint globalPos);
+    void SetDragCursor(Qt::CursorShape shape);
+
+    // Members of the drag, all clear while idle.
+    std::unique_ptr<QLabel> m_pDragImage;
+    QTreeWidgetItem* m_hDragItem = nullptr;
+    bool m_bDragging = false;
+
+    // The press that may turn into a drag once the mouse has moved far enough.
+    QTreeWidgetItem* m_hPressItem = nullptr;
+    QPoint m_pressPos;
+    bool m_bCursorOverridden = false;
+
+    QPersistentModelIndex m_dropHilite;
+    QList<QIcon> m_images;
+};
+
+// The widget that receives the drag messages for a point on the screen: a tree view when the
+// point is on its viewport, else whatever widget is there (null when none).
+QWidget* DragTreeTargetAt(QPoint globalPos);
