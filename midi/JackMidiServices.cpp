@@ -1,0 +1,783 @@
+#include "midi/JackMidiServices.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "midi/JackRingIO.h"
+#include "midi/MidiBackend.h"
+
+namespace bq::midi {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSlots = 64;
+// Room for bursts: a whole bank dump (146 kB) several times over.
+constexpr std::size_t kRingBytes = 1u << 20;
+constexpr std::size_t kMaxNameLength = 31;
+// A send waits for process cycles; when none has run for this long the server is treated as
+// gone, so that no send waits forever on a server that hangs without shutting down.
+constexpr auto kStallLimit = std::chrono::seconds(3);
+
+void SilentJackMessage(const char*) {}
+
+// One open port's side of the process callback. `port` is published last (and cleared first),
+// so the process thread sees either nothing or a port with its ring.
+struct InSlot {
+    std::atomic<jack_port_t*> port{nullptr};
+    jack_ringbuffer_t* ring = nullptr;
+    bool lost = false;  // process thread only, while the port is published
+    bool used = false;
+};
+
+struct OutSlot {
+    std::atomic<jack_port_t*> port{nullptr};
+    jack_ringbuffer_t* ring = nullptr;
+    std::atomic<std::uint64_t> consumed{0};  // bytes taken from the ring (sent or discarded)
+    std::atomic<bool> discard{false};        // drop what the ring holds (OutReset)
+    bool used = false;
+};
+
+}  // namespace
+
+struct JackMidiServices::Impl {
+    struct Input {
+        int slot = -1;  // -1 once the server has gone: the handle only awaits closing
+        std::shared_ptr<SysExInput> port;
+    };
+    struct Pending {
+        std::vector<std::uint8_t> bytes;
+        std::size_t written = 0;  // into the ring
+        std::uint64_t end = 0;    // ring position after its last byte, once all are written
+    };
+    struct Output {
+        int slot = -1;
+        std::shared_ptr<MidiEvent> event;
+        std::deque<Pending> queue;
+        std::uint64_t ringWritten = 0;
+    };
+
+    explicit Impl(std::string name);
+    ~Impl();
+
+    static int Process(jack_nframes_t frames, void* arg);
+    static void Shutdown(jack_status_t code, const char* reason, void* arg);
+
+    bool EnsureClient();
+    void DropClient();
+    void Enumerate(unsigned long direction, std::vector<std::string>* names);
+    void WaitOutOfProcess();
+    int AllocateInSlot();
+    int AllocateOutSlot();
+    void FreeInSlot(int slot);
+    void FreeOutSlot(int slot);
+    void FailSends(Output& output, MidiResult result);
+    void FeedOutput(Output& output);
+    int Poll();
+
+    std::string clientName;
+    jack_client_t* client = nullptr;  // worker thread only
+    std::atomic<bool> gone{false};
+    std::atomic<std::uint64_t> cycles{0};  // odd while the process callback runs
+    std::uint64_t lastCycles = 0;
+    Clock::time_point lastProgress{};
+
+    std::vector<std::string> inNames;
+    std::vector<std::string> outNames;
+    bool inEnumerated = false;
+    bool outEnumerated = false;
+
+    InSlot inSlots[kSlots];
+    OutSlot outSlots[kSlots];
+    std::map<HMIDIIN, Input> inputs;
+    std::map<HMIDIOUT, Output> outputs;
+    std::uint32_t nextHandle = 1;
+    std::vector<std::uint8_t> scratch = std::vector<std::uint8_t>(65536);
+
+    // Last member: its thread stops before the state above goes away.
+    BackendWorker worker;
+};
+
+JackMidiServices::Impl::Impl(std::string name)
+    : clientName(std::move(name)), worker([this] { return Poll(); }) {
+    static std::once_flag silenced;
+    // libjack prints to stderr when no server runs, which is an ordinary state here.
+    std::call_once(silenced, [] {
+        jack_set_error_function(SilentJackMessage);
+        jack_set_info_function(SilentJackMessage);
+    });
+}
+
+JackMidiServices::Impl::~Impl() {
+    worker.Stop();
+    for (auto& [handle, output] : outputs) {
+        FailSends(output, MIDIERR_SEND_ABANDONED);
+    }
+    if (client != nullptr) {
+        jack_client_close(client);  // stops the process thread and drops our ports
+        client = nullptr;
+    }
+    for (auto& slot : inSlots) {
+        if (slot.ring != nullptr) {
+            jack_ringbuffer_free(slot.ring);
+        }
+    }
+    for (auto& slot : outSlots) {
+        if (slot.ring != nullptr) {
+            jack_ringbuffer_free(slot.ring);
+        }
+    }
+}
+
+// JACK's real-time thread: ring copies only.
+int JackMidiServices::Impl::Process(jack_nframes_t frames, void* arg) {
+    auto* impl = static_cast<Impl*>(arg);
+    impl->cycles.fetch_add(1);
+    for (InSlot& slot : impl->inSlots) {
+        jack_port_t* port = slot.port.load();
+        if (port == nullptr) {
+            continue;
+        }
+        JackEventsToRing(jack_port_get_buffer(port, frames), slot.ring, &slot.lost);
+    }
+    for (OutSlot& slot : impl->outSlots) {
+        jack_port_t* port = slot.port.load();
+        if (port == nullptr) {
+            continue;
+        }
+        void* buffer = jack_port_get_buffer(port, frames);
+        jack_midi_clear_buffer(buffer);
+        std::uint64_t taken = 0;
+        if (slot.discard.load()) {
+            const std::size_t stale = jack_ringbuffer_read_space(slot.ring);
+            jack_ringbuffer_read_advance(slot.ring, stale);
+            taken += stale;
+            slot.discard.store(false);
+        }
+        taken += JackRingToEvents(slot.ring, buffer);
+        if (taken != 0) {
+            slot.consumed.fetch_add(taken);
+        }
+    }
+    impl->cycles.fetch_add(1);
+    return 0;
+}
+
+// A libjack thread, when the server shuts down or throws this client out.
+void JackMidiServices::Impl::Shutdown(jack_status_t, const char*, void* arg) {
+    auto* impl = static_cast<Impl*>(arg);
+    impl->gone.store(true);
+    impl->worker.Wake();
+}
+
+bool JackMidiServices::Impl::EnsureClient() {
+    if (client != nullptr && gone.load()) {
+        DropClient();
+    }
+    if (client != nullptr) {
+        return true;
+    }
+    jack_status_t status{};
+    // Never start a server, never wait for one: without a server there are no devices.
+    client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    if (client == nullptr) {
+        return false;
+    }
+    gone.store(false);
+    cycles.store(0);
+    lastCycles = 0;
+    lastProgress = Clock::now();
+    jack_set_process_callback(client, &Impl::Process, this);
+    jack_on_info_shutdown(client, &Impl::Shutdown, this);
+    if (jack_activate(client) != 0) {
+        jack_client_close(client);
+        client = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void JackMidiServices::Impl::DropClient() {
+    for (auto& [handle, output] : outputs) {
+        FailSends(output, JACKERR_SERVER_GONE);
+    }
+    if (client != nullptr) {
+        jack_client_close(client);  // after this no process callback runs
+        client = nullptr;
+    }
+    // Open handles stay until the program closes them, without ports.
+    for (auto& [handle, input] : inputs) {
+        if (input.slot >= 0) {
+            FreeInSlot(input.slot);
+            input.slot = -1;
+        }
+    }
+    for (auto& [handle, output] : outputs) {
+        if (output.slot >= 0) {
+            FreeOutSlot(output.slot);
+            output.slot = -1;
+        }
+    }
+    inNames.clear();
+    outNames.clear();
+    inEnumerated = outEnumerated = false;
+}
+
+void JackMidiServices::Impl::Enumerate(unsigned long direction, std::vector<std::string>* names) {
+    names->clear();
+    if (!EnsureClient()) {
+        return;
+    }
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, direction);
+    if (ports == nullptr) {
+        return;
+    }
+    for (const char** name = ports; *name != nullptr; ++name) {
+        jack_port_t* port = jack_port_by_name(client, *name);
+        if (port != nullptr && jack_port_is_mine(client, port)) {
+            continue;
+        }
+        names->emplace_back(*name);
+    }
+    jack_free(ports);
+}
+
+void JackMidiServices::Impl::WaitOutOfProcess() {
+    // The port was cleared before this read: a callback that starts later cannot see it, and
+    // one that runs now is waited for.
+    const std::uint64_t seen = cycles.load();
+    if ((seen & 1) == 0) {
+        return;
+    }
+    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    while (cycles.load() == seen && !gone.load() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+}
+
+int JackMidiServices::Impl::AllocateInSlot() {
+    for (int i = 0; i < kSlots; ++i) {
+        if (!inSlots[i].used) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+int JackMidiServices::Impl::AllocateOutSlot() {
+    for (int i = 0; i < kSlots; ++i) {
+        if (!outSlots[i].used) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void JackMidiServices::Impl::FreeInSlot(int index) {
+    InSlot& slot = inSlots[index];
+    jack_port_t* port = slot.port.exchange(nullptr);
+    if (client != nullptr) {
+        WaitOutOfProcess();
+        if (port != nullptr) {
+            jack_port_unregister(client, port);
+        }
+    }
+    if (slot.ring != nullptr) {
+        jack_ringbuffer_free(slot.ring);
+        slot.ring = nullptr;
+    }
+    slot.lost = false;
+    slot.used = false;
+}
+
+void JackMidiServices::Impl::FreeOutSlot(int index) {
+    OutSlot& slot = outSlots[index];
+    if (client != nullptr && slot.port.load() != nullptr) {
+        // An output buffer that is no longer cleared would repeat its last events to whoever
+        // is connected, so the connections go first.
+        jack_port_disconnect(client, slot.port.load());
+    }
+    jack_port_t* port = slot.port.exchange(nullptr);
+    if (client != nullptr) {
+        WaitOutOfProcess();
+        if (port != nullptr) {
+            jack_port_unregister(client, port);
+        }
+    }
+    if (slot.ring != nullptr) {
+        jack_ringbuffer_free(slot.ring);
+        slot.ring = nullptr;
+    }
+    slot.consumed.store(0);
+    slot.discard.store(false);
+    slot.used = false;
+}
+
+void JackMidiServices::Impl::FailSends(Output& output, MidiResult result) {
+    if (!output.queue.empty()) {
+        output.queue.clear();
+        output.event->Signal(result);
+    }
+}
+
+void JackMidiServices::Impl::FeedOutput(Output& output) {
+    if (output.slot < 0) {
+        return;
+    }
+    OutSlot& slot = outSlots[output.slot];
+    // Nothing new goes in until the process thread has dropped what a reset abandoned.
+    if (!slot.discard.load()) {
+        for (Pending& pending : output.queue) {
+            if (pending.written < pending.bytes.size()) {
+                const std::size_t room = jack_ringbuffer_write_space(slot.ring);
+                const std::size_t size = std::min(room, pending.bytes.size() - pending.written);
+                jack_ringbuffer_write(
+                    slot.ring,
+                    reinterpret_cast<const char*>(pending.bytes.data() + pending.written), size);
+                pending.written += size;
+                output.ringWritten += size;
+                if (pending.written < pending.bytes.size()) {
+                    break;
+                }
+                pending.end = output.ringWritten;
+            }
+        }
+    }
+    const std::uint64_t consumed = slot.consumed.load();
+    while (!output.queue.empty()) {
+        const Pending& front = output.queue.front();
+        if (front.written < front.bytes.size() || consumed < front.end) {
+            break;
+        }
+        output.queue.pop_front();
+        output.event->Signal(MMSYSERR_NOERROR);  // its last byte is in a port buffer
+    }
+}
+
+int JackMidiServices::Impl::Poll() {
+    if (client == nullptr) {
+        return -1;
+    }
+    if (gone.load()) {
+        DropClient();
+        return -1;
+    }
+    // Received bytes first (no callback runs while the rings are read), then the callbacks:
+    // a callback may close its own input, which frees the ring.
+    std::vector<std::shared_ptr<SysExInput>> ports;
+    for (auto& [handle, input] : inputs) {
+        if (input.slot >= 0) {
+            jack_ringbuffer_t* ring = inSlots[input.slot].ring;
+            while (std::size_t n = jack_ringbuffer_read(
+                       ring, reinterpret_cast<char*>(scratch.data()), scratch.size())) {
+                input.port->Feed(scratch.data(), n);
+            }
+        }
+        ports.push_back(input.port);
+    }
+    for (auto& port : ports) {
+        port->Pump();
+    }
+
+    bool sending = false;
+    for (auto& [handle, output] : outputs) {
+        FeedOutput(output);
+        sending = sending || !output.queue.empty();
+    }
+    const std::uint64_t now = cycles.load();
+    if (now != lastCycles || !sending) {
+        lastCycles = now;
+        lastProgress = Clock::now();
+    } else if (Clock::now() - lastProgress > kStallLimit) {
+        gone.store(true);  // a send would wait forever on a server that no longer runs us
+        DropClient();
+        return -1;
+    }
+    return inputs.empty() && outputs.empty() ? -1 : 1;
+}
+
+// ---- the services ----
+
+namespace {
+
+std::string JackErrorText(MidiResult result) {
+    switch (result) {
+        case JACKERR_NO_SERVER:
+            return "The JACK server is not running.";
+        case JACKERR_SERVER_GONE:
+            return "The JACK server has shut down or stopped responding.";
+        case JACKERR_PORT_GONE:
+            return "The MIDI port of this device no longer exists.";
+        case JACKERR_REGISTER:
+            return "The JACK server could not create a MIDI port for this program.";
+        case JACKERR_CONNECT:
+            return "The JACK server could not connect this program to the MIDI port.";
+        case JACKERR_TOO_MANY:
+            return "Too many MIDI ports are open at once.";
+        default:
+            return StandardMidiErrorText(result);
+    }
+}
+
+}  // namespace
+
+JackMidiServices::JackMidiServices(std::string clientName)
+    : m_impl(std::make_unique<Impl>(std::move(clientName))) {}
+
+JackMidiServices::~JackMidiServices() = default;
+
+bool JackMidiServices::Connected() {
+    bool connected = false;
+    m_impl->worker.RunSync([&] { connected = m_impl->EnsureClient(); });
+    return connected;
+}
+
+std::uint32_t JackMidiServices::InGetNumDevs() {
+    std::uint32_t count = 0;
+    m_impl->worker.RunSync([&] {
+        m_impl->Enumerate(JackPortIsOutput, &m_impl->inNames);
+        m_impl->inEnumerated = true;
+        count = static_cast<std::uint32_t>(m_impl->inNames.size());
+    });
+    return count;
+}
+
+std::uint32_t JackMidiServices::OutGetNumDevs() {
+    std::uint32_t count = 0;
+    m_impl->worker.RunSync([&] {
+        m_impl->Enumerate(JackPortIsInput, &m_impl->outNames);
+        m_impl->outEnumerated = true;
+        count = static_cast<std::uint32_t>(m_impl->outNames.size());
+    });
+    return count;
+}
+
+MidiResult JackMidiServices::InGetDevCaps(std::uint32_t device, std::string* name) {
+    if (name == nullptr) {
+        return MMSYSERR_INVALPARAM;
+    }
+    MidiResult result = MMSYSERR_NOERROR;
+    m_impl->worker.RunSync([&] {
+        if (!m_impl->inEnumerated) {
+            m_impl->Enumerate(JackPortIsOutput, &m_impl->inNames);
+            m_impl->inEnumerated = true;
+        }
+        if (device >= m_impl->inNames.size()) {
+            result = MMSYSERR_BADDEVICEID;
+        } else {
+            *name = m_impl->inNames[device].substr(0, kMaxNameLength);
+        }
+    });
+    return result;
+}
+
+MidiResult JackMidiServices::OutGetDevCaps(std::uint32_t device, std::string* name) {
+    if (name == nullptr) {
+        return MMSYSERR_INVALPARAM;
+    }
+    MidiResult result = MMSYSERR_NOERROR;
+    m_impl->worker.RunSync([&] {
+        if (!m_impl->outEnumerated) {
+            m_impl->Enumerate(JackPortIsInput, &m_impl->outNames);
+            m_impl->outEnumerated = true;
+        }
+        if (device >= m_impl->outNames.size()) {
+            result = MMSYSERR_BADDEVICEID;
+        } else {
+            *name = m_impl->outNames[device].substr(0, kMaxNameLength);
+        }
+    });
+    return result;
+}
+
+MidiResult JackMidiServices::InOpen(HMIDIIN* input, std::uint32_t device, MidiInProc callback,
+                                    std::uintptr_t instance) {
+    if (input == nullptr) {
+        return MMSYSERR_INVALPARAM;
+    }
+    MidiResult result = MMSYSERR_NOERROR;
+    Impl& d = *m_impl;
+    d.worker.RunSync([&] {
+        if (!d.EnsureClient()) {
+            result = JACKERR_NO_SERVER;
+            return;
+        }
+        if (!d.inEnumerated) {
+            d.Enumerate(JackPortIsOutput, &d.inNames);
+            d.inEnumerated = true;
+        }
+        if (device >= d.inNames.size()) {
+            result = MMSYSERR_BADDEVICEID;
+            return;
+        }
+        const std::string& source = d.inNames[device];
+        if (jack_port_by_name(d.client, source.c_str()) == nullptr) {
+            result = JACKERR_PORT_GONE;
+            return;
+        }
+        const int slot = d.AllocateInSlot();
+        if (slot < 0) {
+            result = JACKERR_TOO_MANY;
+            return;
+        }
+        const HMIDIIN handle = d.nextHandle++;
+        const std::string portName = "in_" + std::to_string(handle);
+        jack_port_t* own = jack_port_register(d.client, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                              JackPortIsInput, 0);
+        if (own == nullptr) {
+            result = JACKERR_REGISTER;
+            return;
+        }
+        InSlot& s = d.inSlots[slot];
+        s.ring = jack_ringbuffer_create(kRingBytes);
+        s.used = true;
+        if (s.ring == nullptr) {
+            jack_port_unregister(d.client, own);
+            s.used = false;
+            result = MMSYSERR_NOMEM;
+            return;
+        }
+        s.port.store(own);
+        const int rc = jack_connect(d.client, source.c_str(), jack_port_name(own));
+        if (rc != 0 && rc != EEXIST) {
+            d.FreeInSlot(slot);
+            result = JACKERR_CONNECT;
+            return;
+        }
+        auto port = std::make_shared<SysExInput>(handle, callback, instance);
+        d.inputs[handle] = Impl::Input{slot, port};
+        *input = handle;
+        port->Notify(MIM_OPEN);
+    });
+    return result;
+}
+
+MidiResult JackMidiServices::InAddBuffer(HMIDIIN input, std::unique_ptr<MidiBuffer> buffer) {
+    MidiResult result = MMSYSERR_NOERROR;
+    m_impl->worker.RunSync([&] {
+        auto it = m_impl->inputs.find(input);
+        if (it == m_impl->inputs.end()) {
+            result = MMSYSERR_INVALHANDLE;
+        } else if (!buffer || !buffer->data || buffer->length == 0) {
+            result = MMSYSERR_INVALPARAM;
+        } else {
+            it->second.port->AddBuffer(std::move(buffer));
+        }
+    });
+    return result;  // on failure `buffer` is freed here
+}
+
+MidiResult JackMidiServices::InStart(HMIDIIN input) {
+    MidiResult result = MMSYSERR_NOERROR;
+    m_impl->worker.RunSync([&] {
+        auto it = m_impl->inputs.find(input);
+        if (it == m_impl->inputs.end()) {
+            result = MMSYSERR_INVALHANDLE;
+        } else if (it->second.slot < 0 || m_impl->gone.load()) {
+            result = JACKERR_SERVER_GONE;
+        } else {
+            it->second.port->Start();
+        }
+    });
+    return result;
+}
+
+MidiResult JackMidiServices::InStop(HMIDIIN input) {
+    MidiResult result = MMSYSERR_NOERROR;
+    m_impl->worker.RunSync([&] {
+        auto it = m_impl->inputs.find(input);
+        if (it == m_impl->inputs.end()) {
+            result = MMSYSERR_INVALHANDLE;
+        } else {
+            std::shared_ptr<SysExInput> port = it->second.port;
+            port->Stop();
+        }
+    });
+    return result;
+}
+
+MidiResult JackMidiServices::InReset(HMIDIIN input) {
+    MidiResult result = MMSYSERR_NOERROR;
+    m_impl->worker.RunSync([&] {
+        auto it = m_impl->inputs.find(input);
+        if (it == m_impl->inputs.end()) {
+            result = MMSYSERR_INVALHANDLE;
+        } else {
+            std::shared_ptr<SysExInput> port = it->second.port;
+            port->Reset();
+        }
+    });
+    return result;
+}
+
+MidiResult JackMidiServices::InClose(HMIDIIN input) {
+    MidiResult result = MMSYSERR_NOERROR;
+    m_impl->worker.RunSync([&] {
+        auto it = m_impl->inputs.find(input);
+        if (it == m_impl->inputs.end()) {
+            result = MMSYSERR_INVALHANDLE;
+            return;
+        }
+        if (it->second.port->QueuedBuffers() > 0) {
+            result = MIDIERR_STILLPLAYING;  // the program must reset it first
+            return;
+        }
+        if (it->second.slot >= 0) {
+            m_impl->FreeInSlot(it->second.slot);
+        }
+        std::shared_ptr<SysExInput> port = it->second.port;
+        m_impl->inputs.erase(it);
+        port->Notify(MIM_CLOSE);
+    });
+    return result;
+}
+
+MidiResult JackMidiServices::OutOpen(HMIDIOUT* output, std::uint32_t device,
+                                     std::shared_ptr<MidiEvent> event) {
+    if (output == nullptr || !event) {
+        return MMSYSERR_INVALPARAM;
+    }
+    MidiResult result = MMSYSERR_NOERROR;
+    Impl& d = *m_impl;
+    d.worker.RunSync([&] {
+        if (!d.EnsureClient()) {
+            result = JACKERR_NO_SERVER;
+            return;
+        }
+        if (!d.outEnumerated) {
+            d.Enumerate(JackPortIsInput, &d.outNames);
+            d.outEnumerated = true;
+        }
+        if (device >= d.outNames.size()) {
+            result = MMSYSERR_BADDEVICEID;
+            return;
+        }
+        const std::string& destination = d.outNames[device];
+        if (jack_port_by_name(d.client, destination.c_str()) == nullptr) {
+            result = JACKERR_PORT_GONE;
+            return;
+        }
+        const int slot = d.AllocateOutSlot();
+        if (slot < 0) {
+            result = JACKERR_TOO_MANY;
+            return;
+        }
+        const HMIDIOUT handle = d.nextHandle++;
+        const std::string portName = "out_" + std::to_string(handle);
+        jack_port_t* own = jack_port_register(d.client, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                              JackPortIsOutput, 0);
+        if (own == nullptr) {
+            result = JACKERR_REGISTER;
+            return;
+        }
+        OutSlot& s = d.outSlots[slot];
+        s.ring = jack_ringbuffer_create(kRingBytes);
+        s.used = true;
+        if (s.ring == nullptr) {
+            jack_port_unregister(d.client, own);
+            s.used = false;
+            result = MMSYSERR_NOMEM;
+            return;
+        }
+        s.consumed.store(0);
+        s.port.store(own);  // published before it is connected: its buffer is cleared from now
+        const int rc = jack_connect(d.client, jack_port_name(own), destination.c_str());
+        if (rc != 0 && rc != EEXIST) {
+            d.FreeOutSlot(slot);
+            result = JACKERR_CONNECT;
+            return;
+        }
+        Impl::Output out;
+        out.slot = slot;
+        out.event = event;
+        d.outputs[handle] = std::move(out);
+        *output = handle;
+        event->Signal();  // an output's event is signalled when it opens
+    });
+    return result;
+}
+
+MidiResult JackMidiServices::OutLongMsg(HMIDIOUT output, const std::uint8_t* data,
+                                        std::size_t length) {
+    MidiResult result = MMSYSERR_NOERROR;
+    m_impl->worker.RunSync([&] {
+        auto it = m_impl->outputs.find(output);
+        if (it == m_impl->outputs.end()) {
+            result = MMSYSERR_INVALHANDLE;
+        } else if (data == nullptr || length == 0) {
+            result = MMSYSERR_INVALPARAM;
+        } else if (it->second.slot < 0 || m_impl->gone.load()) {
+            result = JACKERR_SERVER_GONE;
+        } else {
+            Impl::Output& out = it->second;
+            if (out.queue.empty()) {
+                m_impl->lastProgress = Clock::now();  // the stall clock starts with the send
+            }
+            out.queue.push_back(Impl::Pending{std::vector<std::uint8_t>(data, data + length)});
+            m_impl->FeedOutput(out);
+            m_impl->worker.Wake();
+        }
+    });
+    return result;
+}
+
+MidiResult JackMidiServices::OutReset(HMIDIOUT output) {
+    MidiResult result = MMSYSERR_NOERROR;
+    m_impl->worker.RunSync([&] {
+        auto it = m_impl->outputs.find(output);
+        if (it == m_impl->outputs.end()) {
+            result = MMSYSERR_INVALHANDLE;
+            return;
+        }
+        Impl::Output& out = it->second;
+        if (!out.queue.empty()) {
+            m_impl->FailSends(out, MIDIERR_SEND_ABANDONED);
+            if (out.slot >= 0) {
+                m_impl->outSlots[out.slot].discard.store(true);
+            }
+        }
+    });
+    return result;
+}
+
+MidiResult JackMidiServices::OutClose(HMIDIOUT output) {
+    MidiResult result = MMSYSERR_NOERROR;
+    m_impl->worker.RunSync([&] {
+        auto it = m_impl->outputs.find(output);
+        if (it == m_impl->outputs.end()) {
+            result = MMSYSERR_INVALHANDLE;
+            return;
+        }
+        if (!it->second.queue.empty()) {
+            result = MIDIERR_STILLPLAYING;  // reset it first
+            return;
+        }
+        if (it->second.slot >= 0) {
+            m_impl->FreeOutSlot(it->second.slot);
+        }
+        std::shared_ptr<MidiEvent> event = it->second.event;
+        m_impl->outputs.erase(it);
+        event->Signal();  // and when it closes
+    });
+    return result;
+}
+
+std::string JackMidiServices::InGetErrorText(MidiResult result) {
+    return JackErrorText(result);
+}
+
+std::string JackMidiServices::OutGetErrorText(MidiResult result) {
+    return JackErrorText(result);
+}
+
+}  // namespace bq::midi
