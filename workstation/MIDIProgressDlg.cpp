@@ -1,0 +1,230 @@
+#include "workstation/MIDIProgressDlg.h"
+
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMovie>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimerEvent>
+
+#include <algorithm>
+#include <climits>
+
+#include "ui/messages/Messages.h"
+
+// Resources of a static library are registered by hand; outside any namespace.
+static void InitWorkstationResources() {
+    Q_INIT_RESOURCE(workstation);
+}
+
+namespace {
+
+constexpr int kNoTrafficMessage = 162;
+
+// Layout of the dialog in dialog units, turned into pixels by the dialog font.
+constexpr int kDialogWidthDu = 193;
+constexpr int kDialogHeightDu = 72;
+struct DuRect {
+    int x, y, w, h;
+};
+constexpr DuRect kAnimationDu{7, 4, 179, 20};
+constexpr DuRect kStatusDu{7, 24, 179, 8};
+constexpr DuRect kProgressDu{7, 36, 179, 9};
+constexpr DuRect kKBytesDu{7, 54, 121, 8};
+constexpr DuRect kCancelDu{136, 52, 50, 14};
+
+// Dialog base units of a font, measured the way the platform does: the average width of the
+// 52 letters and the full height.
+struct DialogUnits {
+    explicit DialogUnits(const QFont& font) {
+        const QFontMetrics metrics(font);
+        const int letters = metrics.horizontalAdvance(
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+        baseX = std::max(1, (letters / 26 + 1) / 2);
+        baseY = std::max(1, metrics.height());
+    }
+    int X(int du) const { return (du * baseX + 2) / 4; }
+    int Y(int du) const { return (du * baseY + 4) / 8; }
+    QRect Rect(const DuRect& r) const { return QRect(X(r.x), Y(r.y), X(r.w), Y(r.h)); }
+    int baseX = 6;
+    int baseY = 13;
+};
+
+}  // namespace
+
+int CMIDIProgressDlg::s_promptOpen = 0;
+
+CMIDIProgressDlg::CMIDIProgressDlg(int timerPeriodMs)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_timerPeriodMs(timerPeriodMs > 0 ? timerPeriodMs : kDefaultTimerPeriodMs) {
+    InitWorkstationResources();
+    BuildControls();
+}
+
+CMIDIProgressDlg::~CMIDIProgressDlg() {
+    EndDialog();
+    if (m_questionOpen) {
+        // Deleted from inside its own question's loop: take the question away with it.
+        m_questionOpen = false;
+        s_promptOpen = 0;
+        bq::WithdrawMessage(bq::IDNO);
+    }
+}
+
+void CMIDIProgressDlg::BuildControls() {
+    setWindowTitle(QStringLiteral("MIDI Transfer Progress"));
+    setFont(QFont(QStringLiteral("MS Shell Dlg"), 8));
+    const DialogUnits du(font());
+    setFixedSize(du.X(kDialogWidthDu), du.Y(kDialogHeightDu));
+
+    m_animation = new QLabel(this);
+    m_animation->setObjectName(QStringLiteral("animation"));
+    m_animation->setGeometry(du.Rect(kAnimationDu));
+    m_animation->setAlignment(Qt::AlignCenter);
+    m_animation->setAttribute(Qt::WA_TranslucentBackground);
+    m_movie = new QMovie(QStringLiteral(":/bankquill/transfer.gif"), QByteArray(), this);
+    m_movie->setCacheMode(QMovie::CacheAll);
+    m_animation->setMovie(m_movie);
+
+    m_status = new QLabel(QStringLiteral("STATUS TEXT"), this);
+    m_status->setObjectName(QStringLiteral("statusText"));
+    m_status->setGeometry(du.Rect(kStatusDu));
+
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("progressBar"));
+    m_progress->setGeometry(du.Rect(kProgressDu));
+    m_progress->setTextVisible(false);
+
+    m_kbytes = new QLabel(QStringLiteral("Static"), this);
+    m_kbytes->setObjectName(QStringLiteral("kbytesText"));
+    m_kbytes->setGeometry(du.Rect(kKBytesDu));
+
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setObjectName(QStringLiteral("cancelButton"));
+    m_cancel->setGeometry(du.Rect(kCancelDu));
+    m_cancel->setEnabled(false);
+    m_cancel->setAutoDefault(false);
+}
+
+bool CMIDIProgressDlg::BeginTransfer(QWidget* parent, const QString& statusText,
+                                     std::uint32_t expected) {
+    m_parent = parent;
+    m_statusText = statusText;
+    m_expected = expected;
+    m_received = 0;
+    m_begun = true;
+    if (m_parent) {
+        m_parent->setEnabled(false);
+    }
+    OnInitDialog();
+    show();
+    return true;
+}
+
+void CMIDIProgressDlg::OnInitDialog() {
+    m_status->setText(m_statusText);
+    m_kbytes->setText(KBytesText());
+    m_progress->setRange(0, static_cast<int>(std::min<std::uint32_t>(m_expected, INT_MAX)));
+    m_progress->setValue(0);
+    if (m_movie->isValid()) {
+        m_movie->start();
+    }
+    m_timer.start(m_timerPeriodMs, this);
+}
+
+QString CMIDIProgressDlg::KBytesText() const {
+    return QString::asprintf("Received %ld of %ld KBytes...", static_cast<long>(m_received / 1024),
+                             static_cast<long>(m_expected / 1024));
+}
+
+void CMIDIProgressDlg::UpdateProgress(std::uint32_t bytes) {
+    if (!m_begun || m_ended) {
+        return;
+    }
+    m_received += bytes;
+    m_kbytes->setText(KBytesText());
+    // More than expected leaves the bar full rather than out of range (which it would ignore).
+    m_progress->setValue(
+        static_cast<int>(std::min({m_received, m_expected, std::uint32_t{INT_MAX}})));
+    m_traffic = 1;
+}
+
+void CMIDIProgressDlg::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_timer.timerId()) {
+        Tick();
+        return;
+    }
+    QDialog::timerEvent(event);
+}
+
+void CMIDIProgressDlg::Tick() {
+    if (m_traffic == 0 && s_promptOpen == 0) {
+        // Asked from the event loop, not from this tick: Qt holds back a timer's ticks while its
+        // own handler runs, and the ticks must go on while the question is open.
+        s_promptOpen = 1;
+        m_askPending = true;
+        QMetaObject::invokeMethod(this, &CMIDIProgressDlg::AskToContinue, Qt::QueuedConnection);
+    } else if (m_traffic != 0 && s_promptOpen != 0) {
+        // Data has resumed while the question is open: answer it with Yes.
+        if (m_askPending) {
+            m_askPending = false;  // not on screen yet; it need not appear at all
+            s_promptOpen = 0;
+        } else {
+            bq::WithdrawMessage(bq::IDYES);
+        }
+    }
+    m_traffic = 0;
+}
+
+void CMIDIProgressDlg::AskToContinue() {
+    if (!m_askPending || m_ended) {
+        return;
+    }
+    m_askPending = false;
+    m_questionOpen = true;
+    QPointer<CMIDIProgressDlg> self(this);
+    const int answer = bq::ShowMessage(kNoTrafficMessage, bq::MB_YESNO | bq::MB_ICONWARNING);
+    if (!self) {
+        return;  // deleted meanwhile; its destructor cleared the flag
+    }
+    m_questionOpen = false;
+    s_promptOpen = 0;
+    if (answer == bq::IDNO) {
+        if (!m_ended) {
+            EndDialog();
+            emit TransferAbandoned();  // may delete this dialog: nothing after it
+        }
+        return;
+    }
+    m_traffic = 0;
+}
+
+void CMIDIProgressDlg::EndDialog() {
+    if (m_ended) {
+        return;
+    }
+    m_ended = true;
+    m_timer.stop();
+    if (m_askPending) {
+        m_askPending = false;
+        s_promptOpen = 0;
+    }
+    if (m_movie != nullptr) {
+        m_movie->stop();
+    }
+    hide();
+    if (m_parent) {
+        m_parent->setEnabled(true);
+    }
+}
+
+void CMIDIProgressDlg::closeEvent(QCloseEvent* event) {
+    // The title bar's Close and Alt+F4 do not end a transfer.
+    event->ignore();
+}
+
+void CMIDIProgressDlg::reject() {
+    // Escape neither: only the No answer to the no-traffic question gives a transfer up.
+}
