@@ -1,0 +1,194 @@
+#include "model/KorgPCGFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "model/KorgPCGSection.h"
+
+namespace {
+
+constexpr std::uint32_t kHeaderSize = 16;
+constexpr std::uint32_t kChunkHeaderSize = 8;
+
+std::uint32_t BigEndian32(const unsigned char* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           std::uint32_t{p[3]};
+}
+
+HRESULT LastSystemError() {
+    return HResultFromErrno(errno);
+}
+
+}  // namespace
+
+// What GetFile() hands out while Load runs: the descriptor, the position as our own reads and
+// moves left it (saves a system call per chunk), and the current container depth.
+namespace bq::pcg {
+struct OpenFile {
+    int fd = -1;
+    std::uint64_t position = 0;
+    int depth = 0;
+};
+
+HRESULT ReadFile(void* file, void* buffer, std::uint32_t count, std::uint32_t* got) {
+    *got = 0;
+    auto* open = static_cast<OpenFile*>(file);
+    if (open == nullptr) {
+        return E_UNEXPECTED;
+    }
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (*got < count) {
+        const ssize_t n = ::read(open->fd, bytes + *got, count - *got);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return LastSystemError();
+        }
+        if (n == 0) {
+            break;  // end of file
+        }
+        *got += static_cast<std::uint32_t>(n);
+        open->position += static_cast<std::uint64_t>(n);
+    }
+    return S_OK;
+}
+
+HRESULT MoveFilePointer(void* file, std::int64_t distance) {
+    auto* open = static_cast<OpenFile*>(file);
+    if (open == nullptr) {
+        return E_UNEXPECTED;
+    }
+    const off_t to = ::lseek(open->fd, static_cast<off_t>(distance), SEEK_CUR);
+    if (to < 0) {
+        return LastSystemError();
+    }
+    open->position = static_cast<std::uint64_t>(to);
+    return S_OK;
+}
+
+std::uint64_t FilePosition(void* file) {
+    auto* open = static_cast<OpenFile*>(file);
+    return open != nullptr ? open->position : 0;
+}
+
+bool EnterContainer(void* file) {
+    auto* open = static_cast<OpenFile*>(file);
+    if (open == nullptr || open->depth >= kMaxContainerDepth) {
+        return false;
+    }
+    ++open->depth;
+    return true;
+}
+
+void LeaveContainer(void* file) {
+    auto* open = static_cast<OpenFile*>(file);
+    if (open != nullptr && open->depth > 0) {
+        --open->depth;
+    }
+}
+
+}  // namespace bq::pcg
+
+CKorgPCGFile::CKorgPCGFile() : m_rootContainer(new (std::nothrow) CKarmaRootContainer()) {}
+
+// Members go in reverse order: the root container (and with it every bank's items) last.
+CKorgPCGFile::~CKorgPCGFile() = default;
+
+tagFileVersion CKorgPCGFile::GetVersion() const {
+    return static_cast<tagFileVersion>(m_header != nullptr ? m_header[4] : 0);
+}
+
+HRESULT CKorgPCGFile::Load(const char* path) {
+    if (path == nullptr) {
+        return HResultFromErrno(EINVAL);
+    }
+    const std::size_t length = std::strlen(path);
+    m_path.reset(new (std::nothrow) char[length + 1]);
+    if (m_path == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    std::memcpy(m_path.get(), path, length + 1);
+    // Without a root container there is nowhere to put the banks: read nothing.
+    if (m_rootContainer == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+
+    bq::pcg::OpenFile open;
+    open.fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (open.fd < 0) {
+        return LastSystemError();
+    }
+    // Only a hint: the file is read front to back once.
+    ::posix_fadvise(open.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    m_file = &open;
+    const HRESULT hr = LoadFrom(open);
+    m_file = nullptr;
+    ::close(open.fd);
+    return hr;
+}
+
+HRESULT CKorgPCGFile::LoadFrom(bq::pcg::OpenFile& open) {
+    m_header.reset(new (std::nothrow) unsigned char[kHeaderSize]());
+    if (m_header == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    std::uint32_t got = 0;
+    HRESULT hr = bq::pcg::ReadFile(&open, m_header.get(), kHeaderSize, &got);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (got < kHeaderSize) {
+        return E_UNEXPECTED;
+    }
+    const unsigned char product = m_header[4];
+    if (product != FILE_VERSION_TRITON && product != FILE_VERSION_KARMA) {
+        return E_UNEXPECTED;
+    }
+    if (m_header[6] != 0 || std::memcmp(m_header.get(), "KORG", 4) != 0) {
+        return E_UNEXPECTED;
+    }
+    if (product == FILE_VERSION_TRITON) {
+        return E_INVALIDARG;
+    }
+
+    unsigned char chunk[kChunkHeaderSize] = {};
+    hr = bq::pcg::ReadFile(&open, chunk, kChunkHeaderSize, &got);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (got < kChunkHeaderSize) {
+        return E_UNEXPECTED;
+    }
+    if (std::memcmp(chunk, "PCG1", 4) != 0) {
+        return E_UNEXPECTED;
+    }
+    struct stat st = {};
+    if (::fstat(open.fd, &st) != 0) {
+        return LastSystemError();
+    }
+    // The root chunk must run exactly to the end of the file (32-bit length, as on disk).
+    const auto fileLength = static_cast<std::uint32_t>(st.st_size);
+    if (fileLength - static_cast<std::uint32_t>(open.position) != BigEndian32(chunk + 4)) {
+        return E_UNEXPECTED;
+    }
+
+    CKorgPCGSection* made = nullptr;
+    hr = CreateSection(chunk, &made);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    // "PCG1" always makes a container; the factory's table guarantees the type.
+    m_rootSection.reset(static_cast<CKorgPCGRootContainerSection*>(made));
+    hr = m_rootSection->Read(chunk, this);
+    if (FAILED(hr)) {
+        m_rootSection.reset();
+        return hr;
+    }
+    return S_OK;
+}
