@@ -77,7 +77,8 @@ public:
     int GetName(char* buffer, int length) const override;
 
 private:
-    unsigned char m_record[kRecordSize] = {};
+    // Kept for the record layout; Triton items expose nothing of it.
+    [[maybe_unused]] unsigned char m_record[kRecordSize] = {};
 };
 
 class CTritonMOSSProgram : public CTritonProgram {};
@@ -89,5 +90,5 @@ public:
     int GetName(char* buffer, int length) const override;
 
 private:
-    unsigned char m_record[kRecordSize] = {};
+    [[maybe_unused]] unsigned char m_record[kRecordSize] = {};
 };
