@@ -105,6 +105,8 @@ tagFileVersion CKorgPCGFile::GetVersion() const {
 }
 
 HRESULT CKorgPCGFile::Load(const char* path) {
+    // Loading again replaces the tree, so a failed second load leaves none behind.
+    m_rootSection.reset();
     if (path == nullptr) {
         return HResultFromErrno(EINVAL);
     }

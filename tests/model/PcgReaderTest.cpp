@@ -414,6 +414,19 @@ TEST(PcgLoad, ContainersMayNestThirtyTwoLevelsButNoMore) {
     EXPECT_EQ(LoadBytes(PcgFile(siblings)).hr, S_OK);
 }
 
+TEST(PcgLoad, ASecondFailingLoadLeavesNoTreeButKeepsTheBanks) {
+    const TempFile good(OneProgramFile());
+    const TempFile bad(PcgFile(Leaf("NOPE", 0, 0, {})));
+    CKorgPCGFile file;
+    ASSERT_EQ(file.Load(good.c_str()), S_OK);
+    ASSERT_NE(file.GetRootSection(), nullptr);
+    EXPECT_EQ(file.Load(bad.c_str()), E_FAIL);
+    EXPECT_EQ(file.GetRootSection(), nullptr);
+    EXPECT_STREQ(file.GetPath(), bad.c_str());
+    EXPECT_EQ(ProgramAt(file, 0, 0), "Glass Harp");
+    EXPECT_EQ(file.Load(nullptr), HResultFromErrno(EINVAL));
+}
+
 TEST(PcgLoad, FileAccessWithoutALoadIsRefused) {
     unsigned char buffer[4];
     std::uint32_t got = 7;
