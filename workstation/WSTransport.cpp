@@ -25,7 +25,6 @@ constexpr int kConnectedText = 148;
 
 // A MIDI cable carries 3125 bytes per second.
 constexpr std::size_t kMidiBytesPerSecond = 3125;
-constexpr int kSendMarginMs = 5000;
 
 }  // namespace
 
@@ -147,20 +146,21 @@ bool CWSTransport::AddInputBuffer() {
     return true;
 }
 
-int CWSTransport::SendTimeoutMs(std::size_t length) {
+int CWSTransport::SendTimeoutMs(std::size_t length) const {
     const std::size_t cableMs = length * 1000 / kMidiBytesPerSecond;
-    return static_cast<int>(std::min<std::size_t>(2 * cableMs + kSendMarginMs, 600000));
+    return static_cast<int>(
+        std::min<std::size_t>(2 * cableMs + static_cast<std::size_t>(m_sendMarginMs), 600000));
 }
 
 bool CWSTransport::SendSysEx(const std::uint8_t* data, std::size_t length) {
     if (m_hMidiOut == 0 || !m_outputEvent) {
         return false;
     }
-    return SendSysEx(m_services, m_hMidiOut, *m_outputEvent, data, length);
+    return SendSysEx(m_services, m_hMidiOut, *m_outputEvent, data, length, SendTimeoutMs(length));
 }
 
 bool CWSTransport::SendSysEx(IMidiServices& services, HMIDIOUT output, MidiEvent& event,
-                             const std::uint8_t* data, std::size_t length) {
+                             const std::uint8_t* data, std::size_t length, int timeoutMs) {
     // Opening and every earlier send leave the event signalled.
     event.Reset();
     MidiResult result = services.OutLongMsg(output, data, length);
@@ -168,9 +168,11 @@ bool CWSTransport::SendSysEx(IMidiServices& services, HMIDIOUT output, MidiEvent
         bq::ReportMidiOutError(services, result);
         return false;
     }
-    // Blocks the user-interface thread for the send, as long as the message needs on a cable
-    // at most; a send that never completes counts as failed.
-    if (!event.Wait(SendTimeoutMs(length), &result)) {
+    // Blocks the user-interface thread for the send; one that never completes counts as
+    // failed rather than hanging the program.
+    if (!event.Wait(timeoutMs, &result)) {
+        // Abandon it, so that its late completion cannot pass for the next send's.
+        services.OutReset(output);
         return false;
     }
     if (result != MMSYSERR_NOERROR) {

@@ -63,12 +63,15 @@ public:
 
     // Sends one complete SysEx message on the open output and waits until it has gone out.
     bool SendSysEx(const std::uint8_t* data, std::size_t length);
-    // The same on any output with its event (the search sends on outputs of its own).
+    // The same on any output with its event (the search sends on outputs of its own). A send
+    // not done after `timeoutMs` counts as failed.
     static bool SendSysEx(bq::midi::IMidiServices& services, bq::midi::HMIDIOUT output,
-                          bq::midi::MidiEvent& event, const std::uint8_t* data, std::size_t length);
-    // How long a send of `length` bytes may take before it counts as failed: twice the time on
-    // a MIDI cable plus a margin, so a broken backend cannot hang the program.
-    static int SendTimeoutMs(std::size_t length);
+                          bq::midi::MidiEvent& event, const std::uint8_t* data, std::size_t length,
+                          int timeoutMs);
+    // How long a send of `length` bytes may take: twice its time on a MIDI cable plus the
+    // margin, so a broken backend can never hang the program.
+    int SendTimeoutMs(std::size_t length) const;
+    void SetSendTimeoutMargin(int ms) { m_sendMarginMs = ms; }
 
     bq::midi::HMIDIIN InputHandle() const { return m_hMidiIn; }
     bq::midi::HMIDIOUT OutputHandle() const { return m_hMidiOut; }
@@ -112,6 +115,7 @@ private:
     std::uint32_t m_outputDevice = kNoDevice;
     std::shared_ptr<bq::midi::MidiEvent> m_outputEvent;
     std::uint8_t m_globalChannel = 0;
+    int m_sendMarginMs = 5000;
 
     std::vector<std::uint8_t> m_reassembly;
     bool m_discarding = false;  // an over-long message is being skipped up to the next F0
