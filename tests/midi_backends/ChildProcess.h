@@ -1,0 +1,168 @@
+#pragma once
+
+// A program started by a test, with its stdout read line by line. The destructor kills what
+// is still running, so a failing test leaves no process behind.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace bq::midi::test {
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            int status = 0;
+            ::waitpid(m_pid, &status, 0);
+        }
+        if (m_out >= 0) {
+            ::close(m_out);
+        }
+    }
+
+    // Starts `argv[0]` (looked up in PATH) with `extraEnv` ("NAME=value") added to ours. A
+    // quiet child writes to /dev/null instead: a pipe nobody reads would block it when full.
+    bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
+               bool quiet = false) {
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0) {
+            return false;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (quiet) {
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        } else {
+            posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+        }
+        posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+        posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
+        std::vector<char*> args;
+        for (const auto& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        std::vector<std::string> envStrings;
+        for (char** e = environ; *e != nullptr; ++e) {
+            envStrings.emplace_back(*e);
+        }
+        envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
+        std::vector<char*> env;
+        for (auto& e : envStrings) {
+            env.push_back(e.data());
+        }
+        env.push_back(nullptr);
+        const int rc = posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), env.data());
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipeFds[1]);
+        m_out = pipeFds[0];
+        if (rc != 0) {
+            m_pid = -1;
+            return false;
+        }
+        return true;
+    }
+
+    // The next line of its stdout; false at the end of output or after the time-out.
+    bool ReadLine(std::string* line, int timeoutMs) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const auto newline = m_buffer.find('\n');
+            if (newline != std::string::npos) {
+                *line = m_buffer.substr(0, newline);
+                m_buffer.erase(0, newline + 1);
+                return true;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0 || m_out < 0) {
+                return false;
+            }
+            pollfd fd{m_out, POLLIN, 0};
+            if (::poll(&fd, 1, static_cast<int>(left)) <= 0) {
+                continue;
+            }
+            char chunk[4096];
+            const ssize_t n = ::read(m_out, chunk, sizeof chunk);
+            if (n <= 0) {
+                return false;
+            }
+            m_buffer.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+
+    // Reads lines until one contains `text`; false after the time-out or at the end.
+    bool WaitForLine(const std::string& text, int timeoutMs, std::string* line = nullptr) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::string read;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (!ReadLine(&read, static_cast<int>(left))) {
+                return false;
+            }
+            if (read.find(text) != std::string::npos) {
+                if (line != nullptr) {
+                    *line = read;
+                }
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool Signal(int signal) { return m_pid > 0 && ::kill(m_pid, signal) == 0; }
+
+    // Waits for it to end; its exit status, or -1 (killed by a signal, or still running after
+    // the time-out, when it is killed).
+    int Wait(int timeoutMs) {
+        if (m_pid <= 0) {
+            return -1;
+        }
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        int status = 0;
+        for (;;) {
+            const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
+            if (done == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, &status, 0);
+                m_pid = -1;
+                return -1;
+            }
+            ::usleep(10000);
+        }
+    }
+
+    bool Running() const { return m_pid > 0; }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    std::string m_buffer;
+};
+
+}  // namespace bq::midi::test

@@ -1,0 +1,429 @@
+// The JACK services against a real jackd (the dummy-driver server that scripts/run-tests.sh
+// starts) and the bankquill-virtual-karma program. These tests fail, never skip, when no server
+// answers.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "midi/JackMidiServices.h"
+#include "midi/MidiBackend.h"
+#include "midi/SysEx.h"
+#include "tests/midi_backends/ChildProcess.h"
+#include "tests/midi_backends/InputRecorder.h"
+#include "tools/virtual-karma/VirtualKarma.h"
+
+namespace bq::midi {
+namespace {
+
+using test::ChildProcess;
+using test::InputRecorder;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kKarmaIn = "virtual-karma:midi_in";
+constexpr const char* kKarmaOut = "virtual-karma:midi_out";
+
+// Sets an environment variable for the life of the object (libjack reads
+// JACK_DEFAULT_SERVER at each client open).
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+std::optional<std::uint32_t> FindDevice(IMidiServices& services, bool input,
+                                        const std::string& name) {
+    const std::uint32_t count = input ? services.InGetNumDevs() : services.OutGetNumDevs();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::string product;
+        const MidiResult result =
+            input ? services.InGetDevCaps(i, &product) : services.OutGetDevCaps(i, &product);
+        if (result == MMSYSERR_NOERROR && product == name) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+// Starts bankquill-virtual-karma and waits for its ready line.
+bool StartKarma(ChildProcess& karma, std::vector<std::string> options,
+                const std::vector<std::string>& env = {}) {
+    options.insert(options.begin(), BQ_VIRTUAL_KARMA);
+    if (!karma.Start(options, env)) {
+        return false;
+    }
+    std::string line;
+    return karma.WaitForLine("ready:", 10000, &line) && line.find(kKarmaIn) != std::string::npos &&
+           line.find(kKarmaOut) != std::string::npos;
+}
+
+// The program's side of a connection to the virtual Karma: input and output open, 8 buffers.
+struct Connection {
+    explicit Connection(IMidiServices& s) : services(s), recorder(&s) {}
+    ~Connection() { Close(); }
+
+    bool Open() {
+        const auto in = FindDevice(services, true, kKarmaOut);
+        const auto out = FindDevice(services, false, kKarmaIn);
+        if (!in || !out) {
+            return false;
+        }
+        if (services.InOpen(&input, *in, &InputRecorder::Proc, recorder.Instance()) != 0 ||
+            !recorder.AddBuffers(input, 8) || services.InStart(input) != 0 ||
+            services.OutOpen(&output, *out, event) != 0) {
+            return false;
+        }
+        return event->Wait(0, nullptr);  // signalled when it opened
+    }
+    MidiResult Send(const Bytes& bytes, int timeoutMs = 10000) {
+        const MidiResult result = services.OutLongMsg(output, bytes.data(), bytes.size());
+        if (result != MMSYSERR_NOERROR) {
+            return result;
+        }
+        MidiResult done = 12345;
+        return event->Wait(timeoutMs, &done) ? done : 54321;
+    }
+    void Close() {
+        recorder.SetRequeue(false);
+        if (input != 0) {
+            services.InStop(input);
+            services.InReset(input);
+            EXPECT_EQ(services.InClose(input), MMSYSERR_NOERROR);
+            input = 0;
+        }
+        if (output != 0) {
+            services.OutReset(output);
+            EXPECT_EQ(services.OutClose(output), MMSYSERR_NOERROR);
+            output = 0;
+        }
+    }
+
+    IMidiServices& services;
+    InputRecorder recorder;
+    std::shared_ptr<MidiEvent> event = CreateMidiEvent();
+    HMIDIIN input = 0;
+    HMIDIOUT output = 0;
+};
+
+// A killed jackd leaves its socket and semaphores in /dev/shm; they carry its unique name.
+void RemoveServerLeftovers(const std::string& server) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
+        if (entry.path().filename().string().find("_" + server + "_") != std::string::npos) {
+            std::filesystem::remove(entry.path(), error);
+        }
+    }
+}
+
+Bytes LongMessage(std::size_t size) {
+    Bytes bytes(size, 0x55);
+    bytes.front() = 0xF0;
+    bytes.back() = 0xF7;
+    return bytes;
+}
+
+// ---- with the test command's server and one virtual Karma sending as fast as JACK takes ----
+
+class JackKarmaTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        JackMidiServices probe("bankquill-probe");
+        ASSERT_TRUE(probe.Connected())
+            << "No JACK server answers. Run the tests with scripts/run-tests.sh (make test), "
+               "which starts jackd with the dummy driver.";
+        s_karma = new ChildProcess;
+        ASSERT_TRUE(StartKarma(*s_karma, {"--rate", "0"}));
+    }
+    static void TearDownTestSuite() {
+        if (s_karma != nullptr) {
+            s_karma->Signal(SIGTERM);
+            EXPECT_EQ(s_karma->Wait(10000), 0) << "ends cleanly on SIGTERM";
+            delete s_karma;
+            s_karma = nullptr;
+        }
+    }
+    void SetUp() override {
+        ASSERT_NE(s_karma, nullptr);
+        ASSERT_TRUE(s_karma->Running());
+    }
+
+    static ChildProcess* s_karma;
+    JackMidiServices services{"bankquill-test"};
+};
+
+ChildProcess* JackKarmaTest::s_karma = nullptr;
+
+TEST_F(JackKarmaTest, PortsOfOtherClientsAreListedByNameAndOurOwnAreNot) {
+    const auto in = FindDevice(services, true, kKarmaOut);
+    const auto out = FindDevice(services, false, kKarmaIn);
+    ASSERT_TRUE(in.has_value()) << "its output port is one of our inputs";
+    ASSERT_TRUE(out.has_value()) << "its input port is one of our outputs";
+    EXPECT_FALSE(FindDevice(services, true, kKarmaIn)) << "an input port is no input device";
+
+    Connection connection(services);
+    ASSERT_TRUE(connection.Open());
+    const std::uint32_t inputs = services.InGetNumDevs();
+    const std::uint32_t outputs = services.OutGetNumDevs();
+    for (std::uint32_t i = 0; i < inputs; ++i) {
+        std::string name;
+        ASSERT_EQ(services.InGetDevCaps(i, &name), MMSYSERR_NOERROR);
+        EXPECT_LE(name.size(), 31u);
+        EXPECT_NE(name.rfind("bankquill-test:", 0), 0u) << name;
+    }
+    for (std::uint32_t i = 0; i < outputs; ++i) {
+        std::string name;
+        ASSERT_EQ(services.OutGetDevCaps(i, &name), MMSYSERR_NOERROR);
+        EXPECT_NE(name.rfind("bankquill-test:", 0), 0u) << name;
+    }
+    std::string name;
+    EXPECT_EQ(services.InGetDevCaps(inputs, &name), MMSYSERR_BADDEVICEID);
+}
+
+TEST_F(JackKarmaTest, IdentityRequestIsAnsweredAndLogged) {
+    Connection connection(services);
+    ASSERT_TRUE(connection.Open());
+    const auto request = sysex::IdentityRequest();
+    EXPECT_EQ(connection.Send(Bytes(request.begin(), request.end())), MMSYSERR_NOERROR);
+    ASSERT_TRUE(connection.recorder.WaitForMessages(1, 10000));
+    const Bytes reply = connection.recorder.Joined();
+    EXPECT_EQ(reply, VirtualKarma().IdentityReply());
+    std::uint8_t id = 99;
+    EXPECT_TRUE(sysex::MatchIdentityReply(reply.data(), reply.size(), &id));
+    EXPECT_EQ(id, 0);
+    EXPECT_NE(connection.recorder.Chunks().front().thread, std::this_thread::get_id());
+    std::string line;
+    EXPECT_TRUE(s_karma->WaitForLine("identity", 5000, &line));
+
+    // Reset hands every queued buffer back before it returns.
+    connection.recorder.Clear();
+    connection.recorder.SetRequeue(false);
+    EXPECT_EQ(services.InStop(connection.input), MMSYSERR_NOERROR);
+    EXPECT_EQ(services.InReset(connection.input), MMSYSERR_NOERROR);
+    EXPECT_EQ(connection.recorder.Chunks().size(), 8u);
+}
+
+TEST_F(JackKarmaTest, WholeCombinationBankDumpArrivesInChunksAndReassembles) {
+    Connection connection(services);
+    ASSERT_TRUE(connection.Open());
+    const auto request = sysex::CombiBankDumpRequest(1);
+    ASSERT_TRUE(request.has_value());
+    const auto start = Clock::now();
+    EXPECT_EQ(connection.Send(Bytes(request->begin(), request->end())), MMSYSERR_NOERROR);
+    ASSERT_TRUE(connection.recorder.WaitForMessages(1, 20000));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+
+    const Bytes expected = VirtualKarma().CombiBankDump(1);
+    ASSERT_EQ(expected.size(), 145710u);
+    const auto chunks = connection.recorder.Chunks();
+    ASSERT_EQ(chunks.size(), 36u);
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        EXPECT_EQ(chunks[i].message, static_cast<std::uint32_t>(MIM_LONGDATA));
+        EXPECT_EQ(chunks[i].bytes.size(), i + 1 < chunks.size() ? 4096u : 2350u);
+    }
+    EXPECT_EQ(chunks.front().bytes.front(), 0xF0);
+    EXPECT_EQ(connection.recorder.Joined(), expected);
+    std::printf("[ measure  ] 145710-byte dump over JACK at --rate 0: %lld ms\n",
+                static_cast<long long>(took.count()));
+}
+
+TEST_F(JackKarmaTest, ALargeSendCrossesManyCyclesWhole) {
+    // 1.5 MB is more than the ring and far more than one cycle's port buffer takes.
+    Connection connection(services);
+    ASSERT_TRUE(connection.Open());
+    const auto request = sysex::IdentityRequest();
+    Bytes big = LongMessage(1500000);
+    EXPECT_EQ(connection.Send(big, 30000), MMSYSERR_NOERROR);
+    // The instrument ignores the unknown message and still answers the next one.
+    EXPECT_EQ(connection.Send(Bytes(request.begin(), request.end())), MMSYSERR_NOERROR);
+    ASSERT_TRUE(connection.recorder.WaitForMessages(1, 10000));
+    EXPECT_EQ(connection.recorder.Joined(), VirtualKarma().IdentityReply());
+}
+
+// ---- the program's options, with a virtual Karma of its own ----
+
+TEST(JackVirtualKarma, WritesLandInTheMemoryItWritesOnExitAndTheRateIsKept) {
+    JackMidiServices services("bankquill-test");
+    ASSERT_TRUE(services.Connected()) << "no JACK server answers";
+    char path[] = "/tmp/bankquill-memory-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    ChildProcess karma;
+    ASSERT_TRUE(StartKarma(karma, {"--channel", "3", "--rate", "50000", "--memory-out", path}));
+    {
+        Connection connection(services);
+        ASSERT_TRUE(connection.Open());
+
+        Bytes record = VirtualKarma::GeneratedCombi(4, 77);
+        std::reverse(record.begin(), record.end());  // anything that differs from slot 5
+        const auto header = sysex::ItemWriteHeader(2, 5, 3);
+        ASSERT_TRUE(header.has_value());
+        const Bytes write = sysex::BuildItemWrite(header->data(), record.data(), record.size());
+        EXPECT_EQ(connection.Send(write), MMSYSERR_NOERROR);
+        ASSERT_TRUE(connection.recorder.WaitForMessages(1, 10000));
+        const Bytes reply = connection.recorder.Joined();
+        EXPECT_EQ(sysex::Classify(reply.data(), reply.size(), 3).kind, sysex::ReplyKind::Completed);
+
+        // 145,710 bytes at 50,000 bytes per second take about 2.9 s.
+        connection.recorder.Clear();
+        const auto request = sysex::CombiBankDumpRequest(0, 3);
+        const auto start = Clock::now();
+        EXPECT_EQ(connection.Send(Bytes(request->begin(), request->end())), MMSYSERR_NOERROR);
+        ASSERT_TRUE(connection.recorder.WaitForMessages(1, 20000));
+        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2500));
+        EXPECT_EQ(connection.recorder.Joined().size(), 145710u);
+
+        VirtualKarma expected;
+        expected.SetChannel(3);
+        ASSERT_TRUE(expected.SetCombiRecord(2, 5, record.data(), record.size()));
+        karma.Signal(SIGINT);
+        ASSERT_EQ(karma.Wait(10000), 0);
+        std::ifstream file(path, std::ios::binary);
+        const Bytes memory((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+        EXPECT_EQ(memory.size(), VirtualKarma::kMemorySize);
+        EXPECT_TRUE(memory == expected.SerializeMemory()) << "exactly one slot changed";
+    }
+    ::unlink(path);
+}
+
+TEST(JackVirtualKarma, HelpListsEveryOptionAndBadOptionsAreRefused) {
+    ChildProcess help;
+    ASSERT_TRUE(help.Start({BQ_VIRTUAL_KARMA, "--help"}));
+    std::string text;
+    std::string line;
+    while (help.ReadLine(&line, 5000)) {
+        text += line + "\n";
+    }
+    EXPECT_EQ(help.Wait(5000), 0);
+    for (const char* option :
+         {"--pcg FILE", "--channel G", "--rate BYTES_PER_SECOND", "--memory-out FILE",
+          "--fail-writes", "--error-writes CODE", "--silent", "--refuse-dumps",
+          "--pause-after BYTES:MILLISECONDS", "--stray HEXBYTES", "--help"}) {
+        EXPECT_NE(text.find(option), std::string::npos) << option;
+    }
+    for (std::vector<std::string> bad : {std::vector<std::string>{"--channel", "16"},
+                                         {"--rate", "-5"},
+                                         {"--stray", "F0 4"},
+                                         {"--pause-after", "100"},
+                                         {"--error-writes"},
+                                         {"--bogus"}}) {
+        bad.insert(bad.begin(), BQ_VIRTUAL_KARMA);
+        ChildProcess refused;
+        ASSERT_TRUE(refused.Start(bad, {}, true));
+        EXPECT_EQ(refused.Wait(5000), 2) << bad[1];
+    }
+}
+
+// ---- without a server, and with one that goes away ----
+
+TEST(JackWithoutServer, NoDevicesAndNothingWaits) {
+    const auto start = Clock::now();
+    {
+        ScopedEnv env("JACK_DEFAULT_SERVER", "bankquill-nobody-" + std::to_string(::getpid()));
+        JackMidiServices services("bankquill-test");
+        EXPECT_FALSE(services.Connected());
+        EXPECT_EQ(services.InGetNumDevs(), 0u);
+        EXPECT_EQ(services.OutGetNumDevs(), 0u);
+        std::string name;
+        EXPECT_EQ(services.InGetDevCaps(0, &name), MMSYSERR_BADDEVICEID);
+        HMIDIIN input = 0;
+        EXPECT_EQ(services.InOpen(&input, 0, &InputRecorder::Proc, 0), JACKERR_NO_SERVER);
+        HMIDIOUT output = 0;
+        EXPECT_EQ(services.OutOpen(&output, 0, CreateMidiEvent()), JACKERR_NO_SERVER);
+        EXPECT_EQ(services.OutGetErrorText(JACKERR_NO_SERVER), "The JACK server is not running.");
+        EXPECT_EQ(services.InGetErrorText(MMSYSERR_BADDEVICEID),
+                  "A device ID has been used that is out of range for your system.");
+    }
+    // A generous bound: without a server every call returns at once, it never waits for one.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(JackServerGone, ASendInProgressFailsAndLaterCallsFail) {
+    const std::string server = "bankquill-vanish-" + std::to_string(::getpid());
+    struct Leftovers {
+        std::string server;
+        ~Leftovers() { RemoveServerLeftovers(server); }  // after jackd is gone, pass or fail
+    } leftovers{server};
+    ChildProcess jackd;
+    // Long periods: about 12 cycles a second, so a few megabytes take seconds to send.
+    ASSERT_TRUE(jackd.Start(
+        {"jackd", "-n", server, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "4096"},
+        {"JACK_NO_AUDIO_RESERVATION=1"}, true));
+    ScopedEnv env("JACK_DEFAULT_SERVER", server);
+    {
+        bool up = false;
+        for (int i = 0; i < 100 && !up; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            JackMidiServices probe("bankquill-probe");
+            up = probe.Connected();
+        }
+        ASSERT_TRUE(up) << "the private jackd did not come up";
+    }
+    ChildProcess karma;
+    ASSERT_TRUE(StartKarma(karma, {"--rate", "0"}, {"JACK_DEFAULT_SERVER=" + server}));
+
+    JackMidiServices services("bankquill-test");
+    const auto out = FindDevice(services, false, kKarmaIn);
+    ASSERT_TRUE(out.has_value());
+    auto event = CreateMidiEvent();
+    HMIDIOUT output = 0;
+    ASSERT_EQ(services.OutOpen(&output, *out, event), MMSYSERR_NOERROR);
+    ASSERT_TRUE(event->Wait(0, nullptr));
+    const Bytes big = LongMessage(4000000);
+
+    // A reset abandons a send in progress.
+    ASSERT_EQ(services.OutLongMsg(output, big.data(), big.size()), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(services.OutReset(output), MMSYSERR_NOERROR);
+    MidiResult result = 0;
+    ASSERT_TRUE(event->Wait(1000, &result));
+    EXPECT_EQ(result, MIDIERR_SEND_ABANDONED);
+
+    // The server dies in the middle of the next one.
+    ASSERT_EQ(services.OutLongMsg(output, big.data(), big.size()), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(event->Wait(0, nullptr)) << "still sending";
+    const auto killed = Clock::now();
+    ASSERT_TRUE(jackd.Signal(SIGKILL));
+    jackd.Wait(5000);
+    ASSERT_TRUE(event->Wait(10000, &result)) << "the send must end";
+    EXPECT_EQ(result, JACKERR_SERVER_GONE);
+    EXPECT_LT(Clock::now() - killed, std::chrono::seconds(10));
+    EXPECT_FALSE(services.OutGetErrorText(result).empty());
+
+    EXPECT_EQ(services.OutLongMsg(output, big.data(), 10), JACKERR_SERVER_GONE);
+    EXPECT_EQ(services.OutReset(output), MMSYSERR_NOERROR);
+    EXPECT_EQ(services.OutClose(output), MMSYSERR_NOERROR);
+    EXPECT_FALSE(services.Connected());
+    EXPECT_EQ(services.OutGetNumDevs(), 0u);
+    EXPECT_EQ(karma.Wait(10000), 1) << "the virtual Karma notices too and ends";
+}
+
+}  // namespace
+}  // namespace bq::midi

@@ -1,0 +1,411 @@
+// bankquill-virtual-karma: the virtual Karma workstation as a JACK client, with one MIDI input
+// and one MIDI output port, for the demo, the end-to-end tests and trying the program without
+// an instrument.
+//
+// Threads: JACK's process thread only moves bytes between the ports and two rings. The main
+// thread assembles received SysEx messages, lets the virtual Karma answer them, and feeds the
+// answers into the output ring at the chosen byte rate.
+
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "midi/JackRingIO.h"
+#include "model/Result.h"
+#include "tools/virtual-karma/VirtualKarma.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kClientName = "virtual-karma";
+constexpr std::size_t kRingBytes = 1u << 20;
+// A received message without F7 is not kept beyond this.
+constexpr std::size_t kMaxMessage = 4u << 20;
+
+const char* const kUsage =
+    "Usage: bankquill-virtual-karma [OPTION]...\n"
+    "A virtual Korg Karma workstation on JACK MIDI: JACK client \"virtual-karma\" with the\n"
+    "ports midi_in and midi_out. Answers Identity Requests, bank and Combination dump\n"
+    "requests and Combination writes. Ends on SIGINT or SIGTERM.\n"
+    "\n"
+    "  --pcg FILE                 fill its memory from a PCG file\n"
+    "  --channel G                global channel 0-15 (default 0)\n"
+    "  --rate BYTES_PER_SECOND    how fast it sends (default 3125, a MIDI cable;\n"
+    "                             0: as fast as JACK takes it)\n"
+    "  --memory-out FILE          write its memory to FILE when it exits\n"
+    "  --fail-writes              answer Combination writes with a Failed Reply\n"
+    "  --error-writes CODE        answer Combination writes with an Error Reply of CODE\n"
+    "  --silent                   answer nothing but Identity Requests\n"
+    "  --refuse-dumps             answer dump requests with a Failed Reply\n"
+    "  --pause-after BYTES:MILLISECONDS\n"
+    "                             pause a dump for MILLISECONDS after BYTES bytes\n"
+    "  --stray HEXBYTES           send these bytes before every reply (e.g. \"F0 43 10 F7\")\n"
+    "  --help                     show this text\n";
+
+struct Options {
+    std::string pcg;
+    std::uint8_t channel = 0;
+    std::uint32_t rate = 3125;
+    std::string memoryOut;
+    bq::VirtualKarma::Faults faults;
+};
+
+bool ParseNumber(const char* text, unsigned long max, unsigned long* value) {
+    if (text == nullptr || *text == '\0' || *text == '-') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long parsed = std::strtoul(text, &end, 0);
+    if (errno != 0 || *end != '\0' || parsed > max) {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+// "F0 42 30 F7", "F04230F7" or "f0,42,30,f7".
+bool ParseHex(const char* text, std::vector<std::uint8_t>* bytes) {
+    std::string digits;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (std::isxdigit(static_cast<unsigned char>(*p))) {
+            digits += *p;
+        } else if (*p != ' ' && *p != ',' && *p != ':') {
+            return false;
+        }
+    }
+    if (digits.empty() || digits.size() % 2 != 0) {
+        return false;
+    }
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        bytes->push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    }
+    return true;
+}
+
+// 0: run; 1: stop with success (help); 2: bad usage.
+int ParseOptions(int argc, char** argv, Options* options) {
+    auto fail = [](const std::string& message) {
+        std::fprintf(stderr, "bankquill-virtual-karma: %s\n%s", message.c_str(), kUsage);
+        return 2;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        auto value = [&]() -> const char* { return hasValue ? argv[++i] : nullptr; };
+        unsigned long number = 0;
+        if (option == "--help") {
+            std::fputs(kUsage, stdout);
+            return 1;
+        } else if (option == "--pcg") {
+            const char* path = value();
+            if (path == nullptr) {
+                return fail("--pcg needs a file");
+            }
+            options->pcg = path;
+        } else if (option == "--channel") {
+            if (!ParseNumber(value(), 15, &number)) {
+                return fail("--channel needs a channel from 0 to 15");
+            }
+            options->channel = static_cast<std::uint8_t>(number);
+        } else if (option == "--rate") {
+            if (!ParseNumber(value(), 100000000, &number)) {
+                return fail("--rate needs a number of bytes per second (0: unlimited)");
+            }
+            options->rate = static_cast<std::uint32_t>(number);
+        } else if (option == "--memory-out") {
+            const char* path = value();
+            if (path == nullptr) {
+                return fail("--memory-out needs a file");
+            }
+            options->memoryOut = path;
+        } else if (option == "--fail-writes") {
+            options->faults.failWrites = true;
+        } else if (option == "--error-writes") {
+            if (!ParseNumber(value(), 127, &number)) {
+                return fail("--error-writes needs an error code from 0 to 127");
+            }
+            options->faults.errorWrites = true;
+            options->faults.errorCode = static_cast<std::uint8_t>(number);
+        } else if (option == "--silent") {
+            options->faults.silent = true;
+        } else if (option == "--refuse-dumps") {
+            options->faults.refuseDumps = true;
+        } else if (option == "--pause-after") {
+            const char* text = value();
+            const char* colon = text != nullptr ? std::strchr(text, ':') : nullptr;
+            unsigned long bytes = 0;
+            unsigned long ms = 0;
+            if (colon == nullptr ||
+                !ParseNumber(std::string(text, colon).c_str(), 1u << 30, &bytes) ||
+                !ParseNumber(colon + 1, 3600000, &ms)) {
+                return fail("--pause-after needs BYTES:MILLISECONDS");
+            }
+            options->faults.pauseDumps = true;
+            options->faults.pauseAfterBytes = bytes;
+            options->faults.pauseMs = static_cast<std::uint32_t>(ms);
+        } else if (option == "--stray") {
+            const char* text = value();
+            std::vector<std::uint8_t> stray;
+            if (text == nullptr || !ParseHex(text, &stray)) {
+                return fail("--stray needs hexadecimal bytes");
+            }
+            options->faults.stray = std::move(stray);
+        } else {
+            return fail("unknown option " + option);
+        }
+    }
+    return 0;
+}
+
+std::atomic<bool> g_stop{false};
+
+extern "C" void OnSignal(int) {
+    g_stop.store(true);
+}
+
+// What the process callback touches; the rings are made before the client is activated.
+struct Ports {
+    jack_port_t* in = nullptr;
+    jack_port_t* out = nullptr;
+    jack_ringbuffer_t* received = nullptr;
+    jack_ringbuffer_t* toSend = nullptr;
+    bool lost = false;  // process thread only
+    std::atomic<bool> gone{false};
+};
+
+// JACK's real-time thread: ring copies only.
+int Process(jack_nframes_t frames, void* arg) {
+    auto* ports = static_cast<Ports*>(arg);
+    bq::midi::JackEventsToRing(jack_port_get_buffer(ports->in, frames), ports->received,
+                               &ports->lost);
+    void* out = jack_port_get_buffer(ports->out, frames);
+    jack_midi_clear_buffer(out);
+    bq::midi::JackRingToEvents(ports->toSend, out);
+    return 0;
+}
+
+void OnShutdown(jack_status_t, const char*, void* arg) {
+    static_cast<Ports*>(arg)->gone.store(true);
+}
+
+// Received bytes to complete SysEx messages, across events and cycles.
+class Assembler {
+public:
+    // Calls `complete` for each message that ends in `bytes`.
+    template <typename F>
+    void Feed(const std::uint8_t* bytes, std::size_t count, F&& complete) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t byte = bytes[i];
+            if (byte >= 0xF8) {
+                continue;  // real-time
+            }
+            if (byte == 0xF0) {
+                m_message.assign(1, byte);
+                m_inside = true;
+            } else if (!m_inside) {
+                continue;
+            } else if ((byte & 0x80) != 0 && byte != 0xF7) {
+                m_inside = false;  // broken message
+                m_message.clear();
+            } else {
+                m_message.push_back(byte);
+                if (byte == 0xF7) {
+                    m_inside = false;
+                    complete(m_message);
+                    m_message.clear();
+                } else if (m_message.size() > kMaxMessage) {
+                    m_inside = false;
+                    m_message.clear();
+                }
+            }
+        }
+    }
+
+private:
+    std::vector<std::uint8_t> m_message;
+    bool m_inside = false;
+};
+
+// Answers waiting to go out, paced at the byte rate from the start of each run.
+class Sender {
+public:
+    explicit Sender(std::uint32_t rate) : m_rate(rate) {}
+
+    void Add(bq::midi::MidiTimedBytes run) { m_runs.push_back(std::move(run)); }
+
+    // Writes what is due into the ring; returns how long to sleep at most.
+    std::chrono::microseconds Feed(jack_ringbuffer_t* ring) {
+        const Clock::time_point now = Clock::now();
+        while (!m_runs.empty()) {
+            auto& run = m_runs.front();
+            if (!m_started) {
+                m_start = std::max(now, m_previousEnd + std::chrono::milliseconds(run.delayMs));
+                m_started = true;
+                m_offset = 0;
+            }
+            if (now < m_start) {
+                return std::chrono::duration_cast<std::chrono::microseconds>(m_start - now);
+            }
+            std::size_t due = run.bytes.size();
+            if (m_rate != 0) {
+                const auto us =
+                    std::chrono::duration_cast<std::chrono::microseconds>(now - m_start).count();
+                due = std::min<std::size_t>(due, static_cast<std::uint64_t>(us) * m_rate / 1000000);
+            }
+            if (due > m_offset) {
+                const std::size_t size =
+                    std::min(due - m_offset, jack_ringbuffer_write_space(ring));
+                jack_ringbuffer_write(
+                    ring, reinterpret_cast<const char*>(run.bytes.data() + m_offset), size);
+                m_offset += size;
+            }
+            if (m_offset < run.bytes.size()) {
+                return std::chrono::milliseconds(1);
+            }
+            m_previousEnd = now;
+            m_runs.pop_front();
+            m_started = false;
+        }
+        return std::chrono::milliseconds(1);
+    }
+
+private:
+    std::uint32_t m_rate;
+    std::deque<bq::midi::MidiTimedBytes> m_runs;
+    bool m_started = false;
+    Clock::time_point m_start{};
+    Clock::time_point m_previousEnd{};
+    std::size_t m_offset = 0;
+};
+
+bool WriteMemory(const bq::VirtualKarma& karma, const std::string& path) {
+    if (path.empty()) {
+        return true;
+    }
+    if (!karma.WriteMemory(path.c_str())) {
+        std::fprintf(stderr, "bankquill-virtual-karma: cannot write %s\n", path.c_str());
+        return false;
+    }
+    std::printf("memory written to %s\n", path.c_str());
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // scripts read it line by line
+    Options options;
+    if (const int parsed = ParseOptions(argc, argv, &options); parsed != 0) {
+        return parsed == 1 ? 0 : 2;
+    }
+
+    bq::VirtualKarma karma;
+    karma.SetChannel(options.channel);
+    if (!options.pcg.empty()) {
+        const HRESULT hr = karma.LoadPCG(options.pcg.c_str());
+        if (FAILED(hr)) {
+            const std::string text = bq::ResultText(hr);
+            std::fprintf(stderr, "bankquill-virtual-karma: cannot load %s: %s (0x%08X)\n",
+                         options.pcg.c_str(), text.c_str(), static_cast<unsigned>(hr));
+            return 1;
+        }
+    }
+    karma.SetFaults(options.faults);
+    karma.SetAnswerLog([](const std::string& line) { std::printf("%s\n", line.c_str()); });
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);  // a server that dies closes its sockets under us
+
+    // libjack's own complaints (no server, socket errors) would only repeat ours.
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open(
+        kClientName, static_cast<jack_options_t>(JackNoStartServer | JackUseExactName), &status);
+    if (client == nullptr) {
+        if ((status & JackNameNotUnique) != 0) {
+            std::fprintf(stderr, "bankquill-virtual-karma: a JACK client named %s exists already\n",
+                         kClientName);
+        } else {
+            std::fprintf(stderr, "bankquill-virtual-karma: no JACK server is running\n");
+        }
+        return 1;
+    }
+
+    Ports ports;
+    ports.received = jack_ringbuffer_create(kRingBytes);
+    ports.toSend = jack_ringbuffer_create(kRingBytes);
+    ports.in = jack_port_register(client, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    ports.out = jack_port_register(client, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    int result = 0;
+    if (ports.received == nullptr || ports.toSend == nullptr || ports.in == nullptr ||
+        ports.out == nullptr) {
+        std::fprintf(stderr, "bankquill-virtual-karma: cannot make its MIDI ports\n");
+        result = 1;
+    } else {
+        jack_set_process_callback(client, Process, &ports);
+        jack_on_info_shutdown(client, OnShutdown, &ports);
+        if (jack_activate(client) != 0) {
+            std::fprintf(stderr, "bankquill-virtual-karma: cannot activate the JACK client\n");
+            result = 1;
+        }
+    }
+
+    if (result == 0) {
+        std::printf("ready: %s %s\n", jack_port_name(ports.in), jack_port_name(ports.out));
+        Assembler assembler;
+        Sender sender(options.rate);
+        std::vector<std::uint8_t> chunk(65536);
+        while (!g_stop.load() && !ports.gone.load()) {
+            while (std::size_t n = jack_ringbuffer_read(
+                       ports.received, reinterpret_cast<char*>(chunk.data()), chunk.size())) {
+                assembler.Feed(chunk.data(), n, [&](const std::vector<std::uint8_t>& message) {
+                    std::vector<bq::midi::MidiTimedBytes> reply;
+                    karma.HandleMessage(message.data(), message.size(), &reply);
+                    for (auto& run : reply) {
+                        sender.Add(std::move(run));
+                    }
+                });
+            }
+            const auto sleep = sender.Feed(ports.toSend);
+            std::this_thread::sleep_for(
+                std::min<std::chrono::microseconds>(sleep, std::chrono::milliseconds(1)));
+        }
+        if (ports.gone.load()) {
+            std::fprintf(stderr, "bankquill-virtual-karma: the JACK server has gone away\n");
+            result = 1;
+        }
+    }
+
+    jack_client_close(client);  // stops the process thread before the rings go
+    if (ports.received != nullptr) {
+        jack_ringbuffer_free(ports.received);
+    }
+    if (ports.toSend != nullptr) {
+        jack_ringbuffer_free(ports.toSend);
+    }
+    if (!WriteMemory(karma, options.memoryOut)) {
+        result = 1;
+    }
+    return result;
+}
