@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "tests/support/qt/QtPrinters.h"
 #include "ui/messages/Messages.h"
 #include "ui/messages/StringTable.h"
 

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
 #include "ui/messages/Messages.h"
 #include "ui/messages/StringTable.h"

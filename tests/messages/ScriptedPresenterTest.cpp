@@ -2,6 +2,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
 #include "ui/messages/StringTable.h"
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "midi/LoopbackMidiServices.h"
+#include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
 #include "ui/messages/StringTable.h"
 #include "workstation/MIDIProgressDlg.h"

@@ -1,0 +1,267 @@
+// The transfer progress dialog with a short timer period: texts, bar, animation, the main
+// window's state, and the no-traffic question with its withdrawal.
+#include <gtest/gtest.h>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMovie>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+#include "tests/support/qt/QtPrinters.h"
+#include "tests/support/qt/ScriptedPresenter.h"
+#include "ui/messages/StringTable.h"
+#include "workstation/MIDIProgressDlg.h"
+
+namespace {
+
+using bq::test::ScriptedPresenter;
+
+constexpr int kPeriodMs = 60;
+
+class ProgressDlg : public ::testing::Test {
+protected:
+    void SetUp() override { bq::SetMainWindow(&main); }
+    void TearDown() override { bq::SetMainWindow(nullptr); }
+
+    std::unique_ptr<CMIDIProgressDlg> Begin(std::uint32_t expected,
+                                            const QString& status = "Loading Program Bank A.") {
+        auto dialog = std::make_unique<CMIDIProgressDlg>(kPeriodMs);
+        dialog->BeginTransfer(bq::MainWindow(), status, expected);
+        return dialog;
+    }
+    static QString KBytes(const CMIDIProgressDlg& d) {
+        return d.findChild<QLabel*>("kbytesText")->text();
+    }
+    static QProgressBar* Bar(const CMIDIProgressDlg& d) {
+        return d.findChild<QProgressBar*>("progressBar");
+    }
+    static bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
+        return QTest::qWaitFor([&] { return done(); }, ms);
+    }
+
+    QMainWindow main;
+    ScriptedPresenter presenter;
+};
+
+TEST_F(ProgressDlg, BeginTransferFillsTheControlsAndDisablesTheMainWindow) {
+    auto dialog = Begin(118000);
+    EXPECT_FALSE(main.isEnabled());
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->windowTitle(), "MIDI Transfer Progress");
+    EXPECT_EQ(dialog->findChild<QLabel*>("statusText")->text(), "Loading Program Bank A.");
+    EXPECT_EQ(KBytes(*dialog), "Received 0 of 115 KBytes...");
+    EXPECT_EQ(Bar(*dialog)->minimum(), 0);
+    EXPECT_EQ(Bar(*dialog)->maximum(), 118000);
+    EXPECT_EQ(Bar(*dialog)->value(), 0);
+    auto* cancel = dialog->findChild<QPushButton*>("cancelButton");
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(cancel->text(), "Cancel");
+    EXPECT_FALSE(cancel->isEnabled());
+    // Controls sit inside the dialog, the button right of the kilobyte text.
+    const QRect inside = dialog->rect();
+    for (QWidget* w : dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        EXPECT_TRUE(inside.contains(w->geometry())) << w->objectName().toStdString();
+    }
+    EXPECT_GT(cancel->geometry().left(),
+              dialog->findChild<QLabel*>("kbytesText")->geometry().right());
+}
+
+TEST_F(ProgressDlg, AnimationLoopsFromItsClip) {
+    auto dialog = Begin(146000);
+    QMovie* movie = dialog->findChild<QLabel*>("animation")->movie();
+    ASSERT_NE(movie, nullptr);
+    ASSERT_TRUE(movie->isValid());
+    EXPECT_EQ(movie->state(), QMovie::Running);
+    EXPECT_GE(movie->frameCount(), 2);
+    ASSERT_TRUE(movie->jumpToFrame(0));
+    const QImage first = movie->currentImage();
+    EXPECT_EQ(qAlpha(first.pixel(0, 0)), 0);                 // transparent ground
+    EXPECT_EQ(first.pixel(200, 10) & 0xFFFFFFu, 0x4678BEu);  // the screen of the monitor
+    ASSERT_TRUE(movie->jumpToFrame(movie->frameCount() - 1));
+    EXPECT_NE(movie->currentImage(), first);  // it moves
+}
+
+TEST_F(ProgressDlg, KilobyteTextAndBarFollowTheReceivedBytes) {
+    auto dialog = Begin(118000);
+    dialog->UpdateProgress(4096);
+    EXPECT_EQ(KBytes(*dialog), "Received 4 of 115 KBytes...");
+    EXPECT_EQ(Bar(*dialog)->value(), 4096);
+    std::uint32_t total = 4096;
+    while (total < 118000) {
+        const std::uint32_t n = std::min<std::uint32_t>(4096, 118000 - total);
+        dialog->UpdateProgress(n);
+        total += n;
+    }
+    EXPECT_EQ(dialog->Received(), 118000u);
+    EXPECT_EQ(KBytes(*dialog), "Received 115 of 115 KBytes...");
+    EXPECT_EQ(Bar(*dialog)->value(), 118000);
+}
+
+TEST_F(ProgressDlg, ReceivedMayExceedExpectedAndTheBarStaysFull) {
+    auto dialog = Begin(146000, "Loading Combination Bank A.");
+    dialog->UpdateProgress(146000);
+    dialog->UpdateProgress(4000);
+    EXPECT_EQ(KBytes(*dialog), "Received 146 of 142 KBytes...");
+    EXPECT_EQ(Bar(*dialog)->value(), Bar(*dialog)->maximum());
+}
+
+TEST_F(ProgressDlg, DestructionEnablesTheMainWindowAndStopsAsking) {
+    auto dialog = Begin(118000);
+    EXPECT_FALSE(main.isEnabled());
+    dialog.reset();
+    EXPECT_TRUE(main.isEnabled());
+    QTest::qWait(4 * kPeriodMs);
+    EXPECT_TRUE(presenter.Messages().empty());
+}
+
+TEST_F(ProgressDlg, TitleBarCloseAndEscapeDoNothing) {
+    auto dialog = Begin(118000);
+    dialog->close();
+    EXPECT_TRUE(dialog->isVisible());
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->HasEnded());
+    EXPECT_FALSE(main.isEnabled());
+}
+
+TEST_F(ProgressDlg, DataInEveryPeriodNeverAsks) {
+    auto dialog = Begin(118000);
+    QTimer feed;
+    QObject::connect(&feed, &QTimer::timeout, [&] { dialog->UpdateProgress(512); });
+    feed.start(kPeriodMs / 4);
+    QTest::qWait(8 * kPeriodMs);
+    feed.stop();
+    EXPECT_TRUE(presenter.Messages().empty());
+    EXPECT_GT(dialog->Received(), 0u);
+}
+
+TEST_F(ProgressDlg, SilenceAsksAndYesKeepsWaitingAndAsksAgain) {
+    presenter.Answer(bq::IDYES);
+    presenter.Answer(bq::IDYES);
+    auto dialog = Begin(118000);
+    ASSERT_TRUE(WaitFor([&] { return presenter.Messages().size() >= 2; }));
+    EXPECT_EQ(presenter.Messages()[0].text, bq::LoadString(162));
+    EXPECT_EQ(presenter.Messages()[0].style, 0x34u);
+    EXPECT_FALSE(dialog->HasEnded());
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(main.isEnabled());
+}
+
+TEST_F(ProgressDlg, DataDuringTheQuestionWithdrawsItWithYes) {
+    presenter.HoldOpen(3000, bq::IDNO);
+    bool abandoned = false;
+    auto dialog = Begin(118000);
+    QObject::connect(dialog.get(), &CMIDIProgressDlg::TransferAbandoned, [&] { abandoned = true; });
+    presenter.onShow = [&](const ScriptedPresenter::Message&) {
+        QTimer::singleShot(kPeriodMs / 3, [&] { dialog->UpdateProgress(4096); });
+    };
+    ASSERT_TRUE(WaitFor([&] { return !presenter.Messages().empty() && !presenter.IsOpen(); }));
+    presenter.onShow = nullptr;
+    const auto& question = presenter.Messages()[0];
+    EXPECT_TRUE(question.withdrawn);
+    EXPECT_FALSE(question.timedOut);
+    EXPECT_EQ(question.answer, bq::IDYES);
+    EXPECT_FALSE(abandoned);
+    EXPECT_FALSE(dialog->HasEnded());
+    EXPECT_FALSE(CMIDIProgressDlg::PromptOpen());
+    // The transfer goes on.
+    dialog->UpdateProgress(4096);
+    EXPECT_EQ(dialog->Received(), 8192u);
+}
+
+TEST_F(ProgressDlg, TicksWhileTheQuestionIsOpenDoNotAskAgain) {
+    presenter.HoldOpen(5 * kPeriodMs, bq::IDYES);
+    int shownWhileOpen = 0;
+    presenter.onShow = [&](const ScriptedPresenter::Message&) {
+        if (presenter.IsOpen()) {
+            ++shownWhileOpen;
+        }
+    };
+    auto dialog = Begin(118000);
+    ASSERT_TRUE(WaitFor([&] { return !presenter.Messages().empty() && !presenter.IsOpen(); }));
+    EXPECT_TRUE(presenter.Messages()[0].timedOut);  // nothing withdrew it: no data came
+    EXPECT_EQ(shownWhileOpen, 0);
+    presenter.onShow = nullptr;
+}
+
+TEST_F(ProgressDlg, NoEndsTheTransferOnceAndALaterTransferCanAskAgain) {
+    presenter.Answer(bq::IDNO);
+    auto dialog = Begin(118000);
+    int abandoned = 0;
+    QObject::connect(dialog.get(), &CMIDIProgressDlg::TransferAbandoned, [&] {
+        ++abandoned;
+        dialog.reset();  // the waiting request deletes it at once
+    });
+    ASSERT_TRUE(WaitFor([&] { return abandoned > 0; }));
+    EXPECT_EQ(dialog, nullptr);
+    EXPECT_TRUE(main.isEnabled());
+    EXPECT_FALSE(CMIDIProgressDlg::PromptOpen());
+    QTest::qWait(3 * kPeriodMs);
+    EXPECT_EQ(abandoned, 1);
+    EXPECT_EQ(presenter.Messages().size(), 1u);
+
+    presenter.Answer(bq::IDNO);
+    auto next = Begin(146000, "Loading Combination Bank B.");
+    EXPECT_FALSE(main.isEnabled());
+    bool nextAbandoned = false;
+    QObject::connect(next.get(), &CMIDIProgressDlg::TransferAbandoned,
+                     [&] { nextAbandoned = true; });
+    ASSERT_TRUE(WaitFor([&] { return nextAbandoned; }));
+    EXPECT_EQ(presenter.Messages().size(), 2u);
+    EXPECT_TRUE(main.isEnabled());
+}
+
+TEST_F(ProgressDlg, AfterNoTheDialogIsHiddenAndIgnoresData) {
+    presenter.Answer(bq::IDNO);
+    auto dialog = Begin(118000);
+    bool abandoned = false;
+    QObject::connect(dialog.get(), &CMIDIProgressDlg::TransferAbandoned, [&] { abandoned = true; });
+    ASSERT_TRUE(WaitFor([&] { return abandoned; }));
+    EXPECT_TRUE(dialog->HasEnded());
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(main.isEnabled());
+    dialog->UpdateProgress(4096);
+    EXPECT_EQ(dialog->Received(), 0u);
+    main.setEnabled(false);
+    dialog.reset();  // ending twice does not enable the main window a second time
+    EXPECT_FALSE(main.isEnabled());
+    main.setEnabled(true);
+}
+
+TEST_F(ProgressDlg, OneQuestionAtATimeAcrossDialogs) {
+    presenter.HoldOpen(6 * kPeriodMs, bq::IDYES);
+    int shownWhileOpen = 0;
+    presenter.onShow = [&](const ScriptedPresenter::Message&) {
+        if (presenter.IsOpen()) {
+            ++shownWhileOpen;
+        }
+    };
+    auto first = Begin(118000);
+    auto second = std::make_unique<CMIDIProgressDlg>(kPeriodMs / 2);
+    second->BeginTransfer(nullptr, "other", 146000);
+    ASSERT_TRUE(WaitFor([&] { return !presenter.Messages().empty() && !presenter.IsOpen(); }));
+    EXPECT_EQ(shownWhileOpen, 0);
+    presenter.onShow = nullptr;
+    second.reset();
+    first.reset();
+}
+
+TEST_F(ProgressDlg, DeletedWhileItsQuestionIsOpenTakesTheQuestionAlong) {
+    presenter.HoldOpen(3000, bq::IDYES);
+    auto dialog = Begin(118000);
+    presenter.onShow = [&](const ScriptedPresenter::Message&) {
+        QTimer::singleShot(0, [&] { dialog.reset(); });
+    };
+    ASSERT_TRUE(WaitFor([&] { return !presenter.Messages().empty() && !presenter.IsOpen(); }));
+    presenter.onShow = nullptr;
+    EXPECT_EQ(dialog, nullptr);
+    EXPECT_TRUE(presenter.Messages()[0].withdrawn);
+    EXPECT_FALSE(CMIDIProgressDlg::PromptOpen());
+    EXPECT_TRUE(main.isEnabled());
+}
+
+}  // namespace
