@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QPointer>
+#include <QSplitter>
+#include <QTreeWidget>
+
+#include <cerrno>
+#include <cstring>
+
+#include "model/KarmaObject.h"
+#include "model/KorgPCGFile.h"
+#include "model/Ref.h"
+#include "tests/support/PcgBuilder.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/PCGBankView.h"
+#include "ui/PCGFrame.h"
+#include "ui/banktree/CommandTarget.h"
+
+using namespace bq::test;
+
+namespace {
+
+// Children of a node as their texts.
+QStringList Texts(QTreeWidgetItem* parent) {
+    QStringList texts;
+    for (int i = 0; i < parent->childCount(); ++i) {
+        texts << parent->child(i)->text(0);
+    }
+    return texts;
+}
+
+QStringList RootTexts(QTreeWidget* tree) {
+    QStringList texts;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        texts << tree->topLevelItem(i)->text(0);
+    }
+    return texts;
+}
+
+int Image(CDragTreeView* view, QTreeWidgetItem* item) {
+    int image = -1;
+    EXPECT_TRUE(view->GetItemImage(item, &image));
+    return image;
+}
+
+class PCGWindow : public MainFrameTest {
+protected:
+    CPCGFrame* Open(const TempFile& file) {
+        return frame->OpenPCGFile(QString::fromStdString(file.Path()));
+    }
+    int DocumentWindows() {
+        int n = 0;
+        for (QMdiSubWindow* w : frame->MdiArea()->subWindowList()) {
+            n += qobject_cast<CPCGFrame*>(w) != nullptr;
+        }
+        return n;
+    }
+    void CloseAndFlush(CPCGFrame* window) {
+        window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+};
+
+}  // namespace
+
+TEST_F(PCGWindow, MissingFileReportsTheSystemTextAndOpensNothing) {
+    EXPECT_EQ(frame->OpenPCGFile(QStringLiteral("/nonexistent/dir/nothing.PCG")), nullptr);
+    ASSERT_EQ(presenter.Messages().size(), 1u);
+    const auto& message = presenter.Messages()[0];
+    EXPECT_EQ(message.text,
+              QStringLiteral("Load PCG File. ") + QString::fromLocal8Bit(std::strerror(ENOENT)));
+    EXPECT_EQ(message.style, unsigned{bq::MB_ICONERROR});
+    EXPECT_EQ(DocumentWindows(), 0);
+}
+
+TEST_F(PCGWindow, TritonFileShowsOnlyMessage129) {
+    TempFile triton(PcgFile(Bytes{}, 0x50));
+    EXPECT_EQ(Open(triton), nullptr);
+    ASSERT_EQ(presenter.Messages().size(), 1u);
+    EXPECT_EQ(presenter.Messages()[0].text, "Triton format PCG files are not currently supported.");
+    EXPECT_EQ(presenter.Messages()[0].style, unsigned{bq::MB_ICONERROR});
+    EXPECT_EQ(DocumentWindows(), 0);
+}
+
+TEST_F(PCGWindow, MalformedFileIsReportedWithTheLoadContext) {
+    Bytes bytes = PcgFile(Bytes{});
+    bytes.push_back(0);  // the root size no longer fits the file
+    TempFile broken(bytes);
+    EXPECT_EQ(Open(broken), nullptr);
+    ASSERT_EQ(presenter.Messages().size(), 1u);
+    EXPECT_TRUE(presenter.Messages()[0].text.startsWith("Load PCG File. "));
+    EXPECT_EQ(DocumentWindows(), 0);
+}
+
+TEST_F(PCGWindow, GoodFileOpensATitledWindowWithTwoPanes) {
+    TempFile good(PcgFile(Container("CMB1", {CombiBank(0, {"Strings"})})), "Live 100%s.pcg");
+    CPCGFrame* window = Open(good);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(presenter.Messages().empty());
+    QString title = QStringLiteral("PCG File - [%1]").arg(QString::fromStdString(good.Path()));
+    EXPECT_EQ(window->windowTitle(), title);
+    EXPECT_TRUE(window->isVisible());
+    Idle();
+    EXPECT_EQ(frame->windowTitle(), "Bankquill - " + title);
+
+    QSplitter* splitter = window->Splitter();
+    ASSERT_EQ(splitter->count(), 2);
+    EXPECT_EQ(splitter->widget(0), window->BankView());
+    EXPECT_EQ(splitter->widget(1), window->OtherView());
+    EXPECT_EQ(splitter->sizes().value(0), 250);
+    EXPECT_EQ(window->OtherView()->topLevelItemCount(), 0);
+    EXPECT_STREQ(window->GetFile()->GetPath(), good.c_str());
+}
+
+TEST_F(PCGWindow, EmptyFileShowsOnlyTheTwoGroups) {
+    TempFile empty(PcgFile(Bytes{}));
+    CPCGFrame* window = Open(empty);
+    ASSERT_NE(window, nullptr);
+    CPCGBankView* view = window->BankView();
+    EXPECT_EQ(RootTexts(view), QStringList({"Combinations", "Programs"}));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(view->topLevelItem(i)->childCount(), 0);
+        EXPECT_EQ(Image(view, view->topLevelItem(i)), IMAGE_GROUP);
+    }
+    EXPECT_TRUE(view->ItemRecords().empty());
+}
+
+TEST_F(PCGWindow, OnlyBanksWithItemsAppearInBankOrderAllCollapsed) {
+    TempFile file(
+        PcgFile(Cat({Container("CMB1", {CombiBank(2, {"Choir", "Organ"})}),
+                     Container("PRG1", {ProgramBank(4, {"Bass"}), ProgramBank(0, {"Piano", "EP"}),
+                                        ProgramBank(5, {"Moss Lead"})})})));
+    CPCGFrame* window = Open(file);
+    ASSERT_NE(window, nullptr);
+    CPCGBankView* view = window->BankView();
+    ASSERT_EQ(RootTexts(view), QStringList({"Combinations", "Programs"}));
+    QTreeWidgetItem* combis = view->topLevelItem(0);
+    QTreeWidgetItem* programs = view->topLevelItem(1);
+
+    EXPECT_EQ(Texts(combis), QStringList({"Bank C"}));
+    EXPECT_EQ(Texts(combis->child(0)), QStringList({"000 : Choir", "001 : Organ"}));
+    EXPECT_EQ(Texts(programs), QStringList({"Bank A", "Bank E", "Bank F (MOSS)"}));
+    EXPECT_EQ(Texts(programs->child(0)), QStringList({"000 : Piano", "001 : EP"}));
+    EXPECT_EQ(Texts(programs->child(2)), QStringList({"000 : Moss Lead"}));
+
+    EXPECT_EQ(Image(view, combis->child(0)), IMAGE_BANK);
+    EXPECT_EQ(Image(view, combis->child(0)->child(1)), IMAGE_COMBINATION);
+    EXPECT_EQ(Image(view, programs->child(1)->child(0)), IMAGE_PROGRAM);
+
+    // Every node starts collapsed.
+    QTreeWidgetItemIterator it(view);
+    for (; *it != nullptr; ++it) {
+        EXPECT_FALSE((*it)->isExpanded()) << (*it)->text(0).toStdString();
+    }
+
+    // Each item node's record tells its object, bank and slot.
+    CBankItemData* organ = view->GetItemRecord(combis->child(0)->child(1));
+    ASSERT_NE(organ, nullptr);
+    EXPECT_EQ(organ->GetBank(), 2);
+    EXPECT_EQ(organ->GetSlot(), 1);
+    char name[20] = {};
+    organ->GetObject()->GetName(name, 19);
+    EXPECT_STREQ(name, "Organ");
+    CBankItemData* moss = view->GetItemRecord(programs->child(2)->child(0));
+    ASSERT_NE(moss, nullptr);
+    EXPECT_EQ(moss->GetBank(), 5);
+    EXPECT_EQ(view->ItemRecords().size(), 6u);
+}
+
+TEST_F(PCGWindow, NamesLoseTrailingBlanksButKeepTheirFirstCharacter) {
+    TempFile file(PcgFile(Container(
+        "CMB1", {CombiBank(0, {"Pad   ", "                ", "Full Sixteen Chr", " Lead"})})));
+    CPCGFrame* window = Open(file);
+    ASSERT_NE(window, nullptr);
+    QTreeWidgetItem* bank = window->BankView()->topLevelItem(0)->child(0);
+    EXPECT_EQ(Texts(bank),
+              QStringList({"000 : Pad", "001 :  ", "002 : Full Sixteen Chr", "003 :  Lead"}));
+}
+
+TEST_F(PCGWindow, TwoWindowsOnOneFileAreIndependent) {
+    TempFile file(PcgFile(Container("CMB1", {CombiBank(1, {"Brass"})})));
+    CPCGFrame* first = Open(file);
+    CPCGFrame* second = Open(file);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    ASSERT_NE(first, second);
+    EXPECT_NE(first->GetFile(), second->GetFile());
+    QTreeWidgetItem* item2 = second->BankView()->topLevelItem(0)->child(0)->child(0);
+    CBankItemData* record1 =
+        first->BankView()->GetItemRecord(first->BankView()->topLevelItem(0)->child(0)->child(0));
+    CBankItemData* record2 = second->BankView()->GetItemRecord(item2);
+    ASSERT_NE(record1, nullptr);
+    ASSERT_NE(record2, nullptr);
+    EXPECT_NE(record1->GetObject(), record2->GetObject());
+
+    bq::Ref<CKarmaObject> kept = bq::Ref<CKarmaObject>::Share(record2->GetObject());
+    CloseAndFlush(first);
+    EXPECT_EQ(DocumentWindows(), 1);
+    EXPECT_EQ(item2->text(0), "000 : Brass");
+    EXPECT_EQ(kept->RefCount(), 3);  // second window's bank and record, and ours
+}
+
+TEST_F(PCGWindow, ClosingAWindowReleasesEveryItem) {
+    TempFile file(PcgFile(Cat({Container("CMB1", {CombiBank(0, {"A", "B"})}),
+                               Container("PRG1", {ProgramBank(3, {"C"})})})));
+    QPointer<CPCGFrame> window = Open(file);
+    ASSERT_FALSE(window.isNull());
+    std::vector<bq::Ref<CKarmaObject>> kept;
+    for (const auto& record : window->BankView()->ItemRecords()) {
+        kept.push_back(bq::Ref<CKarmaObject>::Share(record->GetObject()));
+        EXPECT_EQ(kept.back()->RefCount(), 3);  // bank, record, ours
+    }
+    ASSERT_EQ(kept.size(), 3u);
+    CloseAndFlush(window);
+    EXPECT_TRUE(window.isNull());
+    for (const auto& item : kept) {
+        EXPECT_EQ(item->RefCount(), 1);
+    }
+}
+
+TEST_F(PCGWindow, F6MovesTheFocusBetweenThePanes) {
+    TempFile file(PcgFile(Bytes{}));
+    CPCGFrame* window = Open(file);
+    ASSERT_NE(window, nullptr);
+    QApplication::setActiveWindow(frame.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    window->BankView()->setFocus();
+    Idle();
+    ASSERT_TRUE(window->BankView()->hasFocus());
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
+    EXPECT_TRUE(window->OtherView()->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
+    EXPECT_TRUE(window->BankView()->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_TRUE(window->OtherView()->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_TRUE(window->BankView()->hasFocus());
+}
+
+TEST_F(PCGWindow, InitialiseCommandsStayOffWhileAPCGWindowIsActive) {
+    TempFile file(PcgFile(Container("CMB1", {CombiBank(0, {"A"})})));
+    CPCGFrame* window = Open(file);
+    ASSERT_NE(window, nullptr);
+    QTreeWidgetItem* item = window->BankView()->topLevelItem(0)->child(0)->child(0);
+    window->BankView()->setCurrentItem(item);
+    Idle();
+    for (int id : {ID_BANK_INITIALISE, ID_PROGRAM_INITIALISE, ID_COMBINATION_INITIALISE}) {
+        EXPECT_FALSE(frame->CommandAction(id)->isEnabled());
+        EXPECT_FALSE(frame->ExecuteCommand(id));
+    }
+    EXPECT_TRUE(frame->CommandAction(ID_NEXT_PANE)->isEnabled());
+    EXPECT_TRUE(presenter.Messages().empty());
+}

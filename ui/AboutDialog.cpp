@@ -1,0 +1,49 @@
+#include "ui/AboutDialog.h"
+
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+// The box is laid out in dialog units of an 8-point dialog font: 4 of them make an average
+// character width (6 pixels) and 8 a character height (13 pixels).
+QRect Units(int x, int y, int w, int h) {
+    auto px = [](int u) { return u * 6 / 4; };
+    auto py = [](int u) { return u * 13 / 8; };
+    return QRect(px(x), py(y), px(w), py(h));
+}
+
+}  // namespace
+
+CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("About Bankquill"));
+    setFixedSize(Units(0, 0, 176, 103).size());
+
+    auto* frame = new QGroupBox(this);
+    frame->setGeometry(Units(7, 3, 162, 74));
+
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("icon"));
+    icon->setPixmap(QPixmap(QStringLiteral(":/res/images/bankquill.xpm")));
+    icon->setGeometry(QRect(Units(15, 12, 0, 0).topLeft(), QSize(32, 32)));
+
+    m_version = new QLabel(QStringLiteral("Bankquill\nVersion 0.1\n(Prototype)"), this);
+    m_version->setGeometry(Units(45, 9, 115, 34));
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(12);
+    font.setBold(true);
+    m_version->setFont(font);
+
+    m_credits = new QLabel(QStringLiteral("Written by the Bankquill developers for the Korg "
+                                          "Karma.\nFree to use; no warranty of any kind."),
+                           this);
+    m_credits->setWordWrap(true);
+    m_credits->setGeometry(Units(23, 46, 129, 32));
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setDefault(true);
+    ok->setGeometry(Units(119, 82, 50, 14));
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}

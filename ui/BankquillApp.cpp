@@ -1,0 +1,27 @@
+#include "ui/BankquillApp.h"
+
+#include <QApplication>
+
+#include "ui/MainFrame.h"
+#include "ui/messages/Messages.h"
+#include "ui/messages/StringTable.h"
+
+namespace {
+constexpr int kAppTitleId = 57344;
+}
+
+CBankquillApp::CBankquillApp(bq::midi::IMidiServices& services) : m_services(services) {}
+
+CBankquillApp::~CBankquillApp() {
+    bq::SetMainWindow(nullptr);
+}
+
+bool CBankquillApp::InitInstance() {
+    QApplication::setApplicationName(bq::LoadString(kAppTitleId));
+    m_mainFrame = std::make_unique<CMainFrame>(m_services);
+    QApplication::setWindowIcon(m_mainFrame->windowIcon());
+    bq::SetMainWindow(m_mainFrame.get());
+    m_mainFrame->resize(1000, 700);
+    m_mainFrame->show();
+    return true;
+}

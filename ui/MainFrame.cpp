@@ -1,0 +1,408 @@
+#include "ui/MainFrame.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QToolBar>
+
+#include "model/KorgPCGFile.h"
+#include "ui/AboutDialog.h"
+#include "ui/PCGBankView.h"
+#include "ui/PCGFrame.h"
+#include "ui/banktree/CommandTarget.h"
+#include "ui/messages/Messages.h"
+#include "ui/messages/StringTable.h"
+#include "workstation/WSFrame.h"
+
+namespace {
+
+constexpr int kTitleId = 128;
+constexpr int kReadyId = 57345;
+constexpr int kTritonMessageId = 129;
+constexpr int kLoadContextId = 133;
+constexpr int kNotConnectedId = 147;
+constexpr int kSearchingId = 149;
+constexpr int kOpenTitleId = 155;
+constexpr int kOpenFilterId = 156;
+constexpr int kMIDIStatusWidth = 500;
+
+// A command string is "prompt\ntooltip"; either part may be missing.
+QString Prompt(int id) {
+    return bq::LoadString(id).section(QLatin1Char('\n'), 0, 0);
+}
+QString ToolTip(int id) {
+    return bq::LoadString(id).section(QLatin1Char('\n'), 1, 1);
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(bq::midi::IMidiServices& services, QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(bq::LoadString(kTitleId));
+    setWindowIcon(QIcon(QStringLiteral(":/res/images/bankquill.xpm")));
+
+    m_mdiArea = new QMdiArea(this);
+    setCentralWidget(m_mdiArea);
+
+    CreateMenus();
+    CreateBars();
+
+    m_wsFrame = new CWSFrame(services);
+    m_mdiArea->addSubWindow(m_wsFrame);
+    AddDocumentWindow(m_wsFrame);
+    m_wsFrame->hide();
+
+    connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
+        if (window != nullptr) {
+            ReleaseCtrlW(window);
+        }
+        UpdateFrameTitle();
+        UpdateCommandUI();
+    });
+    // Idle time: each time the event loop is about to wait for more events.
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            &CMainFrame::OnIdle);
+    UpdateCommandUI();
+}
+
+CMainFrame::~CMainFrame() {
+    // The children go after this object has stopped being a CMainFrame; what they signal on
+    // the way out (activation, titles, idle) must not reach it.
+    disconnect(QAbstractEventDispatcher::instance(), nullptr, this, nullptr);
+    disconnect(m_mdiArea, nullptr, this, nullptr);
+    for (QMdiSubWindow* window : m_mdiArea->subWindowList()) {
+        disconnect(window, nullptr, this, nullptr);
+    }
+}
+
+QAction* CMainFrame::AddCommand(int id, const QString& text, int promptId) {
+    auto* action = new QAction(text, this);
+    if (promptId != 0) {
+        action->setStatusTip(Prompt(promptId));
+    }
+    m_actions.insert(id, action);
+    connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
+    return action;
+}
+
+void CMainFrame::CreateMenus() {
+    QAction* open = AddCommand(ID_FILE_OPEN, QStringLiteral("&Open...\tCtrl+O"), ID_FILE_OPEN);
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    open->setToolTip(ToolTip(ID_FILE_OPEN));
+    open->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(0, 0, 16, 15)));
+    QAction* recent =
+        AddCommand(ID_FILE_MRU_FILE1, QStringLiteral("Recent File"), ID_FILE_MRU_FILE1);
+    QAction* exit = AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), ID_APP_EXIT);
+    QAction* workstation = AddCommand(ID_VIEW_WORKSTATION, QStringLiteral("&Workstation\tCtrl+W"),
+                                      ID_VIEW_WORKSTATION);
+    workstation->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    QAction* bankInit = AddCommand(ID_BANK_INITIALISE, QStringLiteral("&Initialise"), 502);
+    QAction* programInit = AddCommand(ID_PROGRAM_INITIALISE, QStringLiteral("&Initialise"));
+    QAction* combiInit = AddCommand(ID_COMBINATION_INITIALISE, QStringLiteral("&Initialise"));
+    QAction* options = AddCommand(ID_TOOLS_OPTIONS, QStringLiteral("&Options..."));
+    QAction* closeAll = AddCommand(ID_WINDOW_CLOSE_ALL, QStringLiteral("&Close All"));
+    QAction* about = AddCommand(ID_APP_ABOUT, QStringLiteral("&About..."), ID_APP_ABOUT);
+    about->setToolTip(ToolTip(ID_APP_ABOUT));
+    about->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(16, 0, 16, 15)));
+
+    // Keys without a menu item.
+    QAction* next = AddCommand(ID_NEXT_PANE, QString(), ID_NEXT_PANE);
+    next->setShortcut(QKeySequence(Qt::Key_F6));
+    QAction* previous = AddCommand(ID_PREV_PANE, QString(), ID_PREV_PANE);
+    previous->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+    addAction(next);
+    addAction(previous);
+
+    // Nothing handles these: no recent-file list, no options, no Close All.
+    for (QAction* never : {recent, options, closeAll}) {
+        never->setEnabled(false);
+    }
+
+    auto addMenu = [this](const QString& title, std::initializer_list<QAction*> actions) {
+        QMenu* menu = menuBar()->addMenu(title);
+        for (QAction* action : actions) {
+            if (action == nullptr) {
+                menu->addSeparator();
+            } else {
+                menu->addAction(action);
+            }
+        }
+        // Menus are brought up to date as they open.
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+        m_menus.append(menu);
+    };
+    addMenu(QStringLiteral("&File"), {open, nullptr, recent, nullptr, exit});
+    addMenu(QStringLiteral("&View"), {workstation});
+    addMenu(QStringLiteral("&Bank"), {bankInit});
+    addMenu(QStringLiteral("&Program"), {programInit});
+    addMenu(QStringLiteral("&Combination"), {combiInit});
+    addMenu(QStringLiteral("&Tools"), {options});
+    addMenu(QStringLiteral("&Window"), {closeAll});
+    addMenu(QStringLiteral("&Help"), {about});
+}
+
+void CMainFrame::CreateBars() {
+    m_toolBar = new QToolBar(QStringLiteral("Standard"), this);
+    m_toolBar->setObjectName(QStringLiteral("toolbar"));
+    m_toolBar->setIconSize(QSize(16, 15));
+    m_toolBar->addAction(CommandAction(ID_FILE_OPEN));
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(CommandAction(ID_APP_ABOUT));
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+
+    // The dialog bar: an empty band of 330 x 16 dialog units beside the toolbar.
+    m_dialogBar = new QToolBar(QStringLiteral("Dialog Bar"), this);
+    m_dialogBar->setObjectName(QStringLiteral("dialogbar"));
+    auto* placeholder = new QWidget(m_dialogBar);
+    placeholder->setFixedSize(330 * 6 / 4, 16 * 13 / 8);
+    m_dialogBar->addWidget(placeholder);
+    addToolBar(Qt::TopToolBarArea, m_dialogBar);
+
+    m_messagePane = new QLabel(bq::LoadString(kReadyId));
+    m_messagePane->setObjectName(QStringLiteral("messagePane"));
+    m_midiStatusPane = new QLabel(bq::LoadString(kNotConnectedId));
+    m_midiStatusPane->setObjectName(QStringLiteral("midiStatusPane"));
+    m_midiStatusPane->setFixedWidth(kMIDIStatusWidth);
+    statusBar()->addWidget(m_messagePane, 1);
+    statusBar()->addPermanentWidget(m_midiStatusPane);
+}
+
+void CMainFrame::AddDocumentWindow(QMdiSubWindow* window) {
+    ReleaseCtrlW(window);
+    connect(window, &QWidget::windowTitleChanged, this, &CMainFrame::UpdateFrameTitle);
+}
+
+void CMainFrame::ReleaseCtrlW(QMdiSubWindow* window) {
+    // Ctrl+W is View Workstation here; a document window's own menu must not take it.
+    if (QMenu* menu = window->systemMenu()) {
+        for (QAction* action : menu->actions()) {
+            if (action->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_W))) {
+                action->setShortcuts({});
+            }
+        }
+    }
+}
+
+bool CMainFrame::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        // The message pane shows the highlighted command's prompt, else "Ready".
+        QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        m_messagePane->setText(tip.isEmpty() ? bq::LoadString(kReadyId) : tip);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Exit closes every document window with the main window.
+    m_mdiArea->closeAllSubWindows();
+    event->accept();
+}
+
+ICommandTarget* CMainFrame::ActiveCommandTarget() const {
+    QMdiSubWindow* active = m_mdiArea->currentSubWindow();
+    if (active == nullptr || !active->isVisible()) {
+        return nullptr;
+    }
+    if (auto* target = dynamic_cast<ICommandTarget*>(active)) {
+        return target;
+    }
+    if (auto* target = dynamic_cast<ICommandTarget*>(active->widget())) {
+        return target;
+    }
+    for (QWidget* w = active->focusWidget(); w != nullptr && w != active; w = w->parentWidget()) {
+        if (auto* target = dynamic_cast<ICommandTarget*>(w)) {
+            return target;
+        }
+    }
+    return nullptr;
+}
+
+bool CMainFrame::ExecuteCommand(int id) {
+    switch (id) {
+        case ID_FILE_OPEN:
+            OnFileOpen();
+            return true;
+        case ID_APP_EXIT:
+            close();
+            return true;
+        case ID_VIEW_WORKSTATION:
+            OnViewWorkstation();
+            return true;
+        case ID_APP_ABOUT:
+            OnAppAbout();
+            return true;
+        case ID_NEXT_PANE:
+        case ID_PREV_PANE:
+            if (m_mdiArea->currentSubWindow() == nullptr) {
+                return false;
+            }
+            OnPane(id == ID_NEXT_PANE);
+            return true;
+        default:
+            break;
+    }
+    // The active view's commands, if it is enabled for them right now.
+    if (ICommandTarget* target = ActiveCommandTarget()) {
+        bool enabled = false;
+        if (target->OnUpdateCommand(id, &enabled) && enabled) {
+            return target->OnCommand(id);
+        }
+    }
+    return false;
+}
+
+void CMainFrame::UpdateCommandUI() {
+    ICommandTarget* target = ActiveCommandTarget();
+    for (int id : {ID_BANK_INITIALISE, ID_PROGRAM_INITIALISE, ID_COMBINATION_INITIALISE}) {
+        bool enabled = false;
+        if (target == nullptr || !target->OnUpdateCommand(id, &enabled)) {
+            enabled = false;  // a command that nothing handles is disabled
+        }
+        if (m_actions[id]->isEnabled() != enabled) {
+            m_actions[id]->setEnabled(enabled);
+        }
+    }
+    bool document = m_mdiArea->currentSubWindow() != nullptr;
+    for (int id : {ID_NEXT_PANE, ID_PREV_PANE}) {
+        if (m_actions[id]->isEnabled() != document) {
+            m_actions[id]->setEnabled(document);
+        }
+    }
+}
+
+void CMainFrame::UpdateMIDIStatus() {
+    m_midiStatusPane->setEnabled(true);
+    QString text;
+    if (m_wsFrame != nullptr && m_wsFrame->GetMIDIStatusText(&text) &&
+        text != m_midiStatusPane->text()) {
+        m_midiStatusPane->setText(text);
+    }
+}
+
+void CMainFrame::UpdateFrameTitle() {
+    // The application title, then the active document window's title: in brackets when that
+    // window is maximised, as a multiple-document frame shows it.
+    QString title = bq::LoadString(kTitleId);
+    QMdiSubWindow* active = m_mdiArea->currentSubWindow();
+    if (active != nullptr && active->isVisible() && !active->windowTitle().isEmpty()) {
+        title += active->isMaximized() ? QStringLiteral(" - [%1]").arg(active->windowTitle())
+                                       : QStringLiteral(" - %1").arg(active->windowTitle());
+    }
+    if (windowTitle() != title) {
+        setWindowTitle(title);
+    }
+}
+
+void CMainFrame::OnIdle() {
+    UpdateCommandUI();
+    UpdateMIDIStatus();
+    UpdateFrameTitle();
+}
+
+QStringList CMainFrame::NameFilters(const QString& filterText) {
+    // Pairs of description and pattern, ended by an empty entry.
+    QStringList parts = filterText.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size() && !parts[i].isEmpty() && !parts[i + 1].isEmpty();
+         i += 2) {
+        const QString& name = parts[i];
+        const QString& pattern = parts[i + 1];
+        filters.append(name.contains(QLatin1Char('(') + pattern + QLatin1Char(')'))
+                           ? name
+                           : QStringLiteral("%1 (%2)").arg(name, pattern));
+    }
+    return filters;
+}
+
+std::unique_ptr<QFileDialog> CMainFrame::CreateOpenDialog() {
+    auto dialog = std::make_unique<QFileDialog>(this, bq::LoadString(kOpenTitleId));
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    // The name typed need not exist: loading it tells the user what is wrong.
+    dialog->setFileMode(QFileDialog::AnyFile);
+    QStringList filters = NameFilters(bq::LoadString(kOpenFilterId));
+    dialog->setNameFilters(filters);
+    if (!filters.isEmpty()) {
+        dialog->selectNameFilter(filters.first());
+    }
+    dialog->setDefaultSuffix(QStringLiteral("PCG"));
+    return dialog;
+}
+
+void CMainFrame::OnFileOpen() {
+    std::unique_ptr<QFileDialog> dialog = CreateOpenDialog();
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+        return;
+    }
+    OpenPCGFile(dialog->selectedFiles().first());
+}
+
+CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
+    auto file = std::make_unique<CKorgPCGFile>();
+    HRESULT hr = file->Load(QFile::encodeName(path).constData());
+    if (FAILED(hr)) {
+        if (hr == E_INVALIDARG) {
+            bq::ShowMessage(kTritonMessageId, bq::MB_ICONERROR);
+        } else {
+            bq::ReportError(kLoadContextId, hr);
+        }
+        return nullptr;
+    }
+    auto* frame = new CPCGFrame(std::move(file));
+    m_mdiArea->addSubWindow(frame);
+    AddDocumentWindow(frame);
+    frame->show();
+    frame->BankView()->setFocus();
+    UpdateFrameTitle();
+    return frame;
+}
+
+void CMainFrame::OnViewWorkstation() {
+    if (!m_wsFrame->isVisible()) {
+        m_midiStatusPane->setText(bq::LoadString(kSearchingId));
+        m_midiStatusPane->repaint();
+        m_wsFrame->show();
+    }
+    if (m_wsFrame->isVisible()) {
+        m_mdiArea->setActiveSubWindow(m_wsFrame);
+        m_wsFrame->setFocus();
+    }
+}
+
+void CMainFrame::OnAppAbout() {
+    CAboutDialog dialog(this);
+    dialog.exec();
+}
+
+void CMainFrame::OnPane(bool forward) {
+    QMdiSubWindow* active = m_mdiArea->currentSubWindow();
+    QWidget* content = active->widget();
+    auto* splitter = qobject_cast<QSplitter*>(content);
+    if (splitter == nullptr && content != nullptr) {
+        splitter = content->findChild<QSplitter*>();
+    }
+    if (splitter == nullptr || splitter->count() == 0) {
+        return;
+    }
+    int current = -1;
+    QWidget* focus = QApplication::focusWidget();
+    for (int i = 0; i < splitter->count(); ++i) {
+        QWidget* pane = splitter->widget(i);
+        if (focus != nullptr && (focus == pane || pane->isAncestorOf(focus))) {
+            current = i;
+        }
+    }
+    int n = splitter->count();
+    int next = current < 0 ? 0 : (current + (forward ? 1 : n - 1)) % n;
+    splitter->widget(next)->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QMap>
+#include <QStringList>
+
+#include <memory>
+
+#include "midi/MidiServices.h"
+
+class CPCGFrame;
+class CWSFrame;
+class ICommandTarget;
+class QAction;
+class QFileDialog;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QToolBar;
+
+// Command ids of the menu, the keys and the toolbar.
+enum : int {
+    ID_VIEW_WORKSTATION = 135,
+    ID_WINDOW_CLOSE_ALL = 505,
+    ID_TOOLS_OPTIONS = 506,
+    ID_FILE_OPEN = 0xE101,
+    ID_FILE_MRU_FILE1 = 0xE110,
+    ID_APP_ABOUT = 0xE140,
+    ID_APP_EXIT = 0xE141,
+    ID_NEXT_PANE = 0xE150,
+    ID_PREV_PANE = 0xE151,
+};
+
+// The main window: menu, keys, toolbar and dialog bar, status bar, and the document windows
+// (PCG windows and the one hidden Workstation window) in an MDI area. Commands are enabled
+// when the program is idle, the way menus and bars are brought up to date. User-interface
+// thread only.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit CMainFrame(bq::midi::IMidiServices& services, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // Load `path` and open a window on it; on failure report why and return null.
+    CPCGFrame* OpenPCGFile(const QString& path);
+    // The open dialog as File Open shows it.
+    std::unique_ptr<QFileDialog> CreateOpenDialog();
+    // "A|a|B|b||" filter text as name filters ("A", "B" when they name their patterns).
+    static QStringList NameFilters(const QString& filterText);
+
+    // Runs a command as its menu item, key or button does; false when nothing handles it.
+    bool ExecuteCommand(int id);
+    QAction* CommandAction(int id) const { return m_actions.value(id, nullptr); }
+
+    // What the idle handler does: commands, title and MIDI status pane.
+    void UpdateCommandUI();
+    void UpdateMIDIStatus();
+    void UpdateFrameTitle();
+
+    QMdiArea* MdiArea() const { return m_mdiArea; }
+    CWSFrame* WorkstationFrame() const { return m_wsFrame; }
+    QLabel* MessagePane() const { return m_messagePane; }
+    QLabel* MIDIStatusPane() const { return m_midiStatusPane; }
+    QToolBar* ToolBar() const { return m_toolBar; }
+    QToolBar* DialogBar() const { return m_dialogBar; }
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateMenus();
+    void CreateBars();
+    QAction* AddCommand(int id, const QString& text, int promptId = 0);
+    void AddDocumentWindow(QMdiSubWindow* window);
+    void ReleaseCtrlW(QMdiSubWindow* window);
+    ICommandTarget* ActiveCommandTarget() const;
+    void OnFileOpen();
+    void OnViewWorkstation();
+    void OnAppAbout();
+    void OnPane(bool forward);
+    void OnIdle();
+
+    QMdiArea* m_mdiArea = nullptr;
+    QLabel* m_messagePane = nullptr;
+    QLabel* m_midiStatusPane = nullptr;
+    QToolBar* m_toolBar = nullptr;
+    QToolBar* m_dialogBar = nullptr;
+    CWSFrame* m_wsFrame = nullptr;  // child of the MDI area, lives as long as this window
+    QMap<int, QAction*> m_actions;
+    QList<QMenu*> m_menus;
+};

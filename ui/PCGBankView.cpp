@@ -1,0 +1,61 @@
+#include "ui/PCGBankView.h"
+
+#include "model/ItemText.h"
+#include "model/KarmaBank.h"
+#include "ui/messages/StringTable.h"
+
+namespace {
+
+constexpr int kCombinationsText = 134;
+constexpr int kProgramsText = 157;
+constexpr int kCombiBankNames[CKarmaRootContainer::kBanks] = {136, 137, 138, 139, 140, 141};
+constexpr int kProgramBankNames[CKarmaRootContainer::kBanks] = {136, 137, 138, 139, 140, 154};
+
+}  // namespace
+
+CPCGBankView::CPCGBankView(CKarmaRootContainer* root, QWidget* parent) : CBankTreeView(parent) {
+    setObjectName(QStringLiteral("CPCGBankView"));
+    SetImageList(LoadBankImageList());
+    Fill(root);
+}
+
+void CPCGBankView::Fill(CKarmaRootContainer* root) {
+    // Each item node's record takes over the reference that GetCombi / GetProgram returned.
+    QTreeWidgetItem* combinations = InsertItem(bq::LoadString(kCombinationsText), IMAGE_GROUP, 0);
+    for (long b = 0; root != nullptr && b < CKarmaRootContainer::kBanks; ++b) {
+        CKarmaCombiBank* bank = root->GetCombiBank(b);
+        QTreeWidgetItem* bankNode = nullptr;
+        for (long s = 0; bank != nullptr && s < CKarmaCombiBank::kSlots; ++s) {
+            CKarmaCombi* combi = bank->GetCombi(s);
+            if (combi == nullptr) {
+                continue;
+            }
+            CBankItemData* record = AddItemData(combi, b, s);
+            if (bankNode == nullptr) {
+                bankNode =
+                    InsertItem(bq::LoadString(kCombiBankNames[b]), IMAGE_BANK, 0, combinations);
+            }
+            InsertItem(QString::fromLatin1(bq::ItemText(s, *combi)), IMAGE_COMBINATION,
+                       reinterpret_cast<std::uintptr_t>(record), bankNode);
+        }
+    }
+
+    QTreeWidgetItem* programs = InsertItem(bq::LoadString(kProgramsText), IMAGE_GROUP, 0);
+    for (long b = 0; root != nullptr && b < CKarmaRootContainer::kBanks; ++b) {
+        CKarmaProgramBank* bank = root->GetProgramBank(b);
+        QTreeWidgetItem* bankNode = nullptr;
+        for (long s = 0; bank != nullptr && s < CKarmaProgramBank::kSlots; ++s) {
+            CKarmaProgram* program = bank->GetProgram(s);
+            if (program == nullptr) {
+                continue;
+            }
+            CBankItemData* record = AddItemData(program, b, s);
+            if (bankNode == nullptr) {
+                bankNode =
+                    InsertItem(bq::LoadString(kProgramBankNames[b]), IMAGE_BANK, 0, programs);
+            }
+            InsertItem(QString::fromLatin1(bq::ItemText(s, *program)), IMAGE_PROGRAM,
+                       reinterpret_cast<std::uintptr_t>(record), bankNode);
+        }
+    }
+}

@@ -1,0 +1,45 @@
+#include "ui/PCGFrame.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QSplitter>
+#include <QTreeWidget>
+
+#include "model/KorgPCGFile.h"
+#include "ui/PCGBankView.h"
+#include "ui/messages/Messages.h"
+#include "ui/messages/StringTable.h"
+
+namespace {
+constexpr int kTitleFormat = 130;
+constexpr int kBankViewWidth = 250;
+constexpr int kOtherViewWidth = 100;
+}  // namespace
+
+CPCGFrame::CPCGFrame(std::unique_ptr<CKorgPCGFile> file, QWidget* parent)
+    : QMdiSubWindow(parent), m_pFile(std::move(file)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowIcon(QIcon(QStringLiteral(":/res/images/pcgfile.xpm")));
+
+    m_splitter = std::make_unique<QSplitter>(Qt::Horizontal);
+    m_bankView = new CPCGBankView(m_pFile->GetRootContainer(), m_splitter.get());
+    m_otherView = new QTreeWidget(m_splitter.get());
+    m_otherView->header()->hide();
+    m_splitter->addWidget(m_bankView);
+    m_splitter->addWidget(m_otherView);
+    // The left pane keeps its width; the right one takes what the window adds.
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({kBankViewWidth, kOtherViewWidth});
+    setWidget(m_splitter.get());
+
+    const char* path = m_pFile->GetPath();
+    setWindowTitle(bq::FormatText(bq::LoadString(kTitleFormat),
+                                  {QFile::decodeName(path != nullptr ? path : "")}));
+    resize(kBankViewWidth + kOtherViewWidth + 250, 420);
+}
+
+CPCGFrame::~CPCGFrame() {
+    // The views release their items before the file deletes its banks.
+    m_splitter.reset();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QMdiSubWindow>
+
+#include <memory>
+
+class CKorgPCGFile;
+class CPCGBankView;
+class QSplitter;
+class QTreeWidget;
+
+// A document window showing one loaded PCG file: a splitter with the bank view (250 pixels)
+// and an empty tree (100 pixels). It owns the file; the views go first when it is destroyed.
+class CPCGFrame : public QMdiSubWindow {
+    Q_OBJECT
+public:
+    explicit CPCGFrame(std::unique_ptr<CKorgPCGFile> file, QWidget* parent = nullptr);
+    ~CPCGFrame() override;
+
+    CKorgPCGFile* GetFile() const { return m_pFile.get(); }
+    QSplitter* Splitter() const { return m_splitter.get(); }
+    CPCGBankView* BankView() const { return m_bankView; }
+    QTreeWidget* OtherView() const { return m_otherView; }
+
+private:
+    std::unique_ptr<CKorgPCGFile> m_pFile;
+    // Declared after the file so that it (and the views in it) is destroyed before the file.
+    std::unique_ptr<QSplitter> m_splitter;
+    CPCGBankView* m_bankView = nullptr;
+    QTreeWidget* m_otherView = nullptr;
+};
