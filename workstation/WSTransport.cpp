@@ -219,8 +219,9 @@ bool CWSTransport::event(QEvent* event) {
         case bq::ws::WM_WS_REPLY:
         case bq::ws::WM_WS_DUMP_RECEIVED:
             // Nobody waiting: dropped, and Qt frees the event with the message it owns.
-            if (m_replySink) {
-                m_replySink(event);
+            // A copy: the sink may replace itself (a wait that ends clears it).
+            if (ReplySink sink = m_replySink) {
+                sink(event);
             }
             return true;
         default:

@@ -104,4 +104,16 @@ TEST_F(ChunkHandler, DroppedDumpEventFreesItsBuffer) {
     EXPECT_EQ(transport.PendingBytes(), 0u);
 }
 
+TEST_F(ChunkHandler, SinkMayRemoveItselfWhenItTakesAReply) {
+    int taken = 0;
+    const std::vector<int> state(64, 1);  // keeps the sink's captures on the heap
+    transport.SetReplySink([this, &taken, state](QEvent*) {
+        transport.SetReplySink(nullptr);  // as a wait does when it ends
+        taken += state[0];                // its captures must still be there
+    });
+    Chunk({0xF0, 0x42, 0x30, 0x5D, 0x23, 0xF7});
+    Chunk({0xF0, 0x42, 0x30, 0x5D, 0x23, 0xF7});
+    EXPECT_EQ(taken, 1);
+}
+
 }  // namespace
