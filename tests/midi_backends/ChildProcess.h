@@ -1,7 +1,7 @@
 #pragma once
 
-// A program started by a test, with its stdout read line by line. The destructor kills what
-// is still running, so a failing test leaves no process behind.
+// A program started by a test, with its stdout read line by line. The destructor ends what is
+// still running, so a failing test leaves no process behind.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,9 +25,10 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
     ~ChildProcess() {
         if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
+            // Politely first: a JACK client killed outright stalls a synchronous server until
+            // its client time-out.
+            ::kill(m_pid, SIGTERM);
+            Wait(3000);
         }
         if (m_out >= 0) {
             ::close(m_out);

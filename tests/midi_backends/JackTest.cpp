@@ -130,8 +130,27 @@ struct Connection {
     HMIDIOUT output = 0;
 };
 
-// A killed jackd leaves its socket and semaphores in /dev/shm; they carry its unique name.
+// A jackd that was killed keeps its entry in JACK's shared server registry, which holds only a
+// few servers; the entry is reclaimed only by a server of the same name. So one is started
+// under that name and stopped properly, and the files left in /dev/shm are removed.
 void RemoveServerLeftovers(const std::string& server) {
+    {
+        ChildProcess reclaim;
+        if (reclaim.Start({"jackd", "-n", server, "--no-realtime", "-d", "dummy", "-r", "48000",
+                           "-p", "4096"},
+                          {"JACK_NO_AUDIO_RESERVATION=1"}, true)) {
+            for (int i = 0; i < 50; ++i) {  // until it answers, at most 5 s
+                ChildProcess lsp;
+                if (lsp.Start({"jack_lsp"}, {"JACK_DEFAULT_SERVER=" + server}, true) &&
+                    lsp.Wait(2000) == 0) {
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            reclaim.Signal(SIGTERM);
+            reclaim.Wait(5000);
+        }
+    }
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
         if (entry.path().filename().string().find("_" + server + "_") != std::string::npos) {
@@ -251,17 +270,45 @@ TEST_F(JackKarmaTest, WholeCombinationBankDumpArrivesInChunksAndReassembles) {
                 static_cast<long long>(took.count()));
 }
 
-TEST_F(JackKarmaTest, ALargeSendCrossesManyCyclesWhole) {
-    // 1.5 MB is more than the ring and far more than one cycle's port buffer takes.
-    Connection connection(services);
-    ASSERT_TRUE(connection.Open());
-    const auto request = sysex::IdentityRequest();
-    Bytes big = LongMessage(1500000);
-    EXPECT_EQ(connection.Send(big, 30000), MMSYSERR_NOERROR);
-    // The instrument ignores the unknown message and still answers the next one.
-    EXPECT_EQ(connection.Send(Bytes(request.begin(), request.end())), MMSYSERR_NOERROR);
-    ASSERT_TRUE(connection.recorder.WaitForMessages(1, 10000));
-    EXPECT_EQ(connection.recorder.Joined(), VirtualKarma().IdentityReply());
+TEST_F(JackKarmaTest, ALargeSendCrossesManyCyclesWholeAndInOrder) {
+    // A second client of ours is a device for the first: its output port is one of our inputs.
+    JackMidiServices peer("bankquill-peer");
+    Connection sender(peer);
+    ASSERT_TRUE(sender.Open());
+    const std::string peerPort = "bankquill-peer:out_" + std::to_string(sender.output);
+    const auto device = FindDevice(services, true, peerPort);
+    ASSERT_TRUE(device.has_value()) << peerPort;
+    InputRecorder recorder(&services);
+    HMIDIIN input = 0;
+    ASSERT_EQ(services.InOpen(&input, *device, &InputRecorder::Proc, recorder.Instance()), 0u);
+    ASSERT_TRUE(recorder.AddBuffers(input, 8));
+    ASSERT_EQ(services.InStart(input), 0u);
+
+    // 1.5 MB is more than the ring and far more than one cycle's port buffer takes; two
+    // messages back to back must not run into each other.
+    Bytes big(1500000);
+    std::uint32_t seed = 12345;
+    for (auto& byte : big) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>((seed >> 16) & 0x7F);
+    }
+    big.front() = 0xF0;
+    big.back() = 0xF7;
+    const Bytes small = {0xF0, 0x01, 0x02, 0x03, 0xF7};
+    ASSERT_EQ(peer.OutLongMsg(sender.output, big.data(), big.size()), 0u);
+    ASSERT_EQ(peer.OutLongMsg(sender.output, small.data(), small.size()), 0u);
+    MidiResult done = 1;
+    ASSERT_TRUE(sender.event->Wait(30000, &done));
+    EXPECT_EQ(done, MMSYSERR_NOERROR);
+    ASSERT_TRUE(recorder.WaitForMessages(2, 30000));
+    Bytes expected = big;
+    expected.insert(expected.end(), small.begin(), small.end());
+    EXPECT_TRUE(recorder.Joined() == expected) << "received " << recorder.Joined().size();
+    EXPECT_EQ(recorder.Chunks().back().bytes, small);
+
+    recorder.SetRequeue(false);
+    EXPECT_EQ(services.InReset(input), 0u);
+    EXPECT_EQ(services.InClose(input), 0u);
 }
 
 // ---- the program's options, with a virtual Karma of its own ----
@@ -338,6 +385,66 @@ TEST(JackVirtualKarma, HelpListsEveryOptionAndBadOptionsAreRefused) {
         ASSERT_TRUE(refused.Start(bad, {}, true));
         EXPECT_EQ(refused.Wait(5000), 2) << bad[1];
     }
+}
+
+TEST(JackVirtualKarma, FaultOptionsReachTheInstrument) {
+    JackMidiServices services("bankquill-test");
+    ASSERT_TRUE(services.Connected()) << "no JACK server answers";
+    ChildProcess karma;
+    ASSERT_TRUE(StartKarma(karma, {"--rate", "0", "--error-writes", "0x41", "--refuse-dumps",
+                                   "--stray", "F0 43 10 F7"}));
+    Connection connection(services);
+    ASSERT_TRUE(connection.Open());
+    const Bytes stray = {0xF0, 0x43, 0x10, 0xF7};
+
+    const Bytes record = VirtualKarma::GeneratedCombi(0, 1);
+    const auto header = sysex::ItemWriteHeader(0, 0, 0);
+    EXPECT_EQ(connection.Send(sysex::BuildItemWrite(header->data(), record.data(), record.size())),
+              MMSYSERR_NOERROR);
+    ASSERT_TRUE(connection.recorder.WaitForMessages(2, 10000));
+    auto chunks = connection.recorder.Chunks();
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0].bytes, stray);
+    const auto error = sysex::Classify(chunks[1].bytes.data(), chunks[1].bytes.size(), 0);
+    EXPECT_EQ(error.kind, sysex::ReplyKind::Error);
+    EXPECT_EQ(error.errorCode, 0x41);
+
+    connection.recorder.Clear();
+    const auto request = sysex::ProgramBankDumpRequest(3);
+    EXPECT_EQ(connection.Send(Bytes(request->begin(), request->end())), MMSYSERR_NOERROR);
+    ASSERT_TRUE(connection.recorder.WaitForMessages(2, 10000));
+    chunks = connection.recorder.Chunks();
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0].bytes, stray);
+    EXPECT_EQ(sysex::Classify(chunks[1].bytes.data(), chunks[1].bytes.size(), 0).kind,
+              sysex::ReplyKind::Failed);
+    connection.Close();
+    karma.Signal(SIGTERM);
+    EXPECT_EQ(karma.Wait(10000), 0);
+}
+
+TEST(JackVirtualKarma, PcgOptionFillsItsMemory) {
+    char path[] = "/tmp/bankquill-memory-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    {
+        ChildProcess karma;
+        ASSERT_TRUE(StartKarma(karma, {"--pcg", BQ_DEMO_PCG, "--memory-out", path}));
+        karma.Signal(SIGTERM);
+        ASSERT_EQ(karma.Wait(10000), 0);
+    }
+    std::ifstream file(path, std::ios::binary);
+    const Bytes memory((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ::unlink(path);
+    VirtualKarma expected;
+    ASSERT_EQ(expected.LoadPCG(BQ_DEMO_PCG), S_OK);
+    EXPECT_TRUE(memory == expected.SerializeMemory());
+    EXPECT_FALSE(memory == VirtualKarma().SerializeMemory()) << "the file changed something";
+
+    ChildProcess missing;
+    ASSERT_TRUE(missing.Start({BQ_VIRTUAL_KARMA, "--pcg", "/nonexistent/file.pcg"}, {}, true));
+    EXPECT_EQ(missing.Wait(10000), 1);
 }
 
 // ---- without a server, and with one that goes away ----
