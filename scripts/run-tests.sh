@@ -10,15 +10,33 @@ export JACK_NO_START_SERVER=1       # no client may start a server behind our ba
 
 jack_answers() { jack_lsp >/dev/null 2>&1; }
 
+wait_gone() {
+    for _ in $(seq 100); do
+        kill -0 "$1" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 jackd_pid=""
+server=""
 stop_jackd() {
     [[ -n "$jackd_pid" ]] || return 0
     kill "$jackd_pid" 2>/dev/null
-    for _ in $(seq 50); do
-        kill -0 "$jackd_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -9 "$jackd_pid" 2>/dev/null
+    if ! wait_gone "$jackd_pid"; then
+        kill -9 "$jackd_pid" 2>/dev/null
+        wait "$jackd_pid" 2>/dev/null
+        # A killed server keeps its slot in JACK's shared registry of servers (only a few
+        # exist) until a server of the same name starts; start one and stop it properly.
+        jackd -n "$server" --no-realtime -d dummy >/dev/null 2>&1 &
+        local reclaim=$!
+        for _ in $(seq 50); do
+            JACK_DEFAULT_SERVER="$server" jack_answers && break
+            sleep 0.1
+        done
+        kill "$reclaim" 2>/dev/null
+        wait_gone "$reclaim" || kill -9 "$reclaim" 2>/dev/null
+    fi
     wait "$jackd_pid" 2>/dev/null
     jackd_pid=""
 }

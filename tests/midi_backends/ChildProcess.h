@@ -35,7 +35,7 @@ public:
         }
     }
 
-    // Starts `argv[0]` (looked up in PATH) with `extraEnv` ("NAME=value") added to ours. A
+    // Starts `argv[0]` (looked up in PATH) with `extraEnv` ("NAME=value") over ours. A
     // quiet child writes to /dev/null instead: a pipe nobody reads would block it when full.
     bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
                bool quiet = false) {
@@ -58,11 +58,19 @@ public:
             args.push_back(const_cast<char*>(arg.c_str()));
         }
         args.push_back(nullptr);
-        std::vector<std::string> envStrings;
+        // The extra variables replace ours of the same name (the first of a name would win).
+        std::vector<std::string> envStrings = extraEnv;
         for (char** e = environ; *e != nullptr; ++e) {
-            envStrings.emplace_back(*e);
+            const std::string variable = *e;
+            const std::string name = variable.substr(0, variable.find('=') + 1);
+            bool replaced = false;
+            for (const auto& extra : extraEnv) {
+                replaced = replaced || extra.rfind(name, 0) == 0;
+            }
+            if (!replaced) {
+                envStrings.push_back(variable);
+            }
         }
-        envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
         std::vector<char*> env;
         for (auto& e : envStrings) {
             env.push_back(e.data());
