@@ -254,3 +254,54 @@ TEST_F(PCGWindow, InitialiseCommandsStayOffWhileAPCGWindowIsActive) {
     EXPECT_TRUE(frame->CommandAction(ID_NEXT_PANE)->isEnabled());
     EXPECT_TRUE(presenter.Messages().empty());
 }
+
+TEST_F(PCGWindow, DragBetweenTwoPCGViewsHighlightsAndChangesNothing) {
+    TempFile file(PcgFile(Cat({Container("CMB1", {CombiBank(0, {"Alpha", "Beta"})}),
+                               Container("PRG1", {ProgramBank(0, {"Piano"})})})));
+    CPCGFrame* first = Open(file);
+    CPCGFrame* second = Open(file);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    frame->MdiArea()->tileSubWindows();
+    CPCGBankView* source = first->BankView();
+    CPCGBankView* target = second->BankView();
+    source->expandAll();
+    target->expandAll();
+    Idle();
+
+    auto at = [](CPCGBankView* view, QTreeWidgetItem* item) {
+        return view->viewport()->mapToGlobal(view->visualItemRect(item).center());
+    };
+    auto local = [source](QPoint global) { return source->viewport()->mapFromGlobal(global); };
+    QTreeWidgetItem* alpha = source->topLevelItem(0)->child(0)->child(0);
+    QTreeWidgetItem* piano = source->topLevelItem(1)->child(0)->child(0);
+    QTreeWidgetItem* targetBeta = target->topLevelItem(0)->child(0)->child(1);
+    QTreeWidgetItem* targetPiano = target->topLevelItem(1)->child(0)->child(0);
+    CBankItemData* targetRecord = target->GetItemRecord(targetBeta);
+    CKarmaObject* targetObject = targetRecord->GetObject();
+
+    // A Program starts no drag.
+    QTest::mousePress(source->viewport(), Qt::LeftButton, {}, local(at(source, piano)));
+    QTest::mouseMove(source->viewport(), local(at(target, targetBeta)));
+    EXPECT_FALSE(source->IsDragging());
+    QTest::mouseRelease(source->viewport(), Qt::LeftButton, {}, local(at(target, targetBeta)));
+    EXPECT_EQ(target->GetDropHilightItem(), nullptr);
+
+    // A Combination does: hand over a Combination of the other window, forbidden over a Program.
+    QTest::mousePress(source->viewport(), Qt::LeftButton, {}, local(at(source, alpha)));
+    QTest::mouseMove(source->viewport(), local(at(target, targetPiano)));
+    ASSERT_TRUE(source->IsDragging());
+    EXPECT_TRUE(alpha->font(0).bold());
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ForbiddenCursor);
+    QTest::mouseMove(source->viewport(), local(at(target, targetBeta)));
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::PointingHandCursor);
+    QTest::mouseRelease(source->viewport(), Qt::LeftButton, {}, local(at(target, targetBeta)));
+
+    EXPECT_EQ(target->GetDropHilightItem(), targetBeta);
+    EXPECT_EQ(targetBeta->text(0), "001 : Beta");
+    EXPECT_EQ(alpha->text(0), "000 : Alpha");
+    EXPECT_EQ(targetRecord->GetObject(), targetObject);
+    EXPECT_FALSE(alpha->font(0).bold());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(presenter.Messages().empty());
+}
