@@ -423,6 +423,53 @@ TEST(JackVirtualKarma, FaultOptionsReachTheInstrument) {
     EXPECT_EQ(karma.Wait(10000), 0);
 }
 
+TEST(JackVirtualKarma, FailPauseAndSilentOptionsReachTheInstrument) {
+    JackMidiServices services("bankquill-test");
+    ASSERT_TRUE(services.Connected()) << "no JACK server answers";
+    const auto identity = sysex::IdentityRequest();
+    const auto dumpRequest = sysex::SingleCombiDumpRequest();
+    {
+        ChildProcess karma;
+        ASSERT_TRUE(
+            StartKarma(karma, {"--rate", "0", "--fail-writes", "--pause-after", "1000:600"}));
+        Connection connection(services);
+        ASSERT_TRUE(connection.Open());
+        const Bytes record = VirtualKarma::GeneratedCombi(1, 2);
+        const auto header = sysex::ItemWriteHeader(1, 2);
+        EXPECT_EQ(
+            connection.Send(sysex::BuildItemWrite(header->data(), record.data(), record.size())),
+            MMSYSERR_NOERROR);
+        ASSERT_TRUE(connection.recorder.WaitForMessages(1, 10000));
+        const Bytes reply = connection.recorder.Joined();
+        EXPECT_EQ(sysex::Classify(reply.data(), reply.size(), 0).kind, sysex::ReplyKind::Failed);
+
+        connection.recorder.Clear();
+        const auto start = Clock::now();
+        EXPECT_EQ(connection.Send(Bytes(dumpRequest.begin(), dumpRequest.end())), MMSYSERR_NOERROR);
+        ASSERT_TRUE(connection.recorder.WaitForMessages(1, 10000));
+        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(600))
+            << "paused after 1000 bytes";
+        EXPECT_EQ(connection.recorder.Joined(), VirtualKarma().CurrentCombiDump());
+        connection.Close();
+        karma.Signal(SIGTERM);
+        EXPECT_EQ(karma.Wait(10000), 0);
+    }
+    {
+        ChildProcess karma;
+        ASSERT_TRUE(StartKarma(karma, {"--rate", "0", "--silent"}));
+        Connection connection(services);
+        ASSERT_TRUE(connection.Open());
+        EXPECT_EQ(connection.Send(Bytes(dumpRequest.begin(), dumpRequest.end())), MMSYSERR_NOERROR);
+        // Still found by its Identity Reply, which comes after the ignored request.
+        EXPECT_EQ(connection.Send(Bytes(identity.begin(), identity.end())), MMSYSERR_NOERROR);
+        ASSERT_TRUE(connection.recorder.WaitForMessages(1, 10000));
+        EXPECT_EQ(connection.recorder.Joined(), VirtualKarma().IdentityReply()) << "nothing else";
+        connection.Close();
+        karma.Signal(SIGTERM);
+        EXPECT_EQ(karma.Wait(10000), 0);
+    }
+}
+
 TEST(JackVirtualKarma, PcgOptionFillsItsMemory) {
     char path[] = "/tmp/bankquill-memory-XXXXXX";
     const int fd = ::mkstemp(path);
