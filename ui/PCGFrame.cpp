@@ -1,5 +1,6 @@
 #include "ui/PCGFrame.h"
 
+#include <QCloseEvent>
 #include <QFile>
 #include <QHeaderView>
 #include <QSplitter>
@@ -37,6 +38,16 @@ CPCGFrame::CPCGFrame(std::unique_ptr<CKorgPCGFile> file, QWidget* parent)
     setWindowTitle(bq::FormatText(bq::LoadString(kTitleFormat),
                                   {QFile::decodeName(path != nullptr ? path : "")}));
     resize(kBankViewWidth + kOtherViewWidth + 250, 420);
+}
+
+void CPCGFrame::closeEvent(QCloseEvent* event) {
+    // A Combination dragged from here may be on its way to the instrument, the drop waiting in
+    // a nested event loop with this window's item in hand: the window stays until it is done.
+    if (m_bankView != nullptr && m_bankView->IsDropping()) {
+        event->ignore();
+        return;
+    }
+    QMdiSubWindow::closeEvent(event);
 }
 
 CPCGFrame::~CPCGFrame() {

@@ -22,6 +22,9 @@ public:
     CPCGBankView* BankView() const { return m_bankView; }
     QTreeWidget* OtherView() const { return m_otherView; }
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     std::unique_ptr<CKorgPCGFile> m_pFile;
     // Declared after the file so that it (and the views in it) is destroyed before the file.

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QMdiArea>
 #include <QPointer>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <cerrno>
@@ -304,4 +306,60 @@ TEST_F(PCGWindow, DragBetweenTwoPCGViewsHighlightsAndChangesNothing) {
     EXPECT_FALSE(alpha->font(0).bold());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(presenter.Messages().empty());
+}
+
+namespace {
+
+// A target whose drop runs a nested event loop, as a write to the instrument does, during
+// which the user tries to close the window the Combination came from.
+class SlowTargetView : public CBankTreeView {
+public:
+    QPointer<QMdiSubWindow> sourceWindow;
+    bool sourceSurvived = false;
+
+protected:
+    void OnDrop(DRAGTREEINFO* info) override {
+        sourceWindow->close();
+        QEventLoop loop;
+        QTimer::singleShot(30, &loop, &QEventLoop::quit);
+        loop.exec();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        sourceSurvived = !sourceWindow.isNull() && info->hSourceItem->text(0) == "000 : Alpha";
+    }
+};
+
+}  // namespace
+
+TEST_F(PCGWindow, SourceWindowStaysOpenWhileItsDropRuns) {
+    TempFile file(PcgFile(Container("CMB1", {CombiBank(0, {"Alpha"})})));
+    QPointer<CPCGFrame> source = Open(file);
+    ASSERT_FALSE(source.isNull());
+    auto* targetWindow = new QMdiSubWindow;
+    targetWindow->setAttribute(Qt::WA_DeleteOnClose);
+    auto* target = new SlowTargetView;
+    target->SetImageList(LoadBankImageList());
+    QTreeWidgetItem* slot = target->InsertItem("000 : Slot", IMAGE_COMBINATION, 0);
+    targetWindow->setWidget(target);
+    frame->MdiArea()->addSubWindow(targetWindow);
+    targetWindow->show();
+    frame->MdiArea()->tileSubWindows();
+    target->sourceWindow = source.data();
+
+    CPCGBankView* view = source->BankView();
+    view->expandAll();
+    Idle();
+    QTreeWidgetItem* alpha = view->topLevelItem(0)->child(0)->child(0);
+    QPoint from = view->visualItemRect(alpha).center();
+    QPoint to = view->viewport()->mapFromGlobal(
+        target->viewport()->mapToGlobal(target->visualItemRect(slot).center()));
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, from);
+    QTest::mouseMove(view->viewport(), to);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, to);
+
+    EXPECT_TRUE(target->sourceSurvived);
+    ASSERT_FALSE(source.isNull());
+    EXPECT_FALSE(view->IsDropping());
+    // Once the drop is over the window closes as usual.
+    CloseAndFlush(source);
+    EXPECT_TRUE(source.isNull());
 }

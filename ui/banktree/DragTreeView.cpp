@@ -233,7 +233,9 @@ void CDragTreeView::Drop(QPoint globalPos) {
     if (query.Result() != 0 && target != nullptr) {
         // The drop runs to its end (transfers to the instrument included) before we return.
         CDragTreeEvent drop(WM_DRAGTREE_DROP, &info, globalPos);
+        m_bDropping = true;
         QCoreApplication::sendEvent(target, &drop);
+        m_bDropping = false;
     }
 }
 

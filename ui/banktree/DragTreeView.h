@@ -74,6 +74,9 @@ public:
     void SelectDropTarget(QTreeWidgetItem* item);
 
     bool IsDragging() const { return m_bDragging; }
+    // True while a drop from this view runs (it may wait for the instrument); the window
+    // holding the view must stay until it ends.
+    bool IsDropping() const { return m_bDropping; }
     QTreeWidgetItem* DragItem() const { return m_hDragItem; }
     // The picture that follows the cursor during a drag; null otherwise.
     QWidget* DragImage() const;
@@ -109,6 +112,7 @@ private:
     QTreeWidgetItem* m_hPressItem = nullptr;
     QPoint m_pressPos;
     bool m_bCursorOverridden = false;
+    bool m_bDropping = false;
 
     QPersistentModelIndex m_dropHilite;
     QList<QIcon> m_images;
