@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTest>
 
 #include <cstring>
@@ -104,6 +105,7 @@ protected:
         left->setGeometry(0, 0, 250, 300);
         right->setGeometry(260, 0, 250, 300);
         probe->setGeometry(0, 310, 510, 80);
+        right->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         a = Fill(*left);
         b = Fill(*right);
         host.show();
@@ -229,6 +231,7 @@ TEST_F(DragTree, CursorAndHighlightOverEachKindOfTarget) {
          {Case{"program", Global(right, b.piano)},
           Case{"combination bank", Global(right, b.combiBank)},
           Case{"program bank", Global(right, b.programBank)},
+          Case{"scroll bar", right->verticalScrollBar()->mapToGlobal(QPoint(5, 20))},
           Case{"group", Global(right, b.combiGroup)}, Case{"empty tree space", EmptySpace(right)},
           Case{"outside every window", Outside()}}) {
         SCOPED_TRACE(c.what);

@@ -308,8 +308,9 @@ QWidget* DragTreeTargetAt(QPoint globalPos) {
     if (widget == nullptr) {
         return nullptr;
     }
-    if (auto* view = qobject_cast<CDragTreeView*>(widget->parentWidget())) {
-        if (view->viewport() == widget) {
+    // The viewport, scroll bars and corner of a tree count as the tree itself.
+    for (QWidget* w = widget; w != nullptr; w = w->isWindow() ? nullptr : w->parentWidget()) {
+        if (auto* view = qobject_cast<CDragTreeView*>(w)) {
             return view;
         }
     }

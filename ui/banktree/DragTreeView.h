@@ -119,5 +119,6 @@ private:
 };
 
 // The widget that receives the drag messages for a point on the screen: a tree view when the
-// point is on its viewport, else whatever widget is there (null when none).
+// point is on any part of it (viewport, scroll bars), else whatever widget is there (null when
+// none).
 QWidget* DragTreeTargetAt(QPoint globalPos);
