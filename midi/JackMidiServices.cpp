@@ -27,7 +27,7 @@ constexpr std::size_t kRingBytes = 1u << 20;
 constexpr std::size_t kMaxNameLength = 31;
 // A send waits for process cycles; when none has run for this long the server is treated as
 // gone, so that no send waits forever on a server that hangs without shutting down.
-constexpr auto kStallLimit = std::chrono::seconds(3);
+constexpr std::chrono::milliseconds kDefaultStallLimit{10000};
 
 void SilentJackMessage(const char*) {}
 
@@ -91,6 +91,7 @@ struct JackMidiServices::Impl {
     std::atomic<std::uint64_t> cycles{0};  // odd while the process callback runs
     std::uint64_t lastCycles = 0;
     Clock::time_point lastProgress{};
+    std::chrono::milliseconds stallLimit = kDefaultStallLimit;
 
     std::vector<std::string> inNames;
     std::vector<std::string> outNames;
@@ -398,7 +399,7 @@ int JackMidiServices::Impl::Poll() {
     if (now != lastCycles || !sending) {
         lastCycles = now;
         lastProgress = Clock::now();
-    } else if (Clock::now() - lastProgress > kStallLimit) {
+    } else if (Clock::now() - lastProgress > stallLimit) {
         gone.store(true);  // a send would wait forever on a server that no longer runs us
         DropClient();
         return -1;
@@ -440,6 +441,10 @@ bool JackMidiServices::Connected() {
     bool connected = false;
     m_impl->worker.RunSync([&] { connected = m_impl->EnsureClient(); });
     return connected;
+}
+
+void JackMidiServices::SetStallLimit(std::chrono::milliseconds limit) {
+    m_impl->worker.RunSync([&] { m_impl->stallLimit = limit; });
 }
 
 std::uint32_t JackMidiServices::InGetNumDevs() {

@@ -10,6 +10,7 @@
 // worker thread filters received SysEx into the queued buffers, calls the input callbacks,
 // feeds the output rings and signals the output events.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -34,8 +35,11 @@ public:
     explicit JackMidiServices(std::string clientName = "bankquill");
     ~JackMidiServices() override;
 
-    // True while a client is open on a server that answers.
+    // True while a client is open on a server that answers (opening one if need be).
     bool Connected();
+    // How long a send waits for the server to run a process cycle before the server counts as
+    // gone (default 10 s): a server that hangs without shutting down must not hold a send.
+    void SetStallLimit(std::chrono::milliseconds limit);
 
     std::uint32_t InGetNumDevs() override;
     std::uint32_t OutGetNumDevs() override;

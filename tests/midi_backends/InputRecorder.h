@@ -37,18 +37,24 @@ public:
             call.hasBuffer = true;
             call.bytes.assign(buffer->data.get(), buffer->data.get() + buffer->bytesRecorded);
         }
+        // Re-queued before the call is recorded: a test that sees the call may count buffers.
+        MidiResult requeued = MMSYSERR_NOERROR;
         bool requeue = false;
         {
             std::lock_guard lock(self->m_mutex);
-            self->m_calls.push_back(std::move(call));
             requeue = self->m_requeue;
         }
         if (buffer && requeue) {
             buffer->flags = 0;
-            const MidiResult result = self->m_services->InAddBuffer(input, std::move(buffer));
-            std::lock_guard lock(self->m_mutex);
-            self->m_requeueResults.push_back(result);
+            requeued = self->m_services->InAddBuffer(input, std::move(buffer));
         }
+        const bool hadBuffer = call.hasBuffer;
+        std::lock_guard lock(self->m_mutex);
+        self->m_calls.push_back(std::move(call));
+        if (requeue && hadBuffer) {
+            self->m_requeueResults.push_back(requeued);
+        }
+        // Notified under the lock: once a waiter sees the call, this thread is done with us.
         self->m_cv.notify_all();
     }
 

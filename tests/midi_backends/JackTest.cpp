@@ -284,6 +284,17 @@ TEST_F(JackKarmaTest, ALargeSendCrossesManyCyclesWholeAndInOrder) {
     InputRecorder recorder(&services);
     HMIDIIN input = 0;
     ASSERT_EQ(services.InOpen(&input, *device, &InputRecorder::Proc, recorder.Instance()), 0u);
+    // Closed before the recorder goes, also when an assertion ends the test early.
+    struct Closer {
+        IMidiServices& services;
+        InputRecorder& recorder;
+        HMIDIIN input;
+        ~Closer() {
+            recorder.SetRequeue(false);
+            services.InReset(input);
+            EXPECT_EQ(services.InClose(input), MMSYSERR_NOERROR);
+        }
+    } closer{services, recorder, input};
     ASSERT_TRUE(recorder.AddBuffers(input, 8));
     ASSERT_EQ(services.InStart(input), 0u);
 
@@ -308,10 +319,6 @@ TEST_F(JackKarmaTest, ALargeSendCrossesManyCyclesWholeAndInOrder) {
     expected.insert(expected.end(), small.begin(), small.end());
     EXPECT_TRUE(recorder.Joined() == expected) << "received " << recorder.Joined().size();
     EXPECT_EQ(recorder.Chunks().back().bytes, small);
-
-    recorder.SetRequeue(false);
-    EXPECT_EQ(services.InReset(input), 0u);
-    EXPECT_EQ(services.InClose(input), 0u);
 }
 
 // ---- the program's options, with a virtual Karma of its own ----
@@ -521,7 +528,7 @@ TEST(JackWithoutServer, NoDevicesAndNothingWaits) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
 }
 
-TEST(JackServerGone, ASendInProgressFailsAndLaterCallsFail) {
+TEST(JackServerGone, ASendInProgressFailsWhenTheServerStallsOrDies) {
     const std::string server = "bankquill-vanish-" + std::to_string(::getpid());
     struct Leftovers {
         std::string server;
@@ -561,6 +568,31 @@ TEST(JackServerGone, ASendInProgressFailsAndLaterCallsFail) {
     MidiResult result = 0;
     ASSERT_TRUE(event->Wait(1000, &result));
     EXPECT_EQ(result, MIDIERR_SEND_ABANDONED);
+
+    // A server that stops running cycles (here: stopped) fails the send after the stall limit;
+    // once it runs again the services connect afresh and a new output works.
+    services.SetStallLimit(std::chrono::milliseconds(1000));
+    ASSERT_EQ(services.OutLongMsg(output, big.data(), big.size()), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto stopped = Clock::now();
+    ASSERT_TRUE(jackd.Signal(SIGSTOP));
+    const bool ended = event->Wait(10000, &result);
+    jackd.Signal(SIGCONT);
+    ASSERT_TRUE(ended) << "a stalled server must not hold the send";
+    EXPECT_EQ(result, JACKERR_SERVER_GONE);
+    EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(5));
+    EXPECT_EQ(services.OutLongMsg(output, big.data(), 10), JACKERR_SERVER_GONE);
+    EXPECT_EQ(services.OutClose(output), MMSYSERR_NOERROR);
+    ASSERT_TRUE(services.Connected());
+    const auto again = FindDevice(services, false, kKarmaIn);
+    ASSERT_TRUE(again.has_value());
+    ASSERT_EQ(services.OutOpen(&output, *again, event), MMSYSERR_NOERROR);
+    ASSERT_TRUE(event->Wait(0, nullptr));
+    const auto identity = sysex::IdentityRequest();
+    ASSERT_EQ(services.OutLongMsg(output, identity.data(), identity.size()), MMSYSERR_NOERROR);
+    ASSERT_TRUE(event->Wait(5000, &result));
+    EXPECT_EQ(result, MMSYSERR_NOERROR);
+    services.SetStallLimit(std::chrono::milliseconds(10000));
 
     // The server dies in the middle of the next one.
     ASSERT_EQ(services.OutLongMsg(output, big.data(), big.size()), MMSYSERR_NOERROR);

@@ -441,6 +441,10 @@ TEST(LoopbackLifetime, DestroyingWithOpenPortsAndTrafficFreesEverything) {
     auto services = std::make_unique<LoopbackMidiServices>(std::vector<std::string>{"In"},
                                                            std::vector<std::string>{"Out"});
     InputRecorder recorder(services.get());
+    struct ServicesFirst {  // their thread may call the recorder until they are gone
+        std::unique_ptr<LoopbackMidiServices>& services;
+        ~ServicesFirst() { services.reset(); }
+    } servicesFirst{services};
     ASSERT_TRUE(services->AttachDevice(0, 0, karma));
     services->SetByteRate(3125);  // the dump is still on its way when the services go
     HMIDIIN input = 0;
