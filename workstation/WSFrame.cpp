@@ -1,35 +1,120 @@
 #include "workstation/WSFrame.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QEventLoop>
+#include <QGuiApplication>
 #include <QHideEvent>
+#include <QPointer>
+#include <QShowEvent>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeView>
+#include <QTreeWidget>
 
+#include <algorithm>
+#include <utility>
+
+#include "midi/SysEx.h"
+#include "ui/messages/Messages.h"
 #include "ui/messages/StringTable.h"
+#include "workstation/MIDIProgressDlg.h"
+#include "workstation/WSMessages.h"
 #include "workstation/WSTransport.h"
 
+using namespace bq::midi;
+
 namespace {
+
 constexpr int kTitleId = 146;
+constexpr int kNotFoundQuestion = 145;
 constexpr int kBankViewWidth = 250;
 constexpr int kOtherViewWidth = 100;
+
+// Posted by the search callback when an input has heard the instrument: ends the output's
+// 500 ms at once instead of polling the flag.
+const QEvent::Type kSearchAnswered = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// One override cursor, popped on every way out of the scope that pushed it.
+class OverrideCursor {
+public:
+    explicit OverrideCursor(Qt::CursorShape shape) {
+        QGuiApplication::setOverrideCursor(QCursor(shape));
+    }
+    ~OverrideCursor() { QGuiApplication::restoreOverrideCursor(); }
+    OverrideCursor(const OverrideCursor&) = delete;
+    OverrideCursor& operator=(const OverrideCursor&) = delete;
+    void Change(Qt::CursorShape shape) { QGuiApplication::changeOverrideCursor(QCursor(shape)); }
+};
+
 }  // namespace
 
-CWSFrame::CWSFrame(bq::midi::IMidiServices& services, QWidget* parent)
-    : QMdiSubWindow(parent), m_transport(new CWSTransport(services, this)) {
+// The state of one request's nested loop, on the requester's stack.
+struct CWSFrame::Wait {
+    enum class End { None, Dump, Reply, Abandoned, Silence, Destroyed };
+
+    explicit Wait(bool wantsDump) : takesDumps(wantsDump) {}
+
+    QEventLoop loop;
+    QTimer silence;  // started only for waits without the progress dialog
+    const bool takesDumps;
+    End end = End::None;  // None after the loop: the application is quitting
+    bool success = false;
+    std::uint8_t code = 0;
+    std::vector<std::uint8_t> dump;
+
+    void Finish(End how) {
+        if (end == End::None) {
+            end = how;
+        }
+        loop.quit();
+    }
+};
+
+CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
+    : QMdiSubWindow(parent),
+      m_transport(new CWSTransport(services, this)),
+      m_progressPeriodMs(CMIDIProgressDlg::kDefaultTimerPeriodMs),
+      m_search(std::make_unique<SearchContext>()) {
     setWindowTitle(bq::LoadString(kTitleId));
     m_splitter = new QSplitter(Qt::Horizontal, this);
-    m_bankView = new QTreeView(m_splitter);
+    m_bankView = new QTreeWidget(m_splitter);
+    m_bankView->setHeaderHidden(true);
     m_otherView = new QTreeView(m_splitter);
     m_splitter->addWidget(m_bankView);
     m_splitter->addWidget(m_otherView);
+    // The bank view keeps its width; the second pane takes what the window adds.
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({kBankViewWidth, kOtherViewWidth});
     setWidget(m_splitter);
     // Lives as long as the main window; closing only hides it.
     setAttribute(Qt::WA_DeleteOnClose, false);
+    m_search->target = this;
+    // Every chunk that arrives restarts the silence bound of a waiting request.
+    m_transport->installEventFilter(this);
 }
 
 CWSFrame::~CWSFrame() {
+    // Destroyed from inside a nested loop of its own: end it; the loop's owner sees the frame
+    // gone and touches nothing more.
+    if (m_wait != nullptr) {
+        m_wait->Finish(Wait::End::Destroyed);
+        m_wait = nullptr;
+    }
+    if (m_searchLoop != nullptr) {
+        m_searchLoop->quit();
+        m_searchLoop = nullptr;
+    }
+    CloseSearchPorts();
+    CloseProgressDialog();
     ClosePorts();
+}
+
+CWSFrame* CWSFrame::FromView(const QWidget* view) {
+    QWidget* splitter = view != nullptr ? view->parentWidget() : nullptr;
+    return splitter != nullptr ? qobject_cast<CWSFrame*>(splitter->parentWidget()) : nullptr;
 }
 
 bool CWSFrame::GetMIDIStatusText(QString* text) {
@@ -38,6 +123,35 @@ bool CWSFrame::GetMIDIStatusText(QString* text) {
 
 bool CWSFrame::ClosePorts() {
     return m_transport->ClosePorts();
+}
+
+void CWSFrame::SetReplySilenceMs(int ms) {
+    m_replySilenceMs = ms > 0 ? ms : kDefaultReplySilenceMs;
+}
+
+void CWSFrame::SetProgressTimerPeriodMs(int ms) {
+    m_progressPeriodMs = ms > 0 ? ms : CMIDIProgressDlg::kDefaultTimerPeriodMs;
+}
+
+void CWSFrame::SetBankView(QTreeWidget* view) {
+    if (view == nullptr || view == m_bankView) {
+        return;
+    }
+    // The splitter takes the new view and lets the old one go without a parent.
+    std::unique_ptr<QWidget> replaced(m_splitter->replaceWidget(0, view));
+    m_bankView = view;
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setSizes({kBankViewWidth, kOtherViewWidth});
+}
+
+// ---- showing, hiding, connecting ----
+
+void CWSFrame::showEvent(QShowEvent* event) {
+    QMdiSubWindow::showEvent(event);
+    // Not from inside the show: the search runs nested loops and may hide the frame again.
+    if (!event->spontaneous()) {
+        QCoreApplication::postEvent(this, new QEvent(bq::ws::WM_WS_CONNECT));
+    }
 }
 
 void CWSFrame::closeEvent(QCloseEvent* event) {
@@ -50,4 +164,338 @@ void CWSFrame::hideEvent(QHideEvent* event) {
     if (!event->spontaneous()) {
         ClosePorts();
     }
+}
+
+bool CWSFrame::event(QEvent* event) {
+    if (event->type() == bq::ws::WM_WS_CONNECT) {
+        OnConnect();
+        return true;
+    }
+    if (event->type() == kSearchAnswered) {
+        if (m_searchLoop != nullptr) {
+            m_searchLoop->quit();
+        }
+        return true;
+    }
+    return QMdiSubWindow::event(event);
+}
+
+void CWSFrame::OnConnect() {
+    // A show that was undone before its message came, a second show during a search, or a
+    // frame that is connected already: nothing to do.
+    if (!isVisible() || m_connecting || m_transport->InputHandle() != 0) {
+        return;
+    }
+    QPointer<CWSFrame> self(this);
+    m_connecting = true;
+    const bool connected = OpenWorkstationPorts();
+    if (!self) {
+        return;
+    }
+    m_connecting = false;
+    // Hidden while it searched: the ports it has just opened must not stay open behind a
+    // hidden window (hiding an already hidden frame would not close them).
+    if (!connected || !isVisible()) {
+        hide();
+        ClosePorts();
+    }
+}
+
+bool CWSFrame::OpenWorkstationPorts() {
+    QPointer<CWSFrame> self(this);
+    setEnabled(false);
+    std::uint32_t input = kNoDevice;
+    std::uint32_t output = kNoDevice;
+    std::uint8_t deviceId = 0;
+    while (!SearchWorkstation(&input, &output, &deviceId)) {
+        if (!self) {
+            return false;
+        }
+        const int answer = bq::ShowMessage(kNotFoundQuestion, bq::MB_YESNO | bq::MB_ICONERROR);
+        if (!self) {
+            return false;
+        }
+        if (answer != bq::IDYES) {
+            break;
+        }
+    }
+    if (!self) {
+        return false;
+    }
+    // Enabled again on every way out: a frame that failed is hidden, and the next showing
+    // disables it again for its own search.
+    setEnabled(true);
+    if (input == kNoDevice || output == kNoDevice) {
+        return false;
+    }
+    // Clears the closing flag, opens both ports, queues 8 buffers and starts the input; every
+    // failure is reported there.
+    return m_transport->OpenConnection(input, output, deviceId);
+}
+
+// ---- the search ----
+
+// Backend thread. Frees every buffer (none is queued again, so each input hears at most one
+// message); records the first Identity Reply of the Karma and wakes the waiting loop.
+void CWSFrame::SearchInputProc(HMIDIIN, std::uint32_t message, std::uintptr_t instance,
+                               std::unique_ptr<MidiBuffer> buffer) {
+    auto* search = reinterpret_cast<SearchContext*>(instance);
+    if (search == nullptr || !buffer || message != MIM_LONGDATA || buffer->bytesRecorded == 0 ||
+        !search->active.load()) {
+        return;
+    }
+    const std::size_t n = std::min(buffer->bytesRecorded, buffer->length);
+    std::uint8_t deviceId = 0;
+    if (!bq::sysex::MatchIdentityReply(buffer->data.get(), n, &deviceId)) {
+        return;
+    }
+    if (search->claimed.exchange(true)) {
+        return;  // another input answered first
+    }
+    search->inputDevice.store(static_cast<std::uint32_t>(buffer->user));
+    search->deviceId.store(deviceId);
+    search->found.store(1);
+    QCoreApplication::postEvent(search->target, new QEvent(kSearchAnswered));
+}
+
+bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outputDevice,
+                                 std::uint8_t* deviceId) {
+    *inputDevice = kNoDevice;
+    *outputDevice = kNoDevice;
+    if (!m_transport->CheckMIDIDevices()) {
+        return false;
+    }
+    IMidiServices& services = m_transport->Services();
+    QPointer<CWSFrame> self(this);
+    OverrideCursor cursor(Qt::WaitCursor);
+
+    m_search->found.store(0);
+    m_search->claimed.store(false);
+    m_search->inputDevice.store(kNoDevice);
+    m_search->deviceId.store(0);
+    m_search->active.store(true);
+
+    const std::uint32_t inputs = services.InGetNumDevs();
+    for (std::uint32_t device = 0; device < inputs; ++device) {
+        HMIDIIN input = 0;
+        MidiResult result = services.InOpen(&input, device, &CWSFrame::SearchInputProc,
+                                            reinterpret_cast<std::uintptr_t>(m_search.get()));
+        if (result != MMSYSERR_NOERROR) {
+            bq::ReportMidiInError(services, result);
+            continue;
+        }
+        m_searchInputs.push_back(input);
+        result = services.InAddBuffer(
+            input, std::make_unique<MidiBuffer>(CWSTransport::kInputBufferSize, device));
+        if (result == MMSYSERR_NOERROR) {
+            result = services.InStart(input);
+        }
+        if (result != MMSYSERR_NOERROR) {
+            bq::ReportMidiInError(services, result);
+        }
+        if (!self) {
+            return false;
+        }
+    }
+
+    // One event serves every output tried; the search's own, dropped at the end.
+    const std::shared_ptr<MidiEvent> event = CreateMidiEvent();
+    const auto request = bq::sysex::IdentityRequest();
+    std::uint32_t answered = kNoDevice;
+    const std::uint32_t outputs = services.OutGetNumDevs();
+    for (std::uint32_t device = 0; device < outputs; ++device) {
+        MidiResult result = services.OutOpen(&m_searchOutput, device, event);
+        if (result != MMSYSERR_NOERROR) {
+            m_searchOutput = 0;
+            bq::ReportMidiOutError(services, result);
+            if (!self) {
+                return false;
+            }
+            continue;
+        }
+        // Whether it went out does not matter: silence moves the search on.
+        CWSTransport::SendSysEx(services, m_searchOutput, *event, request.data(), request.size(),
+                                m_transport->SendTimeoutMs(request.size()));
+        if (!self) {
+            return false;
+        }
+        if (m_search->found.load() == 0) {
+            QEventLoop loop;
+            QTimer window;
+            window.setSingleShot(true);
+            window.setTimerType(Qt::PreciseTimer);
+            connect(&window, &QTimer::timeout, &loop, &QEventLoop::quit);
+            window.start(kSearchWindowMs);
+            m_searchLoop = &loop;
+            loop.exec();
+            if (!self) {
+                return false;
+            }
+            m_searchLoop = nullptr;
+        }
+        for (auto call : {&IMidiServices::OutReset, &IMidiServices::OutClose}) {
+            result = (services.*call)(m_searchOutput);
+            if (result != MMSYSERR_NOERROR) {
+                bq::ReportMidiOutError(services, result);
+                if (!self) {
+                    return false;
+                }
+            }
+        }
+        m_searchOutput = 0;
+        if (m_search->found.load() != 0) {
+            answered = device;
+            break;
+        }
+    }
+
+    CloseSearchPorts();
+    if (!self) {
+        return false;
+    }
+    // Read only now that no input is open, so no callback can still write. A reply heard
+    // after the last output was closed is not credited to any output: it does not count.
+    if (answered == kNoDevice || m_search->found.load() == 0) {
+        return false;
+    }
+    *inputDevice = m_search->inputDevice.load();
+    *outputDevice = answered;
+    *deviceId = m_search->deviceId.load();
+    return true;
+}
+
+void CWSFrame::CloseSearchPorts() {
+    IMidiServices& services = m_transport->Services();
+    if (m_searchOutput != 0) {
+        services.OutReset(m_searchOutput);
+        services.OutClose(m_searchOutput);
+        m_searchOutput = 0;
+    }
+    // Taken first: a report below runs a message box, and so the event loop.
+    const std::vector<HMIDIIN> inputs = std::exchange(m_searchInputs, {});
+    for (HMIDIIN input : inputs) {
+        for (auto call :
+             {&IMidiServices::InStop, &IMidiServices::InReset, &IMidiServices::InClose}) {
+            const MidiResult result = (services.*call)(input);
+            if (result != MMSYSERR_NOERROR) {
+                bq::ReportMidiInError(services, result);
+            }
+        }
+    }
+    m_search->active.store(false);
+}
+
+// ---- requests ----
+
+bool CWSFrame::RunWait(Wait& wait) {
+    QPointer<CWSFrame> self(this);
+    m_wait = &wait;
+    m_transport->SetReplySink([&wait](QEvent* event) {
+        if (wait.end != Wait::End::None) {
+            return;  // one answer per request; what follows is dropped
+        }
+        if (event->type() == bq::ws::WM_WS_REPLY) {
+            auto* reply = static_cast<bq::ws::ReplyEvent*>(event);
+            wait.success = reply->Success();
+            wait.code = reply->Code();
+            wait.Finish(Wait::End::Reply);
+        } else if (wait.takesDumps) {
+            wait.dump = static_cast<bq::ws::DumpReceivedEvent*>(event)->TakeMessage();
+            wait.Finish(Wait::End::Dump);
+        }
+        // A dump during an item write is dropped with its event.
+    });
+    if (m_progress) {
+        // The dialog's question is the only bound of a wait that shows it.
+        connect(m_progress.get(), &CMIDIProgressDlg::TransferAbandoned, &wait.loop,
+                [&wait] { wait.Finish(Wait::End::Abandoned); });
+    } else {
+        wait.silence.setSingleShot(true);
+        connect(&wait.silence, &QTimer::timeout, &wait.loop,
+                [&wait] { wait.Finish(Wait::End::Silence); });
+        wait.silence.start(m_replySilenceMs);
+    }
+    // Ends on the answer, the No of the progress dialog, the silence bound, or when the
+    // application quits (which ends every running loop and lets no new one start).
+    wait.loop.exec();
+    if (!self) {
+        return false;
+    }
+    wait.silence.stop();
+    m_transport->SetReplySink({});
+    m_wait = nullptr;
+    return true;
+}
+
+bool CWSFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_transport && event->type() == bq::ws::WM_WS_SYSEX_CHUNK && m_wait != nullptr &&
+        m_wait->silence.isActive()) {
+        m_wait->silence.start();  // bytes are arriving: the instrument is not silent
+    }
+    return QMdiSubWindow::eventFilter(watched, event);
+}
+
+void CWSFrame::CloseProgressDialog() {
+    m_transport->SetProgressDialog(nullptr);
+    // Its destruction stops its timer and enables the main window again.
+    m_progress.reset();
+}
+
+bool CWSFrame::RequestDump(std::uint8_t* request, std::size_t length, const QString& statusText,
+                           std::uint32_t expected, unsigned headerLength,
+                           std::vector<std::uint8_t>* data) {
+    // One request at a time: the instrument's answers carry nothing to tell them apart.
+    if (request == nullptr || length < 3 || data == nullptr || m_wait != nullptr) {
+        return false;
+    }
+    OverrideCursor cursor(Qt::WaitCursor);
+    if (expected >= kProgressThreshold) {
+        m_progress = std::make_unique<CMIDIProgressDlg>(m_progressPeriodMs);
+        m_transport->SetProgressDialog(m_progress.get());
+        m_progress->BeginTransfer(bq::MainWindow(), statusText, expected);
+        cursor.Change(Qt::BusyCursor);
+    }
+    request[2] = bq::sysex::ChannelByte(m_transport->GlobalChannel());
+
+    Wait wait(true);
+    const bool sent = m_transport->SendSysEx(request, length);
+    if (sent && !RunWait(wait)) {
+        return false;  // the frame is gone
+    }
+    CloseProgressDialog();
+    setFocus();
+    if (!sent || wait.end != Wait::End::Dump) {
+        return false;
+    }
+    unsigned long decoded = static_cast<unsigned long>(wait.dump.size());
+    bq::sysex::UnpackSysEx(headerLength, wait.dump.data(), &decoded);
+    wait.dump.resize(decoded);
+    *data = std::move(wait.dump);
+    return true;
+}
+
+bool CWSFrame::SendPacked(const std::uint8_t* record, std::size_t count, const std::uint8_t* header,
+                          std::size_t headerLength) {
+    if (header == nullptr || headerLength < 3 || (record == nullptr && count != 0) ||
+        m_wait != nullptr) {
+        return false;
+    }
+    OverrideCursor cursor(Qt::WaitCursor);
+    {
+        std::vector<std::uint8_t> message(headerLength + bq::sysex::PackedLength(count) + 1);
+        std::copy(header, header + headerLength, message.begin());
+        message[2] = bq::sysex::ChannelByte(m_transport->GlobalChannel());
+        if (count != 0) {
+            bq::sysex::Pack(record, count, message.data() + headerLength);
+        }
+        message.back() = bq::sysex::kSysExEnd;
+        if (!m_transport->SendSysEx(message.data(), message.size())) {
+            return false;
+        }
+    }
+    Wait wait(false);
+    if (!RunWait(wait)) {
+        return false;
+    }
+    return wait.end == Wait::End::Reply && wait.success;
 }

@@ -2,16 +2,28 @@
 
 // The Workstation window: the one document window that holds the connection to the instrument.
 // It stays hidden until View Workstation shows it; showing searches for the instrument and
-// connects, hiding (and closing, which only hides) closes the ports.
+// connects, hiding (and closing, which only hides) closes the ports. While connected it offers
+// the Workstation view two blocking requests, RequestDump and SendPacked, each a nested event
+// loop on the user-interface thread.
 //
-// User-interface thread only; the MIDI traffic arrives through its transport's posted events.
+// User-interface thread only, except SearchInputProc (the MIDI backend's thread); the MIDI
+// traffic arrives through its transport's posted events.
 
 #include <QMdiSubWindow>
 #include <QString>
+#include <QTreeWidget>  // complete, so that callers may compare the view with other widgets
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "midi/MidiServices.h"
 
+class CMIDIProgressDlg;
 class CWSTransport;
+class QEventLoop;
 class QSplitter;
 class QTreeView;
 
@@ -19,24 +31,105 @@ class CWSFrame : public QMdiSubWindow {
     Q_OBJECT
 
 public:
+    static constexpr std::uint32_t kNoDevice = 0xFFFFFFFFu;
+    // How long each output is given to answer the Identity Request.
+    static constexpr int kSearchWindowMs = 500;
+    // Dumps expected to be this large or larger show the progress dialog.
+    static constexpr std::uint32_t kProgressThreshold = 4096;
+    // A wait without the progress dialog fails after this long without a byte arriving.
+    static constexpr int kDefaultReplySilenceMs = 5000;
+
     explicit CWSFrame(bq::midi::IMidiServices& services, QWidget* parent = nullptr);
     ~CWSFrame() override;
+
+    // The frame of a view in its left pane (view, splitter, frame); null elsewhere.
+    static CWSFrame* FromView(const QWidget* view);
 
     // The status bar's MIDI text; false leaves `text` unchanged.
     bool GetMIDIStatusText(QString* text);
     bool ClosePorts();
 
-    CWSTransport& Transport() { return *m_transport; }
+    // Sends the Identity Request to each output in turn while listening on every input; true
+    // with the input, output and device id of the instrument that answered.
+    bool SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outputDevice,
+                           std::uint8_t* deviceId);
+    // Searches (asking again while the user says Yes) and opens the ports that answered.
+    bool OpenWorkstationPorts();
+
+    // Sends a dump request (its byte 2 is set to the global channel in place) and waits for
+    // the dump; true with the unpacked bytes in *data. `expected` only decides whether the
+    // progress dialog shows. False when the send fails, the instrument answers with a status
+    // reply, the user gives up, the application quits, or (without the dialog) the instrument
+    // stays silent for the reply bound.
+    bool RequestDump(std::uint8_t* request, std::size_t length, const QString& statusText,
+                     std::uint32_t expected, unsigned headerLength,
+                     std::vector<std::uint8_t>* data);
+    // Sends one Item Write (header, packed record, F7) and waits for its status reply; true on
+    // a Completed Reply.
+    bool SendPacked(const std::uint8_t* record, std::size_t count, const std::uint8_t* header,
+                    std::size_t headerLength);
+
+    // The silence that ends a wait without the progress dialog, and the progress dialog's
+    // no-traffic period; shortened by tests.
+    void SetReplySilenceMs(int ms);
+    void SetProgressTimerPeriodMs(int ms);
+
+    // The left pane: a placeholder until the Workstation view takes its place. The frame takes
+    // the new view and deletes the one it replaces.
+    void SetBankView(QTreeWidget* view);
+    QTreeWidget* BankView() const { return m_bankView; }
+    QTreeView* SecondView() const { return m_otherView; }
     QSplitter* Splitter() const { return m_splitter; }
-    QTreeView* BankView() const { return m_bankView; }
+
+    CWSTransport& Transport() { return *m_transport; }
+    // The dialog of the dump being received, if it shows one.
+    CMIDIProgressDlg* ProgressDialog() const { return m_progress.get(); }
+    bool IsWaiting() const { return m_wait != nullptr; }
 
 protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
+    struct Wait;
+    // What the search callback may touch: the instance value points here, never at a window.
+    struct SearchContext {
+        QObject* target = nullptr;
+        std::atomic<bool> active{false};
+        std::atomic<bool> claimed{false};  // the first matching reply wins
+        std::atomic<int> found{0};         // written on the backend's thread
+        std::atomic<std::uint32_t> inputDevice{kNoDevice};
+        std::atomic<std::uint8_t> deviceId{0};
+    };
+
+    static void SearchInputProc(bq::midi::HMIDIIN input, std::uint32_t message,
+                                std::uintptr_t instance,
+                                std::unique_ptr<bq::midi::MidiBuffer> buffer);
+    void OnConnect();
+    void CloseSearchPorts();
+    // Runs the nested loop of a request; false when the frame was destroyed meanwhile (then
+    // nothing of it may be touched).
+    bool RunWait(Wait& wait);
+    void CloseProgressDialog();
+
     CWSTransport* m_transport = nullptr;  // child object
     QSplitter* m_splitter = nullptr;
-    QTreeView* m_bankView = nullptr;   // left pane, 250 pixels
-    QTreeView* m_otherView = nullptr;  // right pane, 100 pixels, never filled
+    QTreeWidget* m_bankView = nullptr;  // left pane, 250 pixels
+    QTreeView* m_otherView = nullptr;   // right pane, 100 pixels, never filled
+
+    std::unique_ptr<CMIDIProgressDlg> m_progress;
+    int m_replySilenceMs = kDefaultReplySilenceMs;
+    int m_progressPeriodMs;
+
+    std::unique_ptr<SearchContext> m_search;
+    // Ports the search has open, so that a frame destroyed during it still closes them.
+    std::vector<bq::midi::HMIDIIN> m_searchInputs;
+    bq::midi::HMIDIOUT m_searchOutput = 0;
+    QEventLoop* m_searchLoop = nullptr;
+    bool m_connecting = false;
+
+    Wait* m_wait = nullptr;  // the request waiting now, on its caller's stack
 };
