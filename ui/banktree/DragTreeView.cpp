@@ -129,7 +129,7 @@ bool CDragTreeView::event(QEvent* event) {
 void CDragTreeView::mousePressEvent(QMouseEvent* event) {
     QTreeWidget::mousePressEvent(event);
     if (event->button() == Qt::LeftButton) {
-        m_hPressItem = itemAt(event->position().toPoint());
+        m_pressIndex = QPersistentModelIndex(indexAt(event->position().toPoint()));
         m_pressPos = event->position().toPoint();
         SelectDropTarget(nullptr);
     }
@@ -143,9 +143,10 @@ void CDragTreeView::mouseMoveEvent(QMouseEvent* event) {
         return;
     }
     QPoint pos = event->position().toPoint();
-    if (m_hPressItem != nullptr && (event->buttons() & Qt::LeftButton) &&
+    if (m_pressIndex.isValid() && (event->buttons() & Qt::LeftButton) &&
         (pos - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
-        QTreeWidgetItem* item = std::exchange(m_hPressItem, nullptr);
+        QTreeWidgetItem* item = itemFromIndex(m_pressIndex);
+        m_pressIndex = QPersistentModelIndex();
         if (CanDragItem(item)) {
             BeginDrag(item, m_pressPos);
             DragMove(event->globalPosition().toPoint());
@@ -160,7 +161,7 @@ void CDragTreeView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         return;
     }
-    m_hPressItem = nullptr;
+    m_pressIndex = QPersistentModelIndex();
     if (m_bDragging) {
         Drop(event->globalPosition().toPoint());
     }

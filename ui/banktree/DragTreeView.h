@@ -109,7 +109,7 @@ private:
     bool m_bDragging = false;
 
     // The press that may turn into a drag once the mouse has moved far enough.
-    QTreeWidgetItem* m_hPressItem = nullptr;
+    QPersistentModelIndex m_pressIndex;  // survives the removal of the pressed node
     QPoint m_pressPos;
     bool m_bCursorOverridden = false;
     bool m_bDropping = false;
