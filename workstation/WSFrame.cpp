@@ -107,7 +107,7 @@ CWSFrame::~CWSFrame() {
         m_searchLoop->quit();
         m_searchLoop = nullptr;
     }
-    CloseSearchPorts();
+    CloseSearchPorts(false);
     CloseProgressDialog();
     ClosePorts();
 }
@@ -349,7 +349,7 @@ bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outp
         }
     }
 
-    CloseSearchPorts();
+    CloseSearchPorts(true);
     if (!self) {
         return false;
     }
@@ -364,7 +364,7 @@ bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outp
     return true;
 }
 
-void CWSFrame::CloseSearchPorts() {
+void CWSFrame::CloseSearchPorts(bool report) {
     IMidiServices& services = m_transport->Services();
     if (m_searchOutput != 0) {
         services.OutReset(m_searchOutput);
@@ -377,7 +377,7 @@ void CWSFrame::CloseSearchPorts() {
         for (auto call :
              {&IMidiServices::InStop, &IMidiServices::InReset, &IMidiServices::InClose}) {
             const MidiResult result = (services.*call)(input);
-            if (result != MMSYSERR_NOERROR) {
+            if (result != MMSYSERR_NOERROR && report) {
                 bq::ReportMidiInError(services, result);
             }
         }

@@ -109,7 +109,9 @@ private:
                                 std::uintptr_t instance,
                                 std::unique_ptr<bq::midi::MidiBuffer> buffer);
     void OnConnect();
-    void CloseSearchPorts();
+    // Stops, resets and closes what the search opened; `report` is false in the destructor,
+    // which must not run message boxes.
+    void CloseSearchPorts(bool report);
     // Runs the nested loop of a request; false when the frame was destroyed meanwhile (then
     // nothing of it may be touched).
     bool RunWait(Wait& wait);

@@ -809,6 +809,21 @@ TEST(WSFrameWait, DestroyingTheWindowDuringAWaitEndsItAndClosesEverything) {
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
+TEST(WSFrameWait, DestroyingTheWindowDuringASearchClosesWhatTheSearchOpened) {
+    Rig rig({"In 0", "In 1"}, {"Out 0", "Out 1"});
+    QTimer::singleShot(200, rig.frame.data(), [&] { rig.frame->deleteLater(); });
+    std::uint32_t input = 0, output = 0;
+    std::uint8_t id = 0;
+    EXPECT_FALSE(rig.frame->SearchWorkstation(&input, &output, &id));
+    EXPECT_TRUE(rig.frame.isNull());
+    EXPECT_EQ(rig.loopback.OpenInputs(), 0u);
+    EXPECT_EQ(rig.loopback.OpenOutputs(), 0u);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    // A reply now finds no input that could call into the window that is gone.
+    rig.loopback.Inject(1, IdentityReply(2));
+    EXPECT_TRUE(rig.loopback.WaitIdle());
+}
+
 TEST(WSFrameWait, OneRequestAtATime) {
     Connected rig;
     rig.karma->SetFaults(Pause(0, 300));
