@@ -167,6 +167,32 @@ void CDragTreeView::mouseReleaseEvent(QMouseEvent* event) {
     }
 }
 
+void CDragTreeView::drawBranches(QPainter* painter, const QRect& rect,
+                                 const QModelIndex& index) const {
+    painter->save();
+    QPen pen(palette().color(QPalette::Dark));
+    pen.setStyle(Qt::DotLine);
+    painter->setPen(pen);
+    const int indent = indentation();
+    const int mid = rect.center().y();
+    // The column of this node: the last `indent` pixels of the branch area.
+    int x = rect.right() + 1 - indent / 2;
+    bool hasNext = index.sibling(index.row() + 1, 0).isValid();
+    painter->drawLine(x, mid, rect.right() + 1 - 2, mid);
+    painter->drawLine(x, index.row() == 0 && !index.parent().isValid() ? mid : rect.top(), x,
+                      hasNext ? rect.bottom() : mid);
+    // Columns of the ancestors that still have siblings below.
+    for (QModelIndex a = index.parent(); a.isValid(); a = a.parent()) {
+        x -= indent;
+        if (a.sibling(a.row() + 1, 0).isValid()) {
+            painter->drawLine(x, rect.top(), x, rect.bottom());
+        }
+    }
+    painter->restore();
+    // The expand buttons go over the lines.
+    QTreeWidget::drawBranches(painter, rect, index);
+}
+
 void CDragTreeView::BeginDrag(QTreeWidgetItem* item, QPoint viewportPos) {
     SetItemBold(item, true);
     viewport()->repaint();

@@ -86,6 +86,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // Dotted lines join the nodes, the way a tree with lines shows them.
+    void drawBranches(QPainter* painter, const QRect& rect,
+                      const QModelIndex& index) const override;
 
     // The answer to WM_DRAGTREE_QUERY: accept (highlight the target, fill it in) or refuse.
     virtual bool OnDragTreeQuery(DRAGTREEINFO* info, QPoint globalPos);
