@@ -438,6 +438,21 @@ TEST(WSFrameConnection, AConnectPostedByAShowThatWasUndoneOpensNothing) {
     EXPECT_TRUE(rig.presenter.Messages().empty());
 }
 
+TEST(WSFrameConnection, PortsFoundAfterTheWindowWasHiddenDoNotStayOpen) {
+    Rig rig({"Karma In"}, {"Out 0", "Karma Out"});
+    rig.loopback.AttachDevice(1, 0, rig.karma);
+    rig.frame->show();
+    // Hidden while output 0 has its 500 ms; the search goes on and finds the instrument.
+    QTimer::singleShot(200, rig.frame.data(), [&] { rig.frame->hide(); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.loopback.SentMessages(1).empty(); }, 5000));
+    QTest::qWait(100);
+    EXPECT_FALSE(rig.frame->isVisible());
+    EXPECT_EQ(rig.frame->Transport().InputHandle(), 0u);
+    EXPECT_EQ(rig.loopback.OpenInputs(), 0u);
+    EXPECT_EQ(rig.loopback.OpenOutputs(), 0u);
+    EXPECT_EQ(rig.Status(), "MIDI Status: Not Connected");
+}
+
 TEST(WSFrameConnection, NoDevicesAreReportedBeforeTheQuestion) {
     for (MidiCall call : {MidiCall::InGetNumDevs, MidiCall::OutGetNumDevs}) {
         SCOPED_TRACE(static_cast<int>(call));
