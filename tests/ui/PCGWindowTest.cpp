@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QMdiArea>
 #include <QPointer>
 #include <QSplitter>
@@ -66,16 +67,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(PCGWindow, MissingFileReportsTheSystemTextAndOpensNothing) {
-    EXPECT_EQ(frame->OpenPCGFile(QStringLiteral("/nonexistent/dir/nothing.PCG")), nullptr);
-    ASSERT_EQ(presenter.Messages().size(), 1u);
-    const auto& message = presenter.Messages()[0];
-    EXPECT_EQ(message.text,
-              QStringLiteral("Load PCG File. ") + QString::fromLocal8Bit(std::strerror(ENOENT)));
-    EXPECT_EQ(message.style, unsigned{bq::MB_ICONERROR});
-    EXPECT_EQ(DocumentWindows(), 0);
-}
 
 TEST_F(PCGWindow, TritonFileShowsOnlyMessage129) {
     TempFile triton(PcgFile(Bytes{}, 0x50));
@@ -362,4 +353,48 @@ TEST_F(PCGWindow, SourceWindowStaysOpenWhileItsDropRuns) {
     // Once the drop is over the window closes as usual.
     CloseAndFlush(source);
     EXPECT_TRUE(source.isNull());
+}
+
+namespace {
+
+// Answers the open dialog that File Open is about to show by typing `name` into it.
+void TypeIntoOpenDialog(const QString& name, bool* shown) {
+    QTimer::singleShot(0, [name, shown] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        *shown = dialog != nullptr;
+        if (dialog != nullptr) {
+            dialog->selectFile(name);
+            static_cast<QDialog*>(dialog)->accept();  // as the Open button does
+        }
+    });
+}
+
+}  // namespace
+
+TEST_F(PCGWindow, FileOpenLoadsTheTypedNameWithTheDefaultSuffix) {
+    TempFile file(PcgFile(Container("CMB1", {CombiBank(0, {"Typed"})})), "bank.PCG");
+    QString typed = QString::fromStdString(file.Path()).chopped(4);  // without ".PCG"
+    bool shown = false;
+    TypeIntoOpenDialog(typed, &shown);
+    frame->CommandAction(ID_FILE_OPEN)->trigger();
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(presenter.Messages().empty());
+    ASSERT_EQ(DocumentWindows(), 1);
+    auto* window = qobject_cast<CPCGFrame*>(frame->MdiArea()->currentSubWindow());
+    ASSERT_NE(window, nullptr);
+    EXPECT_STREQ(window->GetFile()->GetPath(), file.c_str());
+}
+
+TEST_F(PCGWindow, FileOpenOfANameThatDoesNotExistReportsTheLoadFailure) {
+    TempFile file(PcgFile(Bytes{}));
+    QString missing = QString::fromStdString(file.Path()) + QStringLiteral("-gone.pcg");
+    bool shown = false;
+    TypeIntoOpenDialog(missing, &shown);
+    frame->CommandAction(ID_FILE_OPEN)->trigger();
+    EXPECT_TRUE(shown);
+    ASSERT_EQ(presenter.Messages().size(), 1u);
+    EXPECT_EQ(presenter.Messages()[0].text,
+              QStringLiteral("Load PCG File. ") + QString::fromLocal8Bit(std::strerror(ENOENT)));
+    EXPECT_EQ(presenter.Messages()[0].style, unsigned{bq::MB_ICONERROR});
+    EXPECT_EQ(DocumentWindows(), 0);
 }
