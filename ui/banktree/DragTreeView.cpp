@@ -260,9 +260,12 @@ void CDragTreeView::Drop(QPoint globalPos) {
     if (query.Result() != 0 && target != nullptr) {
         // The drop runs to its end (transfers to the instrument included) before we return.
         CDragTreeEvent drop(WM_DRAGTREE_DROP, &info, globalPos);
+        QPointer<CDragTreeView> self(this);
         m_bDropping = true;
         QCoreApplication::sendEvent(target, &drop);
-        m_bDropping = false;
+        if (self != nullptr) {
+            m_bDropping = false;
+        }
     }
 }
 
