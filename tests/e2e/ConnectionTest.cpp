@@ -1,0 +1,189 @@
+// The whole program over JACK: finding the virtual Karma, the real executable, and a server
+// that stops during a write. Uses the server of the test command (scripts/run-tests.sh), and a
+// private one where the server itself is the fault.
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QString>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "midi/JackMidiServices.h"
+#include "midi/SysEx.h"
+#include "tests/e2e/AppRig.h"
+#include "tools/virtual-karma/VirtualKarma.h"
+
+namespace bq::e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void ExpectServerAnswers() {
+    ASSERT_TRUE(ListPorts().has_value())
+        << "No JACK server answers. Run the tests with scripts/run-tests.sh (make test), which "
+           "starts jackd with the dummy driver.";
+}
+
+TEST(EndToEndConnection, ViewWorkstationFindsTheVirtualKarmaAndShowsItsPorts) {
+    ExpectServerAnswers();
+    auto karma = StartVirtualKarma(BQ_VIRTUAL_KARMA, {"--rate", "0", "--channel", "6"});
+    ASSERT_NE(karma, nullptr) << "bankquill-virtual-karma did not start";
+    AppRig app;
+    EXPECT_EQ(app.MIDIStatus(), "MIDI Status: Not Connected");
+
+    ASSERT_TRUE(app.Connect());
+    EXPECT_TRUE(app.Workstation()->isVisible());
+    EXPECT_EQ(app.Workstation()->Transport().GlobalChannel(), 6) << "from its Identity Reply";
+    ASSERT_TRUE(RunUntil([&] { return app.MIDIStatus().contains("Connected ["); }, 2000));
+    EXPECT_EQ(app.MIDIStatus(),
+              QStringLiteral("MIDI Status: Connected [In: %1, Out: %2]").arg(kKarmaOut, kKarmaIn));
+    EXPECT_TRUE(app.presenter.Messages().empty()) << app.presenter.Texts().join("\n").toStdString();
+
+    // Our ports are connected to the virtual Karma's, and closing the window lets them go.
+    auto ports = ListPorts();
+    ASSERT_TRUE(ports.has_value());
+    EXPECT_TRUE(AnyPortStartsWith(*ports, "bankquill-e2e"));
+    app.Workstation()->close();
+    EXPECT_FALSE(app.Workstation()->isVisible());
+    ASSERT_TRUE(RunUntil([&] { return app.MIDIStatus() == "MIDI Status: Not Connected"; }, 2000));
+    ports = ListPorts();
+    ASSERT_TRUE(ports.has_value());
+    EXPECT_FALSE(AnyPortStartsWith(*ports, "bankquill-e2e")) << "no port left after closing";
+    EXPECT_EQ(StopVirtualKarma(*karma), 0);
+}
+
+// Descendants of `pid`, from /proc.
+std::set<pid_t> Descendants(pid_t pid) {
+    std::set<pid_t> found;
+    bool grew = true;
+    while (grew) {
+        grew = false;
+        DIR* proc = ::opendir("/proc");
+        if (proc == nullptr) {
+            return found;
+        }
+        while (dirent* entry = ::readdir(proc)) {
+            const pid_t child = static_cast<pid_t>(std::atoi(entry->d_name));
+            if (child <= 0 || found.count(child) != 0) {
+                continue;
+            }
+            std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            // pid (comm) state ppid ...: comm may hold blanks, so read after the last ')'.
+            const auto close = line.rfind(')');
+            if (close == std::string::npos) {
+                continue;
+            }
+            char state = 0;
+            int parent = 0;
+            if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
+                (parent == pid || found.count(parent) != 0)) {
+                found.insert(child);
+                grew = true;
+            }
+        }
+        ::closedir(proc);
+    }
+    return found;
+}
+
+TEST(EndToEndExecutable, StartsOffscreenStaysUpAndLeavesNothingWhenKilled) {
+    ExpectServerAnswers();
+    const auto portsBefore = ListPorts();
+    ASSERT_TRUE(portsBefore.has_value());
+    // Its own process, so that its pid is ours to watch; it inherits our offscreen platform.
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(BQ_BANKQUILL, BQ_BANKQUILL, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Up for good: the main window built, the event loop running, nothing ended it.
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 30 && ended == 0; ++i) {
+        RunFor(100);
+        ended = ::waitpid(pid, &status, WNOHANG);
+    }
+    EXPECT_EQ(ended, 0) << "ended early with status " << status;
+    if (ended != 0) {
+        return;
+    }
+    const std::set<pid_t> children = Descendants(pid);
+
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    // Nothing it started runs on, and the server answers and lists no port of it.
+    for (pid_t child : children) {
+        bool gone = false;
+        for (int i = 0; i < 50 && !gone; ++i) {
+            gone = ::kill(child, 0) != 0;
+            if (!gone) {
+                RunFor(100);
+            }
+        }
+        EXPECT_TRUE(gone) << "process " << child << " outlived the program";
+    }
+    const auto portsAfter = ListPorts();
+    ASSERT_TRUE(portsAfter.has_value()) << "the server must outlive a killed program";
+    EXPECT_EQ(*portsAfter, *portsBefore);
+    EXPECT_FALSE(AnyPortStartsWith(*portsAfter, "bankquill"));
+}
+
+// A server of its own: this test stops it.
+TEST(EndToEndServerStops, AWriteFailsWithoutAHangAndTheProgramConnectsAgainAfterwards) {
+    const std::string server = "bankquill-e2e-stop-" + std::to_string(::getpid());
+    PrivateJackd jackd;
+    ASSERT_TRUE(jackd.Start(server)) << "the private jackd did not come up";
+    ScopedEnv env("JACK_DEFAULT_SERVER", server);
+    auto karma = StartVirtualKarma(BQ_VIRTUAL_KARMA, {"--rate", "0", "--memory-out", "/dev/null"},
+                                   {"JACK_DEFAULT_SERVER=" + server});
+    ASSERT_NE(karma, nullptr);
+    AppRig app;
+    // A stalled server fails a send after this long (the program's default is 10 s).
+    app.services->SetStallLimit(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(app.Connect());
+    // Queued before the write, so that nothing but the write's own wait can end it.
+    app.presenter.Answer(IDOK);
+
+    const std::vector<std::uint8_t> record = VirtualKarma::GeneratedCombi(3, 9);
+    const auto header = sysex::ItemWriteHeader(1, 40);
+    ASSERT_TRUE(header.has_value());
+    ASSERT_TRUE(jackd.Pause());
+    const auto start = Clock::now();
+    const bool written =
+        app.Workstation()->SendPacked(record.data(), record.size(), header->data(), header->size());
+    const auto took = Clock::now() - start;
+    jackd.Resume();
+    EXPECT_FALSE(written);
+    // The stall limit plus the reply bound, with room for a slow machine.
+    EXPECT_LT(took, std::chrono::seconds(12));
+    ASSERT_EQ(app.presenter.Messages().size(), 1u)
+        << app.presenter.Texts().join("\n").toStdString();
+    EXPECT_EQ(app.presenter.Messages()[0].text.toStdString(),
+              app.services->OutGetErrorText(midi::JACKERR_SERVER_GONE));
+    EXPECT_EQ(app.presenter.Unscripted(), 0);
+    EXPECT_TRUE(app.frame->isEnabled());
+
+    // Running again: showing the window again finds the instrument, and a write goes through.
+    app.presenter.Clear();
+    app.Workstation()->close();
+    ASSERT_TRUE(app.Connect());
+    EXPECT_TRUE(app.Workstation()->SendPacked(record.data(), record.size(), header->data(),
+                                              header->size()));
+    EXPECT_TRUE(app.presenter.Messages().empty()) << app.presenter.Texts().join("\n").toStdString();
+    EXPECT_EQ(StopVirtualKarma(*karma), 0);
+}
+
+}  // namespace
+}  // namespace bq::e2e

@@ -1,0 +1,165 @@
+#pragma once
+
+// What the end-to-end tests and the download benchmarks run against: a JACK server (the one
+// the test command started, or a private one with the dummy driver) and the
+// bankquill-virtual-karma program on it. No GoogleTest here, so that benchmarks can use it.
+//
+// Main thread only. libjack reads JACK_DEFAULT_SERVER each time a client opens, so a private
+// server is chosen by setting it for as long as the server is used.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/midi_backends/ChildProcess.h"
+
+namespace bq::e2e {
+
+using midi::test::ChildProcess;
+
+inline constexpr const char* kKarmaIn = "virtual-karma:midi_in";
+inline constexpr const char* kKarmaOut = "virtual-karma:midi_out";
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+// The ports of the server named by JACK_DEFAULT_SERVER (or `server`), one a line; nullopt when
+// no server answers within `timeoutMs`.
+inline std::optional<std::vector<std::string>> ListPorts(const std::string& server = {},
+                                                         int timeoutMs = 5000) {
+    ChildProcess lsp;
+    std::vector<std::string> env = {"JACK_NO_START_SERVER=1"};
+    if (!server.empty()) {
+        env.push_back("JACK_DEFAULT_SERVER=" + server);
+    }
+    if (!lsp.Start({"jack_lsp"}, env)) {
+        return std::nullopt;
+    }
+    std::vector<std::string> ports;
+    std::string line;
+    while (lsp.ReadLine(&line, timeoutMs)) {
+        ports.push_back(line);
+    }
+    if (lsp.Wait(timeoutMs) != 0) {
+        return std::nullopt;
+    }
+    return ports;
+}
+
+inline bool AnyPortStartsWith(const std::vector<std::string>& ports, const std::string& prefix) {
+    for (const auto& port : ports) {
+        if (port.rfind(prefix, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A jackd of our own with the dummy driver, in synchronous mode like the test command's, and
+// stopped properly (SIGTERM) so that it leaves nothing in JACK's registry of servers.
+class PrivateJackd {
+public:
+    PrivateJackd() = default;
+    PrivateJackd(const PrivateJackd&) = delete;
+    PrivateJackd& operator=(const PrivateJackd&) = delete;
+    ~PrivateJackd() { Stop(); }
+
+    // Starts it and waits until it answers; false when it does not within 10 s.
+    bool Start(const std::string& name, int periodFrames = 256, int rate = 48000) {
+        m_name = name;
+        m_process = std::make_unique<ChildProcess>();
+        if (!m_process->Start({"jackd", "-n", name, "-S", "--no-realtime", "-d", "dummy", "-r",
+                               std::to_string(rate), "-p", std::to_string(periodFrames)},
+                              {"JACK_NO_AUDIO_RESERVATION=1"}, true)) {
+            return false;
+        }
+        for (int i = 0; i < 100; ++i) {
+            if (!m_process->Running()) {
+                return false;
+            }
+            if (ListPorts(name, 2000)) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+    // SIGSTOP: the server stops running cycles without shutting down.
+    bool Pause() { return m_process && m_process->Signal(SIGSTOP); }
+    bool Resume() { return m_process && m_process->Signal(SIGCONT); }
+    void Stop() {
+        if (m_process && m_process->Running()) {
+            m_process->Signal(SIGCONT);
+            m_process->Signal(SIGTERM);
+            m_process->Wait(10000);
+        }
+        m_process.reset();
+    }
+    const std::string& Name() const { return m_name; }
+
+private:
+    std::string m_name;
+    std::unique_ptr<ChildProcess> m_process;
+};
+
+// Starts bankquill-virtual-karma with `options` and waits for its ready line; null when it
+// does not come up. A killed virtual Karma keeps its client name until the server has dropped
+// it, so a taken name is retried for a few seconds.
+inline std::unique_ptr<ChildProcess> StartVirtualKarma(const std::string& program,
+                                                       std::vector<std::string> options,
+                                                       const std::vector<std::string>& env = {}) {
+    options.insert(options.begin(), program);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        auto karma = std::make_unique<ChildProcess>();
+        if (!karma->Start(options, env)) {
+            return nullptr;
+        }
+        std::string line;
+        if (karma->WaitForLine("ready:", 10000, &line)) {
+            if (line.find(kKarmaIn) == std::string::npos ||
+                line.find(kKarmaOut) == std::string::npos) {
+                return nullptr;
+            }
+            return karma;
+        }
+        karma->Wait(2000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    return nullptr;
+}
+
+// Ends it with SIGINT, so that it writes its memory file; its exit status.
+inline int StopVirtualKarma(ChildProcess& karma) {
+    karma.Signal(SIGINT);
+    return karma.Wait(10000);
+}
+
+}  // namespace bq::e2e
