@@ -1,0 +1,86 @@
+// bench_bank_download: bank downloads from bankquill-virtual-karma over JACK into the
+// Workstation view, from the expansion of a bank node to its 128 items in the tree.
+//  1. At unlimited rate: how many times faster than a MIDI cable (3125 bytes per second) one
+//     Combination bank arrives (median of the six banks).
+//  2. At 100 times MIDI speed (312,500 bytes per second): the time of all twelve banks over
+//     their time on the wire (bytes sent / rate), printed last.
+#include <QApplication>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "bench/download/DownloadRig.h"
+#include "tools/virtual-karma/VirtualKarma.h"
+
+namespace {
+
+constexpr double kMidiBytesPerSecond = 3125;
+constexpr std::uint32_t kPacedRate = 312500;
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    const bq::VirtualKarma memory;  // what the virtual Karma sends: the sizes of its dumps
+
+    std::vector<double> unlimited;
+    {
+        bq::bench::DownloadRig rig;
+        if (!rig.Start(BQ_VIRTUAL_KARMA, 0)) {
+            return 1;
+        }
+        for (int bank = 0; bank < 6; ++bank) {
+            const auto seconds = rig.Download(rig.BankNode(0, bank));
+            if (!seconds || rig.presenter.shown != 0) {
+                std::fprintf(stderr, "bench: Combination bank %d did not arrive\n", bank);
+                return 1;
+            }
+            const double bytes = static_cast<double>(memory.CombiBankDump(bank).size());
+            unlimited.push_back(bytes / kMidiBytesPerSecond / *seconds);
+            std::printf("unlimited rate: Combination bank %c, %.0f bytes in %.3f s\n", 'A' + bank,
+                        bytes, *seconds);
+        }
+    }
+
+    double took = 0;
+    double wire = 0;
+    {
+        bq::bench::DownloadRig rig;
+        if (!rig.Start(BQ_VIRTUAL_KARMA, kPacedRate)) {
+            return 1;
+        }
+        for (int group = 0; group < 2; ++group) {
+            for (int bank = 0; bank < 6; ++bank) {
+                const auto seconds = rig.Download(rig.BankNode(group, bank));
+                if (!seconds || rig.presenter.shown != 0) {
+                    std::fprintf(stderr, "bench: bank %d of group %d did not arrive\n", bank,
+                                 group);
+                    return 1;
+                }
+                const double bytes =
+                    static_cast<double>(group == 0 ? memory.CombiBankDump(bank).size()
+                                                   : memory.ProgramBankDump(bank).size());
+                const double onWire = bytes / kPacedRate;
+                std::printf(
+                    "%u bytes/s: %s bank %c, %.0f bytes in %.3f s, %.3f s on the wire, "
+                    "ratio %.3f\n",
+                    kPacedRate, group == 0 ? "Combination" : "Program", 'A' + bank, bytes, *seconds,
+                    onWire, *seconds / onWire);
+                took += *seconds;
+                wire += onWire;
+            }
+        }
+    }
+    std::printf("combi_bank_unlimited_vs_midi_speed: %.1f\n", Median(unlimited));
+    std::printf("bank_download_vs_wire_ratio: %.3f\n", took / wire);
+    return 0;
+}
