@@ -1,0 +1,19 @@
+// The desktop program's start-up as app/main.cpp does it, ending at the main window's first
+// paint.
+#include <QApplication>
+
+#include "bench/startup/FirstPaintExit.h"
+#include "midi/JackMidiServices.h"
+#include "ui/BankquillApp.h"
+#include "ui/MainFrame.h"
+
+int main(int argc, char** argv) {
+    QApplication qtApp(argc, argv);
+    bq::midi::JackMidiServices services;
+    CBankquillApp app(services);
+    if (!app.InitInstance()) {
+        return 1;
+    }
+    bench::FirstPaintExit exitAtPaint(app.MainFrame());
+    return QApplication::exec();
+}
