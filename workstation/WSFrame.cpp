@@ -20,6 +20,7 @@
 #include "ui/messages/Messages.h"
 #include "ui/messages/StringTable.h"
 #include "workstation/MIDIProgressDlg.h"
+#include "workstation/WSBankView.h"
 #include "workstation/WSMessages.h"
 #include "workstation/WSTransport.h"
 
@@ -79,8 +80,7 @@ CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
       m_search(std::make_unique<SearchContext>()) {
     setWindowTitle(bq::LoadString(kTitleId));
     m_splitter = new QSplitter(Qt::Horizontal, this);
-    m_bankView = new QTreeWidget(m_splitter);
-    m_bankView->setHeaderHidden(true);
+    m_bankView = new CWSBankView(m_splitter);
     m_otherView = new QTreeView(m_splitter);
     m_splitter->addWidget(m_bankView);
     m_splitter->addWidget(m_otherView);
@@ -142,6 +142,25 @@ void CWSFrame::SetBankView(QTreeWidget* view) {
     m_bankView = view;
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setSizes({kBankViewWidth, kOtherViewWidth});
+}
+
+ICommandTarget* CWSFrame::ActiveViewTarget() const {
+    QWidget* focus = focusWidget();
+    if (focus != nullptr && m_otherView != nullptr &&
+        (focus == m_otherView || m_otherView->isAncestorOf(focus))) {
+        return nullptr;
+    }
+    return dynamic_cast<ICommandTarget*>(m_bankView);
+}
+
+bool CWSFrame::OnUpdateCommand(int id, bool* enabled) {
+    ICommandTarget* view = ActiveViewTarget();
+    return view != nullptr && view->OnUpdateCommand(id, enabled);
+}
+
+bool CWSFrame::OnCommand(int id) {
+    ICommandTarget* view = ActiveViewTarget();
+    return view != nullptr && view->OnCommand(id);
 }
 
 // ---- showing, hiding, connecting ----
@@ -463,7 +482,12 @@ bool CWSFrame::RequestDump(std::uint8_t* request, std::size_t length, const QStr
         return false;  // the frame is gone
     }
     CloseProgressDialog();
-    setFocus();
+    // The frame passes the focus on to its view, which is where the request came from.
+    if (m_bankView != nullptr) {
+        m_bankView->setFocus();
+    } else {
+        setFocus();
+    }
     if (!sent || wait.end != Wait::End::Dump) {
         return false;
     }

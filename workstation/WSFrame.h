@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "midi/MidiServices.h"
+#include "ui/banktree/CommandTarget.h"
 
 class CMIDIProgressDlg;
 class CWSTransport;
@@ -27,7 +28,7 @@ class QEventLoop;
 class QSplitter;
 class QTreeView;
 
-class CWSFrame : public QMdiSubWindow {
+class CWSFrame : public QMdiSubWindow, public ICommandTarget {
     Q_OBJECT
 
 public:
@@ -74,8 +75,8 @@ public:
     void SetReplySilenceMs(int ms);
     void SetProgressTimerPeriodMs(int ms);
 
-    // The left pane: a placeholder until the Workstation view takes its place. The frame takes
-    // the new view and deletes the one it replaces.
+    // The left pane: the Workstation view, made with the frame. The frame takes a new view and
+    // deletes the one it replaces.
     void SetBankView(QTreeWidget* view);
     QTreeWidget* BankView() const { return m_bankView; }
     QTreeView* SecondView() const { return m_otherView; }
@@ -85,6 +86,11 @@ public:
     // The dialog of the dump being received, if it shows one.
     CMIDIProgressDlg* ProgressDialog() const { return m_progress.get(); }
     bool IsWaiting() const { return m_wait != nullptr; }
+
+    // The main window's commands go to the active view: the bank view, unless the keyboard
+    // focus is in the second pane, which handles none.
+    bool OnUpdateCommand(int id, bool* enabled) override;
+    bool OnCommand(int id) override;
 
 protected:
     bool event(QEvent* event) override;
@@ -116,6 +122,7 @@ private:
     // nothing of it may be touched).
     bool RunWait(Wait& wait);
     void CloseProgressDialog();
+    ICommandTarget* ActiveViewTarget() const;
 
     CWSTransport* m_transport = nullptr;  // child object
     QSplitter* m_splitter = nullptr;

@@ -1,0 +1,386 @@
+#include "workstation/WSBankView.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QPointer>
+
+#include <array>
+#include <vector>
+
+#include "midi/SysEx.h"
+#include "model/ItemText.h"
+#include "model/KarmaObject.h"
+#include "model/Ref.h"
+#include "ui/messages/Messages.h"
+#include "ui/messages/StringTable.h"
+#include "workstation/WSFrame.h"
+
+namespace {
+
+constexpr int kBanks = 6;
+constexpr int kSlots = 128;
+constexpr int kMossBank = 5;
+
+constexpr int kCombinationsText = 134;
+constexpr int kProgramsText = 157;
+constexpr std::array<int, kBanks> kCombiBankNames = {136, 137, 138, 139, 140, 141};
+constexpr std::array<int, kBanks> kProgramBankNames = {136, 137, 138, 139, 140, 154};
+constexpr int kLoadingCombiText = 152;
+constexpr int kLoadingProgramText = 153;
+constexpr int kBankQuestion = 158;
+constexpr int kNotImplemented = 159;
+constexpr int kProgramQuestion = 160;
+constexpr int kCombiQuestion = 161;
+constexpr int kTransferError = 163;
+
+// A copy of a Combination's record; empty for anything that is not one, which could not be
+// written as a Combination (and would be read past its end by LoadCombi).
+std::vector<std::uint8_t> CombiBytes(const CKarmaObject* object) {
+    unsigned long size = 0;
+    const unsigned char* data = object != nullptr ? object->GetData(&size) : nullptr;
+    if (data == nullptr || size != CKarmaCombi::kRecordSize) {
+        return {};
+    }
+    return std::vector<std::uint8_t>(data, data + size);
+}
+
+}  // namespace
+
+CWSBankView::CWSBankView(QWidget* parent) : CBankTreeView(parent) {
+    setObjectName(QStringLiteral("CWSBankView"));
+    SetImageList(LoadBankImageList());
+
+    m_roundTrip = new QAction(QStringLiteral("Round Trip"), this);
+    m_roundTrip->setObjectName(QStringLiteral("roundTripAction"));
+    connect(m_roundTrip, &QAction::triggered, this, [this] { OnCommand(ID_ROUND_TRIP); });
+    connect(this, &QTreeWidget::itemExpanded, this, &CWSBankView::OnItemExpanding);
+
+    auto addGroup = [this](int textId, const std::array<int, kBanks>& names, std::uintptr_t kind) {
+        QTreeWidgetItem* group = InsertItem(bq::LoadString(textId), IMAGE_GROUP, 0);
+        for (long bank = 0; bank < kBanks; ++bank) {
+            QTreeWidgetItem* node = InsertItem(bq::LoadString(names[bank]), IMAGE_BANK,
+                                               BankNodeData(kind, bank), group);
+            // An expand button before there are children: the first expansion loads them.
+            node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+        }
+    };
+    addGroup(kCombinationsText, kCombiBankNames, kCombiBankKind);
+    addGroup(kProgramsText, kProgramBankNames, kProgramBankKind);
+}
+
+CWSBankView::~CWSBankView() = default;
+
+CWSFrame* CWSBankView::GetWSFrame() const {
+    return CWSFrame::FromView(this);
+}
+
+QString CWSBankView::ItemLabel(long slot, const CKarmaObject& item) {
+    return QString::fromLatin1(bq::ItemText(slot, item));
+}
+
+// ---- lazy loading ----
+
+void CWSBankView::OnItemExpanding(QTreeWidgetItem* node) {
+    int image = 0;
+    if (!GetItemImage(node, &image) || image != IMAGE_BANK || node->childCount() != 0) {
+        return;  // groups, items, and banks whose items are in
+    }
+    // The node opens only once its items are in: it is closed again before anything paints,
+    // for the time of the download. A failed load leaves it closed and unloaded, so the next
+    // expansion tries again.
+    collapseItem(node);
+    const std::uintptr_t value = GetItemData(node);
+    const long bank = static_cast<long>(value & 0xFFFF);
+    QPointer<CWSBankView> self(this);
+    switch (value >> 16) {
+        case kProgramBankKind:
+            LoadProgramBank(node, bank);
+            break;
+        case kCombiBankKind:
+            LoadCombiBank(node, bank);
+            break;
+        default:
+            return;
+    }
+    if (self && node->childCount() != 0) {
+        expandItem(node);
+    }
+}
+
+void CWSBankView::LoadCombiBank(QTreeWidgetItem* bankNode, long bank) {
+    auto request = bq::sysex::CombiBankDumpRequest(static_cast<int>(bank));
+    if (!request) {
+        return;
+    }
+    const QString text =
+        bq::FormatText(bq::LoadString(kLoadingCombiText), {bq::LoadString(kCombiBankNames[bank])});
+    LoadBank(bankNode, bank, Kind::Combi, request->data(), text, kCombiBankDumpSize);
+}
+
+void CWSBankView::LoadProgramBank(QTreeWidgetItem* bankNode, long bank) {
+    auto request = bq::sysex::ProgramBankDumpRequest(static_cast<int>(bank));
+    if (!request) {
+        return;
+    }
+    const QString text = bq::FormatText(bq::LoadString(kLoadingProgramText),
+                                        {bq::LoadString(kProgramBankNames[bank])});
+    LoadBank(bankNode, bank, bank == kMossBank ? Kind::MossProgram : Kind::PcmProgram,
+             request->data(), text, kProgramBankDumpSize);
+}
+
+void CWSBankView::LoadBank(QTreeWidgetItem* bankNode, long bank, Kind kind, std::uint8_t* request,
+                           const QString& statusText, std::uint32_t expected) {
+    CWSFrame* frame = GetWSFrame();
+    if (bankNode == nullptr || frame == nullptr || bankNode->childCount() != 0) {
+        return;
+    }
+    QPointer<CWSBankView> self(this);
+    std::vector<std::uint8_t> data;
+    const bool received = frame->RequestDump(request, bq::sysex::kDumpRequestLength, statusText,
+                                             expected, bq::sysex::kHeaderLength, &data);
+    // The window (and this view with it) may have gone while it waited.
+    if (!self || !received) {
+        return;
+    }
+
+    const unsigned long recordSize = kind == Kind::Combi         ? CKarmaCombi::kRecordSize
+                                     : kind == Kind::MossProgram ? CKarmaMOSSProgram::kRecordSize
+                                                                 : CKarmaPCMProgram::kRecordSize;
+    // Never read past the decoded bytes: a dump without 128 whole records is a failed load,
+    // and a bank is shown whole or not at all.
+    if (data.size() / recordSize < static_cast<std::size_t>(kSlots)) {
+        return;
+    }
+    std::vector<bq::Ref<CKarmaObject>> objects;
+    objects.reserve(kSlots);
+    unsigned char* position = data.data();
+    for (int slot = 0; slot < kSlots; ++slot) {
+        unsigned long consumed = 0;
+        CKarmaObject* object = nullptr;
+        switch (kind) {
+            case Kind::Combi:
+                object = CKarmaCombi::LoadCombi(position, &consumed);
+                break;
+            case Kind::PcmProgram:
+                object = CKarmaPCMProgram::LoadProgram(position, &consumed);
+                break;
+            case Kind::MossProgram:
+                object = CKarmaMOSSProgram::LoadProgram(position, &consumed);
+                break;
+        }
+        if (object == nullptr) {
+            return;  // out of memory: the ones built so far go with `objects`
+        }
+        objects.push_back(bq::Ref<CKarmaObject>::Adopt(object));
+        position += consumed;
+    }
+
+    const int image = kind == Kind::Combi ? IMAGE_COMBINATION : IMAGE_PROGRAM;
+    for (long slot = 0; slot < kSlots; ++slot) {
+        const QString label = ItemLabel(slot, *objects[slot]);
+        // The record takes over the builder's reference.
+        CBankItemData* record = AddItemData(objects[slot].Detach(), bank, slot);
+        InsertItem(label, image, reinterpret_cast<std::uintptr_t>(record), bankNode);
+    }
+}
+
+// ---- send and swap ----
+
+void CWSBankView::OnDrop(DRAGTREEINFO* info) {
+    if (info == nullptr) {
+        return;
+    }
+    auto* sourceView = qobject_cast<CBankTreeView*>(info->pSourceView);
+    QTreeWidgetItem* targetItem = info->hTargetItem;
+    QTreeWidgetItem* sourceItem = info->hSourceItem;
+    CBankItemData* target = GetItemRecord(targetItem);
+    CBankItemData* source = sourceView != nullptr ? sourceView->GetItemRecord(sourceItem) : nullptr;
+    int targetImage = -1;
+    int sourceImage = -1;
+    // Only a Combination onto a Combination: the write is a Combination Item Write.
+    if (target == nullptr || source == nullptr || !GetItemImage(targetItem, &targetImage) ||
+        targetImage != IMAGE_COMBINATION || !sourceView->GetItemImage(sourceItem, &sourceImage) ||
+        sourceImage != IMAGE_COMBINATION || source == target) {
+        return;
+    }
+    if (sourceView == this) {
+        Swap(targetItem, target, sourceItem, source);
+    } else {
+        Send(targetItem, target, source);
+    }
+}
+
+bool CWSBankView::WriteCombi(std::uint8_t* record, std::size_t size, long bank, long slot) {
+    const auto header = bq::sysex::ItemWriteHeader(static_cast<int>(bank), static_cast<int>(slot));
+    CWSFrame* frame = GetWSFrame();
+    if (!header || frame == nullptr || size == 0) {
+        return false;
+    }
+    return frame->SendPacked(record, size, header->data(), header->size());
+}
+
+bool CWSBankView::ReplaceWithCopy(QTreeWidgetItem* item, CBankItemData* data,
+                                  std::uint8_t* record) {
+    unsigned long consumed = 0;
+    CKarmaCombi* copy = CKarmaCombi::LoadCombi(record, &consumed);
+    if (copy == nullptr) {
+        return false;
+    }
+    item->setText(0, ItemLabel(data->GetSlot(), *copy));
+    // The record takes over the new item's reference and hands back the old one.
+    if (CKarmaObject* previous = data->SetObject(copy)) {
+        previous->Release();
+    }
+    return true;
+}
+
+void CWSBankView::Send(QTreeWidgetItem* targetItem, CBankItemData* target, CBankItemData* source) {
+    // Taken now: the new item is made of exactly the bytes written, whatever becomes of the
+    // source while the write waits.
+    std::vector<std::uint8_t> record = CombiBytes(source->GetObject());
+    if (record.empty()) {
+        return;
+    }
+    QPointer<CWSBankView> self(this);
+    const bool written =
+        WriteCombi(record.data(), record.size(), target->GetBank(), target->GetSlot());
+    if (!self) {
+        return;
+    }
+    if (!written || !ReplaceWithCopy(targetItem, target, record.data())) {
+        bq::ShowMessage(kTransferError, bq::MB_ICONERROR);
+    }
+}
+
+void CWSBankView::Swap(QTreeWidgetItem* targetItem, CBankItemData* target,
+                       QTreeWidgetItem* sourceItem, CBankItemData* source) {
+    std::vector<std::uint8_t> sourceRecord = CombiBytes(source->GetObject());
+    std::vector<std::uint8_t> targetRecord = CombiBytes(target->GetObject());
+    if (sourceRecord.empty() || targetRecord.empty()) {
+        return;
+    }
+    QPointer<CWSBankView> self(this);
+    const bool first =
+        WriteCombi(sourceRecord.data(), sourceRecord.size(), target->GetBank(), target->GetSlot());
+    if (!self) {
+        return;
+    }
+    if (!first) {
+        bq::ShowMessage(kTransferError, bq::MB_ICONERROR);
+        return;
+    }
+    const bool second =
+        WriteCombi(targetRecord.data(), targetRecord.size(), source->GetBank(), source->GetSlot());
+    if (!self) {
+        return;
+    }
+    if (!second) {
+        // Nothing is rolled back: the instrument now holds the source Combination in both
+        // places, so the target shows (a copy of) it; the source place is unchanged.
+        ReplaceWithCopy(targetItem, target, sourceRecord.data());
+        bq::ShowMessage(kTransferError, bq::MB_ICONERROR);
+        return;
+    }
+    CKarmaObject* sourceObject = source->GetObject();
+    CKarmaObject* targetObject = target->GetObject();
+    targetItem->setText(0, ItemLabel(target->GetSlot(), *sourceObject));
+    sourceItem->setText(0, ItemLabel(source->GetSlot(), *targetObject));
+    // Places stay with the records; the two Combinations change records, counts untouched.
+    target->SetObject(sourceObject);
+    source->SetObject(targetObject);
+}
+
+// ---- commands ----
+
+bool CWSBankView::SelectedImageIs(int image) const {
+    int selected = -1;
+    return GetItemImage(currentItem(), &selected) && selected == image;
+}
+
+bool CWSBankView::OnUpdateCommand(int id, bool* enabled) {
+    switch (id) {
+        case ID_BANK_INITIALISE:
+            *enabled = SelectedImageIs(IMAGE_BANK);
+            return true;
+        case ID_PROGRAM_INITIALISE:
+            *enabled = SelectedImageIs(IMAGE_PROGRAM);
+            return true;
+        case ID_COMBINATION_INITIALISE:
+            *enabled = SelectedImageIs(IMAGE_COMBINATION);
+            return true;
+        case ID_ROUND_TRIP:
+            *enabled = true;
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CWSBankView::OnCommand(int id) {
+    bool enabled = false;
+    if (!OnUpdateCommand(id, &enabled) || !enabled) {
+        return false;
+    }
+    switch (id) {
+        case ID_BANK_INITIALISE:
+            OnBankInitialise();
+            break;
+        case ID_PROGRAM_INITIALISE:
+            OnItemInitialise(kProgramQuestion);
+            break;
+        case ID_COMBINATION_INITIALISE:
+            OnItemInitialise(kCombiQuestion);
+            break;
+        case ID_ROUND_TRIP:
+            OnRoundTrip();
+            break;
+        default:
+            return false;
+    }
+    return true;
+}
+
+void CWSBankView::OnBankInitialise() {
+    QTreeWidgetItem* bank = currentItem();
+    QTreeWidgetItem* group = bank->parent();
+    const QString question =
+        bq::FormatText(bq::LoadString(kBankQuestion),
+                       {group != nullptr ? group->text(0) : QString(), bank->text(0)});
+    if (bq::ShowMessage(question, bq::MB_YESNO | bq::MB_ICONWARNING) == bq::IDYES) {
+        bq::ShowMessage(kNotImplemented, bq::MB_ICONERROR);
+    }
+}
+
+void CWSBankView::OnItemInitialise(int questionId) {
+    const QString question = bq::FormatText(bq::LoadString(questionId), {currentItem()->text(0)});
+    if (bq::ShowMessage(question, bq::MB_YESNO | bq::MB_ICONWARNING) == bq::IDYES) {
+        bq::ShowMessage(kNotImplemented, bq::MB_ICONERROR);
+    }
+}
+
+void CWSBankView::OnRoundTrip() {
+    CWSFrame* frame = GetWSFrame();
+    if (frame == nullptr) {
+        return;
+    }
+    auto request = bq::sysex::SingleCombiDumpRequest();
+    std::vector<std::uint8_t> data;
+    // A failed download ends the command; the transport has reported what it had to.
+    if (!frame->RequestDump(request.data(), request.size(), QStringLiteral("RoundTrip"),
+                            kSingleCombiDumpSize, bq::sysex::kHeaderLength, &data) ||
+        data.size() < 2) {
+        return;
+    }
+    // The last decoded byte is the closing F7 that a short last group takes in. The frame is
+    // still there: RequestDump succeeded. The write's answer is not looked at.
+    const auto header = bq::sysex::ItemWriteHeader(0, 0);
+    frame->SendPacked(data.data(), data.size() - 1, header->data(), header->size());
+}
+
+void CWSBankView::contextMenuEvent(QContextMenuEvent* event) {
+    // No parent: the view may go while the menu (and the command it runs) is up.
+    QMenu menu;
+    menu.addAction(m_roundTrip);
+    menu.exec(event->globalPos());
+}
