@@ -21,7 +21,10 @@ CPCGBankView::CPCGBankView(CKarmaRootContainer* root, QWidget* parent) : CBankTr
 
 void CPCGBankView::Fill(CKarmaRootContainer* root) {
     // Each item node's record takes over the reference that GetCombi / GetProgram returned.
+    // Each group is filled while out of the tree and put back whole: one insertion for the
+    // view to handle instead of one for each of the 1,536 items.
     QTreeWidgetItem* combinations = InsertItem(bq::LoadString(kCombinationsText), IMAGE_GROUP, 0);
+    takeTopLevelItem(indexOfTopLevelItem(combinations));
     for (long b = 0; root != nullptr && b < CKarmaRootContainer::kBanks; ++b) {
         CKarmaCombiBank* bank = root->GetCombiBank(b);
         QTreeWidgetItem* bankNode = nullptr;
@@ -40,7 +43,10 @@ void CPCGBankView::Fill(CKarmaRootContainer* root) {
         }
     }
 
+    addTopLevelItem(combinations);
+
     QTreeWidgetItem* programs = InsertItem(bq::LoadString(kProgramsText), IMAGE_GROUP, 0);
+    takeTopLevelItem(indexOfTopLevelItem(programs));
     for (long b = 0; root != nullptr && b < CKarmaRootContainer::kBanks; ++b) {
         CKarmaProgramBank* bank = root->GetProgramBank(b);
         QTreeWidgetItem* bankNode = nullptr;
@@ -58,4 +64,5 @@ void CPCGBankView::Fill(CKarmaRootContainer* root) {
                        reinterpret_cast<std::uintptr_t>(record), bankNode);
         }
     }
+    addTopLevelItem(programs);
 }
