@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QLabel>
+#include <QTest>
 #include <QTimer>
 
 #include <chrono>
@@ -17,6 +18,7 @@
 #include "tests/e2e/JackRig.h"
 #include "tests/support/qt/ScriptedPresenter.h"
 #include "ui/MainFrame.h"
+#include "ui/banktree/DragTreeView.h"
 #include "ui/messages/Messages.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSTransport.h"
@@ -42,6 +44,22 @@ inline void RunFor(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// Drags `from` (a node of `source`) onto `to` (a node of `target`) with the mouse, the way the
+// user does; whether a drag started. The drop, and the writes it makes, run in the release.
+inline bool DragWithMouse(CDragTreeView* source, QTreeWidgetItem* from, CDragTreeView* target,
+                          QTreeWidgetItem* to) {
+    source->scrollToItem(from);
+    target->scrollToItem(to);
+    const QPoint start = source->viewport()->mapToGlobal(source->visualItemRect(from).center());
+    const QPoint end = target->viewport()->mapToGlobal(target->visualItemRect(to).center());
+    QWidget* surface = source->viewport();
+    QTest::mousePress(surface, Qt::LeftButton, {}, surface->mapFromGlobal(start));
+    QTest::mouseMove(surface, surface->mapFromGlobal(end));
+    const bool dragging = source->IsDragging();
+    QTest::mouseRelease(surface, Qt::LeftButton, {}, surface->mapFromGlobal(end));
+    return dragging;
 }
 
 // The main window as the program makes it, shown, with short silence bounds.

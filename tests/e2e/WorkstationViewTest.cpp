@@ -87,22 +87,6 @@ Bytes RecordOf(CBankTreeView* view, QTreeWidgetItem* item) {
     return Bytes(bytes, bytes + size);
 }
 
-// Drags `from` (a node of `source`) onto `to` (a node of `target`) with the mouse, the way the
-// user does; whether a drag started. The drop, and the writes it makes, run in the release.
-bool DragWithMouse(CDragTreeView* source, QTreeWidgetItem* from, CDragTreeView* target,
-                   QTreeWidgetItem* to) {
-    source->scrollToItem(from);
-    target->scrollToItem(to);
-    const QPoint start = source->viewport()->mapToGlobal(source->visualItemRect(from).center());
-    const QPoint end = target->viewport()->mapToGlobal(target->visualItemRect(to).center());
-    QWidget* surface = source->viewport();
-    QTest::mousePress(surface, Qt::LeftButton, {}, surface->mapFromGlobal(start));
-    QTest::mouseMove(surface, surface->mapFromGlobal(end));
-    const bool dragging = source->IsDragging();
-    QTest::mouseRelease(surface, Qt::LeftButton, {}, surface->mapFromGlobal(end));
-    return dragging;
-}
-
 class EndToEndView : public ::testing::Test {
 protected:
     void SetUp() override {
