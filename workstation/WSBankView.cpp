@@ -177,12 +177,15 @@ void CWSBankView::LoadBank(QTreeWidgetItem* bankNode, long bank, Kind kind, std:
     }
 
     const int image = kind == Kind::Combi ? IMAGE_COMBINATION : IMAGE_PROGRAM;
+    // Made out of the tree and put in whole: one insertion for the view instead of 128.
+    QTreeWidgetItem items;
     for (long slot = 0; slot < kSlots; ++slot) {
         const QString label = ItemLabel(slot, *objects[slot]);
         // The record takes over the builder's reference.
         CBankItemData* record = AddItemData(objects[slot].Detach(), bank, slot);
-        InsertItem(label, image, reinterpret_cast<std::uintptr_t>(record), bankNode);
+        InsertItem(label, image, reinterpret_cast<std::uintptr_t>(record), &items);
     }
+    bankNode->addChildren(items.takeChildren());
 }
 
 // ---- send and swap ----
