@@ -197,7 +197,20 @@ TEST(EndToEndServerStops, AWriteFailsWithoutAHangAndTheProgramWorksAgainAfterwar
     EXPECT_TRUE(app.presenter.Messages().empty()) << app.presenter.Texts().join("\n").toStdString();
     EXPECT_EQ(bank->child(0)->text(0).mid(6), second.mid(6));
     EXPECT_EQ(bank->child(1)->text(0).mid(6), first.mid(6));
-    EXPECT_EQ(StopVirtualKarma(*karma), 0);
+
+    // The server shuts down for good: the next write fails at once and says so.
+    jackd.Stop();
+    EXPECT_EQ(karma->Wait(10000), 1) << "the virtual Karma ends with its server";
+    app.presenter.Clear();
+    const auto again = Clock::now();
+    ASSERT_TRUE(DragWithMouse(view, bank->child(0), view, bank->child(1)));
+    EXPECT_LT(Clock::now() - again, std::chrono::seconds(12));
+    ASSERT_FALSE(app.presenter.Messages().empty());
+    EXPECT_EQ(app.presenter.Messages().back().text,
+              "An error occurred during the MIDI transfer operation.");
+    EXPECT_EQ(bank->child(0)->text(0).mid(6), second.mid(6));
+    EXPECT_EQ(bank->child(1)->text(0).mid(6), first.mid(6));
+    EXPECT_TRUE(app.frame->isEnabled());
 }
 
 }  // namespace

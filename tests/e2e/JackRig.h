@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -121,6 +122,16 @@ public:
             m_process->Signal(SIGTERM);
             m_process->Wait(10000);
         }
+        if (m_process) {
+            // The clients' semaphores outlive the server; they carry its name.
+            std::error_code error;
+            for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
+                if (entry.path().filename().string().find("_" + m_name + "_") !=
+                    std::string::npos) {
+                    std::filesystem::remove(entry.path(), error);
+                }
+            }
+        }
         m_process.reset();
     }
     const std::string& Name() const { return m_name; }
@@ -150,7 +161,10 @@ inline std::unique_ptr<ChildProcess> StartVirtualKarma(const std::string& progra
             }
             return karma;
         }
-        karma->Wait(2000);
+        // Ended by itself (the name is still taken): try again; silent for 10 s: give up.
+        if (karma->Wait(2000) != 1) {
+            return nullptr;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     return nullptr;
