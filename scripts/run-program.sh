@@ -68,7 +68,8 @@ server=""
 stop_jackd() {
     [[ -n "$jackd_pid" ]] || return 0
     kill -TERM "$jackd_pid" 2>/dev/null
-    if ! wait_gone "$jackd_pid" 50; then
+    # A client that was killed holds it for about 6 s before it lets go.
+    if ! wait_gone "$jackd_pid" 100; then
         kill -KILL "$jackd_pid" 2>/dev/null
         wait "$jackd_pid" 2>/dev/null
         # A killed server keeps its slot in JACK's shared registry of servers (only a few
