@@ -4,11 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <limits>
-#include <memory>
 #include <new>
 
 #include "model/KorgPCGSection.h"
@@ -30,34 +27,13 @@ HRESULT LastSystemError() {
 }  // namespace
 
 // What GetFile() hands out while Load runs: the descriptor, the position as our own reads and
-// moves left it, the current container depth, and a read-ahead buffer. Reads go through the
-// buffer with pread at `position`, so a file of 1,536 records costs a few dozen system calls
-// instead of one per record.
+// moves left it (saves a system call per chunk), and the current container depth.
 namespace bq::pcg {
 struct OpenFile {
-    static constexpr std::size_t kBufferSize = 64 * 1024;
-
     int fd = -1;
     std::uint64_t position = 0;
     int depth = 0;
-    std::unique_ptr<unsigned char[]> buffer;  // null (never while Load runs): no read-ahead
-    std::uint64_t bufferStart = 0;            // file offset of buffer[0]
-    std::size_t bufferLength = 0;             // bytes of the file held
 };
-
-namespace {
-
-// pread of up to `count` bytes at `offset`; -1 (errno set) on failure, 0 at the end of file.
-ssize_t ReadAt(int fd, unsigned char* bytes, std::size_t count, std::uint64_t offset) {
-    for (;;) {
-        const ssize_t n = ::pread(fd, bytes, count, static_cast<off_t>(offset));
-        if (n >= 0 || errno != EINTR) {
-            return n;
-        }
-    }
-}
-
-}  // namespace
 
 HRESULT ReadFile(void* file, void* buffer, std::uint32_t count, std::uint32_t* got) {
     *got = 0;
@@ -67,37 +43,18 @@ HRESULT ReadFile(void* file, void* buffer, std::uint32_t count, std::uint32_t* g
     }
     auto* bytes = static_cast<unsigned char*>(buffer);
     while (*got < count) {
-        const std::uint32_t wanted = count - *got;
-        // What the buffer holds at the position.
-        if (open->position >= open->bufferStart &&
-            open->position < open->bufferStart + open->bufferLength) {
-            const std::size_t at = static_cast<std::size_t>(open->position - open->bufferStart);
-            const auto n =
-                static_cast<std::uint32_t>(std::min<std::size_t>(wanted, open->bufferLength - at));
-            std::memcpy(bytes + *got, open->buffer.get() + at, n);
-            *got += n;
-            open->position += n;
-            continue;
-        }
-        ssize_t n = 0;
-        if (open->buffer == nullptr || wanted >= OpenFile::kBufferSize) {
-            // Large reads go straight into the caller's memory.
-            n = ReadAt(open->fd, bytes + *got, wanted, open->position);
-            if (n > 0) {
-                *got += static_cast<std::uint32_t>(n);
-                open->position += static_cast<std::uint64_t>(n);
-            }
-        } else {
-            n = ReadAt(open->fd, open->buffer.get(), OpenFile::kBufferSize, open->position);
-            open->bufferStart = open->position;
-            open->bufferLength = n > 0 ? static_cast<std::size_t>(n) : 0;
-        }
+        const ssize_t n = ::read(open->fd, bytes + *got, count - *got);
         if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
             return LastSystemError();
         }
         if (n == 0) {
             break;  // end of file
         }
+        *got += static_cast<std::uint32_t>(n);
+        open->position += static_cast<std::uint64_t>(n);
     }
     return S_OK;
 }
@@ -107,13 +64,11 @@ HRESULT MoveFilePointer(void* file, std::int64_t distance) {
     if (open == nullptr) {
         return E_UNEXPECTED;
     }
-    // As lseek(SEEK_CUR) would: before the start of the file is invalid, past its end is not.
-    const auto current = static_cast<std::int64_t>(open->position);
-    if ((distance < 0 && current + distance < 0) ||
-        (distance > 0 && current > std::numeric_limits<off_t>::max() - distance)) {
-        return HResultFromErrno(distance < 0 ? EINVAL : EOVERFLOW);
+    const off_t to = ::lseek(open->fd, static_cast<off_t>(distance), SEEK_CUR);
+    if (to < 0) {
+        return LastSystemError();
     }
-    open->position = static_cast<std::uint64_t>(current + distance);
+    open->position = static_cast<std::uint64_t>(to);
     return S_OK;
 }
 
@@ -173,11 +128,6 @@ HRESULT CKorgPCGFile::Load(const char* path) {
     }
     // Only a hint: the file is read front to back once.
     ::posix_fadvise(open.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    open.buffer.reset(new (std::nothrow) unsigned char[bq::pcg::OpenFile::kBufferSize]);
-    if (open.buffer == nullptr) {
-        ::close(open.fd);
-        return E_OUTOFMEMORY;
-    }
     m_file = &open;
     const HRESULT hr = LoadFrom(open);
     m_file = nullptr;

@@ -1,5 +1,5 @@
-// The reader's read-ahead: records that straddle its buffer, chunks skipped within it and past
-// it, in a file of full size, arrive byte for byte where they belong.
+// Full-size files: every record of twelve banks, with small and large chunks skipped between
+// them, arrives byte for byte where it belongs; a bank cut short keeps what came before.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -38,9 +38,8 @@ bool SameRecord(const CKarmaObject& item, const Bytes& expected) {
            std::memcmp(data, expected.data(), size) == 0;
 }
 
-TEST(PcgReadAhead, AFullSizeFileWithSkippedChunksLoadsEveryRecordByteForByte) {
-    // Between the banks: a small chunk skipped inside the buffer, and one larger than the
-    // buffer, skipped past it.
+TEST(PcgLargeFile, AFullSizeFileWithSkippedChunksLoadsEveryRecordByteForByte) {
+    // Between the banks: a small skipped chunk and one larger than 64 KB.
     Bytes root;
     for (int b = 0; b < kBanks; ++b) {
         Append(root, ProgramBank(static_cast<std::uint32_t>(b), Names('P', b)));
@@ -76,8 +75,8 @@ TEST(PcgReadAhead, AFullSizeFileWithSkippedChunksLoadsEveryRecordByteForByte) {
     }
 }
 
-TEST(PcgReadAhead, ABankCutShortPastTheFirstBufferKeepsWhatCameBefore) {
-    // 128 programs of 804 bytes run well past the 64 KB buffer; the file ends inside the last.
+TEST(PcgLargeFile, ABankCutShortInsideItsLastRecordKeepsWhatCameBefore) {
+    // 128 programs of 804 bytes; the file ends inside the last.
     Bytes bank = ProgramBank(0, Names('P', 0));
     bank.resize(bank.size() - 10);
     const TempFile temp(PcgFile(bank));
