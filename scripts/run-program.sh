@@ -19,6 +19,7 @@ export JACK_NO_START_SERVER=1       # no client may start a server behind our ba
 
 [[ -x "$program" ]] || { echo "run-program: $program is not built" >&2; exit 1; }
 
+source "$(dirname "$0")/jack-stale.sh"
 jack_answers() { jack_lsp >/dev/null 2>&1; }
 
 # A child that has ended stays a zombie until it is waited for: that counts as gone.
@@ -119,6 +120,7 @@ demo_rig() {
     # -S: the server waits for every client each cycle; in asynchronous mode a late client's
     # MIDI of that cycle is lost, and late clients are common without real-time scheduling.
     server="bankquill-demo-$$"
+    clear_stale_jack_shm
     export JACK_DEFAULT_SERVER="$server"  # for the virtual Karma and the program alike
     jackd -n "$server" -S --no-realtime -d dummy -r 48000 -p 256 >"$logs/jackd.log" 2>&1 &
     jackd_pid=$!

@@ -8,6 +8,7 @@ export QT_QPA_PLATFORM=offscreen
 export JACK_NO_AUDIO_RESERVATION=1  # the dummy driver needs no D-Bus device reservation
 export JACK_NO_START_SERVER=1       # no client may start a server behind our back
 
+source "$(dirname "$0")/jack-stale.sh"
 jack_answers() { jack_lsp >/dev/null 2>&1; }
 
 wait_gone() {
@@ -51,6 +52,7 @@ else
     # is late, and its MIDI of that cycle is lost; late clients are common on a busy machine
     # without real-time scheduling.
     server="bankquill-test-$$"
+    clear_stale_jack_shm
     mkdir -p "$build"
     jackd -n "$server" -S --no-realtime -d dummy -r 48000 -p 256 >"$build/jackd.log" 2>&1 &
     jackd_pid=$!
