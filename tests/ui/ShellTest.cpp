@@ -10,9 +10,12 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 
 #include "tests/ui/UiTestSupport.h"
 #include "ui/AboutDialog.h"
@@ -246,6 +249,35 @@ TEST_F(MainFrameTest, OpenDialogIsSetUpAsFileOpenWantsIt) {
     EXPECT_EQ(dialog->fileMode(), QFileDialog::AnyFile);
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
     EXPECT_EQ(dialog->parentWidget(), frame.get());
+}
+
+// The instrument and its disk utilities write upper-case names: "*.pcg" must list them too.
+TEST_F(MainFrameTest, OpenDialogListsPcgFilesWhateverTheCaseOfTheirExtension) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const char* name : {"LIVE.PCG", "studio.pcg", "notes.txt"}) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    std::unique_ptr<QFileDialog> dialog = frame->CreateOpenDialog();
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setDirectory(dir.path());
+    dialog->show();
+    auto* view = dialog->findChild<QTreeView*>("treeView");
+    ASSERT_NE(view, nullptr);
+    QStringList listed;
+    auto list = [&] {
+        listed.clear();
+        const QModelIndex root = view->rootIndex();
+        for (int row = 0; row < view->model()->rowCount(root); ++row) {
+            listed << view->model()->index(row, 0, root).data().toString();
+        }
+        listed.sort();
+        return listed.size() == 2;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(list, 5000));
+    EXPECT_EQ(listed, QStringList({"LIVE.PCG", "studio.pcg"}));
+    dialog->hide();
 }
 
 TEST_F(MainFrameTest, AboutBoxIsModalWithTheBoldVersionText) {
