@@ -46,6 +46,8 @@ private:
 
 }  // namespace
 
-std::shared_ptr<MidiEvent> CreateMidiEvent() { return std::make_shared<AutoResetEvent>(); }
+std::shared_ptr<MidiEvent> CreateMidiEvent() {
+    return std::make_shared<AutoResetEvent>();
+}
 
 }  // namespace bq::midi

@@ -7,7 +7,9 @@
 // on Linux and 0x8000FFFF has to be negative.
 using HRESULT = std::int32_t;
 
-constexpr HRESULT MakeResult(std::uint32_t bits) { return static_cast<HRESULT>(bits); }
+constexpr HRESULT MakeResult(std::uint32_t bits) {
+    return static_cast<HRESULT>(bits);
+}
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT E_UNEXPECTED = MakeResult(0x8000FFFFu);
@@ -15,8 +17,12 @@ constexpr HRESULT E_OUTOFMEMORY = MakeResult(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = MakeResult(0x80070057u);
 constexpr HRESULT E_FAIL = MakeResult(0x80004005u);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 // A system error number (errno) as a result code: 0x80070000 with its low 16 bits.
 constexpr HRESULT HResultFromErrno(int e) {

@@ -32,7 +32,8 @@ TEST(Items, NamesKeepByteZeroAndInnerSpacesButDropTrailingOnes) {
     auto full = Record(996, "ABCDEFGHIJKLMNOP");
     auto inner = Record(996, "Big  Pad        ");
     unsigned long size = 0;
-    bq::Ref<CKarmaCombi> a = bq::Ref<CKarmaCombi>::Adopt(CKarmaCombi::LoadCombi(five.data(), &size));
+    bq::Ref<CKarmaCombi> a =
+        bq::Ref<CKarmaCombi>::Adopt(CKarmaCombi::LoadCombi(five.data(), &size));
     EXPECT_EQ(size, 996u);
     auto b = bq::Ref<CKarmaCombi>::Adopt(CKarmaCombi::LoadCombi(blanks.data(), &size));
     auto c = bq::Ref<CKarmaCombi>::Adopt(CKarmaCombi::LoadCombi(full.data(), &size));
@@ -60,8 +61,8 @@ TEST(Items, FactoriesCopyExactlyOneRecordAndReportItsSize) {
     unsigned long dataSize = 0;
     EXPECT_EQ(std::memcmp(pcm->GetData(&dataSize), run.data(), 804), 0);
     EXPECT_EQ(dataSize, 804u);
-    auto moss = bq::Ref<CKarmaMOSSProgram>::Adopt(
-        CKarmaMOSSProgram::LoadProgram(run.data() + 804, &size));
+    auto moss =
+        bq::Ref<CKarmaMOSSProgram>::Adopt(CKarmaMOSSProgram::LoadProgram(run.data() + 804, &size));
     ASSERT_EQ(size, 416u);
     EXPECT_EQ(std::memcmp(moss->GetData(&dataSize), run.data() + 804, 416), 0);
     EXPECT_EQ(NameOf(*moss, 19), "To Do!");

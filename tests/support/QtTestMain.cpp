@@ -1,6 +1,6 @@
 // GoogleTest entry for widget tests: a QApplication on the offscreen platform first.
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

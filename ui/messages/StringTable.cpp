@@ -23,6 +23,8 @@ const char* StringText(int id) {
     return it == std::end(kStrings) ? "" : it->text;
 }
 
-QString LoadString(int id) { return QString::fromUtf8(StringText(id)); }
+QString LoadString(int id) {
+    return QString::fromUtf8(StringText(id));
+}
 
 }  // namespace bq
