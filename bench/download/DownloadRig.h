@@ -71,7 +71,8 @@ public:
     // A period of 256 frames at 48 kHz: a cycle every 5.3 ms, as a low-latency set-up runs.
     bool Start(const std::string& karmaProgram, std::uint32_t rate, int periodFrames = 256) {
         const std::string server = "bankquill-bench-" + std::to_string(::getpid());
-        if (!m_jackd.Start(server, periodFrames)) {
+        // Quiet: its farewell on stderr would come after the figure.
+        if (!m_jackd.Start(server, periodFrames, true)) {
             std::fprintf(stderr, "bench: jackd with the dummy driver did not start\n");
             return false;
         }

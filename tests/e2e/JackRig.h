@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -93,13 +95,15 @@ public:
     PrivateJackd& operator=(const PrivateJackd&) = delete;
     ~PrivateJackd() { Stop(); }
 
-    // Starts it and waits until it answers; false when it does not within 10 s.
-    bool Start(const std::string& name, int periodFrames = 256, int rate = 48000) {
+    // Starts it and waits until it answers; false when it does not within 10 s. Unless quiet,
+    // its messages go to our stderr, where a failing test shows them (JACK holds only a few
+    // servers at once).
+    bool Start(const std::string& name, int periodFrames = 256, bool quiet = false) {
         m_name = name;
         m_process = std::make_unique<ChildProcess>();
         if (!m_process->Start({"jackd", "-n", name, "-S", "--no-realtime", "-d", "dummy", "-r",
-                               std::to_string(rate), "-p", std::to_string(periodFrames)},
-                              {"JACK_NO_AUDIO_RESERVATION=1"}, true)) {
+                               "48000", "-p", std::to_string(periodFrames)},
+                              {"JACK_NO_AUDIO_RESERVATION=1"}, quiet)) {
             return false;
         }
         for (int i = 0; i < 100; ++i) {
@@ -117,19 +121,29 @@ public:
     bool Pause() { return m_process && m_process->Signal(SIGSTOP); }
     bool Resume() { return m_process && m_process->Signal(SIGCONT); }
     void Stop() {
-        if (m_process && m_process->Running()) {
-            m_process->Signal(SIGCONT);
-            m_process->Signal(SIGTERM);
-            m_process->Wait(10000);
+        if (!m_process) {
+            return;
         }
-        if (m_process) {
-            // The clients' semaphores outlive the server; they carry its name.
-            std::error_code error;
-            for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
-                if (entry.path().filename().string().find("_" + m_name + "_") !=
-                    std::string::npos) {
-                    std::filesystem::remove(entry.path(), error);
-                }
+        End(*m_process);
+        // A server stopped while clients are connected does not always give back its entry in
+        // JACK's shared registry, which holds only eight servers; a server of the same name
+        // reclaims the entry, and one without clients gives it back when it stops.
+        for (int attempt = 0; attempt < 3 && Registered(m_name); ++attempt) {
+            ChildProcess reclaim;
+            if (!reclaim.Start({"jackd", "-n", m_name, "--no-realtime", "-d", "dummy"},
+                               {"JACK_NO_AUDIO_RESERVATION=1"}, true)) {
+                break;
+            }
+            for (int i = 0; i < 50 && !ListPorts(m_name, 2000); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            End(reclaim);
+        }
+        // The clients' semaphores outlive the server; they carry its name.
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
+            if (entry.path().filename().string().find("_" + m_name + "_") != std::string::npos) {
+                std::filesystem::remove(entry.path(), error);
             }
         }
         m_process.reset();
@@ -137,6 +151,21 @@ public:
     const std::string& Name() const { return m_name; }
 
 private:
+    static void End(ChildProcess& server) {
+        if (server.Running()) {
+            server.Signal(SIGCONT);
+            server.Signal(SIGTERM);
+            server.Wait(10000);
+        }
+    }
+    // Whether the registry still names the server (a stopped one's entry is cleared).
+    static bool Registered(const std::string& name) {
+        std::ifstream registry("/dev/shm/jack-shm-registry", std::ios::binary);
+        const std::string content((std::istreambuf_iterator<char>(registry)),
+                                  std::istreambuf_iterator<char>());
+        return content.find(":" + name + ":") != std::string::npos;
+    }
+
     std::string m_name;
     std::unique_ptr<ChildProcess> m_process;
 };
