@@ -76,6 +76,8 @@ struct JackMidiServices::Impl {
     bool EnsureClient();
     void DropClient();
     void Enumerate(unsigned long direction, std::vector<std::string>* names);
+    std::vector<std::string>& KnownDevices(bool input);
+    MidiResult OpenPort(bool input, std::uint32_t device, std::uint32_t* handle, int* slot);
     void WaitOutOfProcess();
     int AllocateInSlot();
     int AllocateOutSlot();
@@ -251,6 +253,78 @@ void JackMidiServices::Impl::Enumerate(unsigned long direction, std::vector<std:
         names->emplace_back(*name);
     }
     jack_free(ports);
+}
+
+// The devices of one direction as last listed; listed now when they never were.
+std::vector<std::string>& JackMidiServices::Impl::KnownDevices(bool input) {
+    std::vector<std::string>& names = input ? inNames : outNames;
+    bool& enumerated = input ? inEnumerated : outEnumerated;
+    if (!enumerated) {
+        // Our inputs read from the server's output ports, and the other way round.
+        Enumerate(input ? JackPortIsOutput : JackPortIsInput, &names);
+        enumerated = true;
+    }
+    return names;
+}
+
+// Worker thread. Registers our own port for `device`, gives it a ring in a free slot and connects
+// it to the device's port; on success the new handle and its slot are returned through the
+// pointers.
+MidiResult JackMidiServices::Impl::OpenPort(bool input, std::uint32_t device, std::uint32_t* handle,
+                                            int* slot) {
+    if (!EnsureClient()) {
+        return JACKERR_NO_SERVER;
+    }
+    const std::vector<std::string>& names = KnownDevices(input);
+    if (device >= names.size()) {
+        return MMSYSERR_BADDEVICEID;
+    }
+    const std::string& theirs = names[device];
+    if (jack_port_by_name(client, theirs.c_str()) == nullptr) {
+        return JACKERR_PORT_GONE;
+    }
+    const int index = input ? AllocateInSlot() : AllocateOutSlot();
+    if (index < 0) {
+        return JACKERR_TOO_MANY;
+    }
+    const std::uint32_t id = nextHandle++;
+    const std::string portName = (input ? "in_" : "out_") + std::to_string(id);
+    jack_port_t* own = jack_port_register(client, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                          input ? JackPortIsInput : JackPortIsOutput, 0);
+    if (own == nullptr) {
+        return JACKERR_REGISTER;
+    }
+    jack_ringbuffer_t* ring = jack_ringbuffer_create(kRingBytes);
+    if (ring == nullptr) {
+        jack_port_unregister(client, own);
+        return MMSYSERR_NOMEM;
+    }
+    int rc = 0;
+    if (input) {
+        InSlot& s = inSlots[index];
+        s.ring = ring;
+        s.used = true;
+        s.port.store(own);
+        rc = jack_connect(client, theirs.c_str(), jack_port_name(own));
+    } else {
+        OutSlot& s = outSlots[index];
+        s.ring = ring;
+        s.used = true;
+        s.consumed.store(0);
+        s.port.store(own);  // published before it is connected: its buffer is cleared from now
+        rc = jack_connect(client, jack_port_name(own), theirs.c_str());
+    }
+    if (rc != 0 && rc != EEXIST) {
+        if (input) {
+            FreeInSlot(index);
+        } else {
+            FreeOutSlot(index);
+        }
+        return JACKERR_CONNECT;
+    }
+    *handle = id;
+    *slot = index;
+    return MMSYSERR_NOERROR;
 }
 
 void JackMidiServices::Impl::WaitOutOfProcess() {
@@ -473,14 +547,11 @@ MidiResult JackMidiServices::InGetDevCaps(std::uint32_t device, std::string* nam
     }
     MidiResult result = MMSYSERR_NOERROR;
     m_impl->worker.RunSync([&] {
-        if (!m_impl->inEnumerated) {
-            m_impl->Enumerate(JackPortIsOutput, &m_impl->inNames);
-            m_impl->inEnumerated = true;
-        }
-        if (device >= m_impl->inNames.size()) {
+        const std::vector<std::string>& names = m_impl->KnownDevices(true);
+        if (device >= names.size()) {
             result = MMSYSERR_BADDEVICEID;
         } else {
-            *name = m_impl->inNames[device].substr(0, kMaxNameLength);
+            *name = names[device].substr(0, kMaxNameLength);
         }
     });
     return result;
@@ -492,14 +563,11 @@ MidiResult JackMidiServices::OutGetDevCaps(std::uint32_t device, std::string* na
     }
     MidiResult result = MMSYSERR_NOERROR;
     m_impl->worker.RunSync([&] {
-        if (!m_impl->outEnumerated) {
-            m_impl->Enumerate(JackPortIsInput, &m_impl->outNames);
-            m_impl->outEnumerated = true;
-        }
-        if (device >= m_impl->outNames.size()) {
+        const std::vector<std::string>& names = m_impl->KnownDevices(false);
+        if (device >= names.size()) {
             result = MMSYSERR_BADDEVICEID;
         } else {
-            *name = m_impl->outNames[device].substr(0, kMaxNameLength);
+            *name = names[device].substr(0, kMaxNameLength);
         }
     });
     return result;
@@ -513,50 +581,10 @@ MidiResult JackMidiServices::InOpen(HMIDIIN* input, std::uint32_t device, MidiIn
     MidiResult result = MMSYSERR_NOERROR;
     Impl& d = *m_impl;
     d.worker.RunSync([&] {
-        if (!d.EnsureClient()) {
-            result = JACKERR_NO_SERVER;
-            return;
-        }
-        if (!d.inEnumerated) {
-            d.Enumerate(JackPortIsOutput, &d.inNames);
-            d.inEnumerated = true;
-        }
-        if (device >= d.inNames.size()) {
-            result = MMSYSERR_BADDEVICEID;
-            return;
-        }
-        const std::string& source = d.inNames[device];
-        if (jack_port_by_name(d.client, source.c_str()) == nullptr) {
-            result = JACKERR_PORT_GONE;
-            return;
-        }
-        const int slot = d.AllocateInSlot();
-        if (slot < 0) {
-            result = JACKERR_TOO_MANY;
-            return;
-        }
-        const HMIDIIN handle = d.nextHandle++;
-        const std::string portName = "in_" + std::to_string(handle);
-        jack_port_t* own = jack_port_register(d.client, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
-                                              JackPortIsInput, 0);
-        if (own == nullptr) {
-            result = JACKERR_REGISTER;
-            return;
-        }
-        InSlot& s = d.inSlots[slot];
-        s.ring = jack_ringbuffer_create(kRingBytes);
-        s.used = true;
-        if (s.ring == nullptr) {
-            jack_port_unregister(d.client, own);
-            s.used = false;
-            result = MMSYSERR_NOMEM;
-            return;
-        }
-        s.port.store(own);
-        const int rc = jack_connect(d.client, source.c_str(), jack_port_name(own));
-        if (rc != 0 && rc != EEXIST) {
-            d.FreeInSlot(slot);
-            result = JACKERR_CONNECT;
+        HMIDIIN handle = 0;
+        int slot = -1;
+        result = d.OpenPort(true, device, &handle, &slot);
+        if (result != MMSYSERR_NOERROR) {
             return;
         }
         auto port = std::make_shared<SysExInput>(handle, callback, instance);
@@ -655,51 +683,10 @@ MidiResult JackMidiServices::OutOpen(HMIDIOUT* output, std::uint32_t device,
     MidiResult result = MMSYSERR_NOERROR;
     Impl& d = *m_impl;
     d.worker.RunSync([&] {
-        if (!d.EnsureClient()) {
-            result = JACKERR_NO_SERVER;
-            return;
-        }
-        if (!d.outEnumerated) {
-            d.Enumerate(JackPortIsInput, &d.outNames);
-            d.outEnumerated = true;
-        }
-        if (device >= d.outNames.size()) {
-            result = MMSYSERR_BADDEVICEID;
-            return;
-        }
-        const std::string& destination = d.outNames[device];
-        if (jack_port_by_name(d.client, destination.c_str()) == nullptr) {
-            result = JACKERR_PORT_GONE;
-            return;
-        }
-        const int slot = d.AllocateOutSlot();
-        if (slot < 0) {
-            result = JACKERR_TOO_MANY;
-            return;
-        }
-        const HMIDIOUT handle = d.nextHandle++;
-        const std::string portName = "out_" + std::to_string(handle);
-        jack_port_t* own = jack_port_register(d.client, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
-                                              JackPortIsOutput, 0);
-        if (own == nullptr) {
-            result = JACKERR_REGISTER;
-            return;
-        }
-        OutSlot& s = d.outSlots[slot];
-        s.ring = jack_ringbuffer_create(kRingBytes);
-        s.used = true;
-        if (s.ring == nullptr) {
-            jack_port_unregister(d.client, own);
-            s.used = false;
-            result = MMSYSERR_NOMEM;
-            return;
-        }
-        s.consumed.store(0);
-        s.port.store(own);  // published before it is connected: its buffer is cleared from now
-        const int rc = jack_connect(d.client, jack_port_name(own), destination.c_str());
-        if (rc != 0 && rc != EEXIST) {
-            d.FreeOutSlot(slot);
-            result = JACKERR_CONNECT;
+        HMIDIOUT handle = 0;
+        int slot = -1;
+        result = d.OpenPort(false, device, &handle, &slot);
+        if (result != MMSYSERR_NOERROR) {
             return;
         }
         Impl::Output out;

@@ -321,6 +321,61 @@ TEST_F(JackKarmaTest, ALargeSendCrossesManyCyclesWholeAndInOrder) {
     EXPECT_EQ(recorder.Chunks().back().bytes, small);
 }
 
+TEST_F(JackKarmaTest, OpeningRefusesBadDevicesVanishedPortsAndTooManyPorts) {
+    HMIDIIN input = 0;
+    HMIDIOUT output = 0;
+    InputRecorder recorder(&services);
+    const std::uint32_t inputs = services.InGetNumDevs();
+    const std::uint32_t outputs = services.OutGetNumDevs();
+    EXPECT_EQ(services.InOpen(&input, inputs, &InputRecorder::Proc, recorder.Instance()),
+              MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(services.OutOpen(&output, outputs, CreateMidiEvent()), MMSYSERR_BADDEVICEID);
+
+    // A peer's ports are listed, then go away before we open them.
+    {
+        JackMidiServices peer("bankquill-peer");
+        Connection other(peer);
+        ASSERT_TRUE(other.Open());
+        const auto in =
+            FindDevice(services, true, "bankquill-peer:out_" + std::to_string(other.output));
+        const auto out =
+            FindDevice(services, false, "bankquill-peer:in_" + std::to_string(other.input));
+        ASSERT_TRUE(in && out);
+        other.Close();
+        EXPECT_EQ(services.InOpen(&input, *in, &InputRecorder::Proc, recorder.Instance()),
+                  JACKERR_PORT_GONE);
+        EXPECT_EQ(services.OutOpen(&output, *out, CreateMidiEvent()), JACKERR_PORT_GONE);
+    }
+
+    // Every slot taken: the next open is refused, and a closed port frees its slot.
+    const auto in = FindDevice(services, true, kKarmaOut);
+    const auto out = FindDevice(services, false, kKarmaIn);
+    ASSERT_TRUE(in && out);
+    std::vector<HMIDIIN> opened;
+    for (int i = 0; i < 64; ++i) {
+        ASSERT_EQ(services.InOpen(&input, *in, &InputRecorder::Proc, recorder.Instance()),
+                  MMSYSERR_NOERROR)
+            << i;
+        opened.push_back(input);
+    }
+    EXPECT_EQ(services.InOpen(&input, *in, &InputRecorder::Proc, recorder.Instance()),
+              JACKERR_TOO_MANY);
+    ASSERT_EQ(services.InClose(opened.back()), MMSYSERR_NOERROR);
+    opened.pop_back();
+    EXPECT_EQ(services.InOpen(&input, *in, &InputRecorder::Proc, recorder.Instance()),
+              MMSYSERR_NOERROR);
+    opened.push_back(input);
+    std::sort(opened.begin(), opened.end());
+    EXPECT_EQ(std::adjacent_find(opened.begin(), opened.end()), opened.end()) << "handles differ";
+    // Outputs have slots of their own.
+    const auto event = CreateMidiEvent();
+    ASSERT_EQ(services.OutOpen(&output, *out, event), MMSYSERR_NOERROR);
+    EXPECT_EQ(services.OutClose(output), MMSYSERR_NOERROR);
+    for (HMIDIIN handle : opened) {
+        EXPECT_EQ(services.InClose(handle), MMSYSERR_NOERROR);
+    }
+}
+
 // ---- the program's options, with a virtual Karma of its own ----
 
 TEST(JackVirtualKarma, WritesLandInTheMemoryItWritesOnExitAndTheRateIsKept) {
