@@ -63,6 +63,16 @@ std::string BankName(const char* kind, int bank) {
     return std::string(kind) + " bank " + BankLetter(bank);
 }
 
+// At most `room` bytes of the item's record; without an item or a record the slot keeps what it
+// holds, and a shorter record keeps the slot's tail.
+void CopyRecord(const CKarmaObject* item, std::uint8_t* slot, std::size_t room) {
+    unsigned long size = 0;
+    const unsigned char* data = item != nullptr ? item->GetData(&size) : nullptr;
+    if (data != nullptr) {
+        std::memcpy(slot, data, std::min<std::size_t>(size, room));
+    }
+}
+
 }  // namespace
 
 VirtualKarma::VirtualKarma() {
@@ -124,25 +134,15 @@ void VirtualKarma::LoadFromRoot(CKarmaRootContainer* root) {
         CKarmaCombiBank* combis = root->GetCombiBank(bank);
         for (int slot = 0; slot < kSlots; ++slot) {
             if (programs != nullptr) {
-                auto program = Ref<CKarmaProgram>::Adopt(programs->GetProgram(slot));
-                unsigned long size = 0;
-                const unsigned char* data = program ? program->GetData(&size) : nullptr;
-                if (data != nullptr) {
-                    // A PCG file fills bank F from its PBK1 chunks with 804-byte PCM records,
-                    // but the instrument's bank F holds 416-byte MOSS records: the first 416
-                    // bytes are taken. A shorter record keeps the generated tail.
-                    std::memcpy(ProgramSlot(bank, slot), data,
-                                std::min<std::size_t>(size, ProgramSize(bank)));
-                }
+                // A PCG file fills bank F from its PBK1 chunks with 804-byte PCM records, but
+                // the instrument's bank F holds 416-byte MOSS records: the first 416 bytes are
+                // taken.
+                const auto program = Ref<CKarmaProgram>::Adopt(programs->GetProgram(slot));
+                CopyRecord(program.get(), ProgramSlot(bank, slot), ProgramSize(bank));
             }
             if (combis != nullptr) {
-                auto combi = Ref<CKarmaCombi>::Adopt(combis->GetCombi(slot));
-                unsigned long size = 0;
-                const unsigned char* data = combi ? combi->GetData(&size) : nullptr;
-                if (data != nullptr) {
-                    std::memcpy(CombiSlot(bank, slot), data,
-                                std::min<std::size_t>(size, kCombiSize));
-                }
+                const auto combi = Ref<CKarmaCombi>::Adopt(combis->GetCombi(slot));
+                CopyRecord(combi.get(), CombiSlot(bank, slot), kCombiSize);
             }
         }
     }
