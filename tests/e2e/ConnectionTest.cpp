@@ -210,6 +210,8 @@ TEST(EndToEndServerStops, AWriteFailsWithoutAHangAndTheProgramWorksAgainAfterwar
     EXPECT_EQ(bank->child(0)->text(0).mid(6), second.mid(6));
     EXPECT_EQ(bank->child(1)->text(0).mid(6), first.mid(6));
     EXPECT_TRUE(app.frame->isEnabled());
+    // The instrument's stand-in notices too, and ends (status 1) instead of lingering.
+    EXPECT_EQ(karma->Wait(10000), 1);
 }
 
 }  // namespace
