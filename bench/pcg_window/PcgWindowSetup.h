@@ -12,7 +12,9 @@
 #include <string>
 #include <system_error>
 
+#include "midi/JackMidiServices.h"
 #include "tools/demo-pcg/DemoPcg.h"
+#include "ui/MainFrame.h"
 
 namespace bench {
 
@@ -64,5 +66,17 @@ inline void Settle() {
         QApplication::processEvents();
     }
 }
+
+// The main window the PCG windows open in, shown and idle; made after the QApplication.
+struct IdleMainWindow {
+    IdleMainWindow() {
+        frame.resize(1000, 700);
+        frame.show();
+        Settle();
+    }
+
+    bq::midi::JackMidiServices services{"bankquill-bench"};
+    CMainFrame frame{services};  // after the services: its windows go first
+};
 
 }  // namespace bench

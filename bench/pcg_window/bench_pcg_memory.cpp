@@ -11,8 +11,6 @@
 #include <fstream>
 
 #include "bench/pcg_window/PcgWindowSetup.h"
-#include "midi/JackMidiServices.h"
-#include "ui/MainFrame.h"
 #include "ui/PCGBankView.h"
 #include "ui/PCGFrame.h"
 
@@ -41,17 +39,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QString path = QString::fromStdString(demo.Path());
-
-    bq::midi::JackMidiServices services("bankquill-bench");
-    CMainFrame mainFrame(services);
-    mainFrame.resize(1000, 700);
-    mainFrame.show();
-    bench::Settle();
+    bench::IdleMainWindow host;
 
     const double before = ResidentBytes();
     int opened = 0;
     for (int i = 0; i < kWindows; ++i) {
-        CPCGFrame* frame = mainFrame.OpenPCGFile(path);
+        CPCGFrame* frame = host.frame.OpenPCGFile(path);
         opened += frame != nullptr && frame->BankView()->topLevelItemCount() == 2;
         bench::Settle();
     }

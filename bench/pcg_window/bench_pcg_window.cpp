@@ -15,10 +15,8 @@
 #include <vector>
 
 #include "bench/pcg_window/PcgWindowSetup.h"
-#include "midi/JackMidiServices.h"
 #include "model/KorgPCGFile.h"
 #include "tools/demo-pcg/DemoPcg.h"
-#include "ui/MainFrame.h"
 #include "ui/PCGBankView.h"
 #include "ui/PCGFrame.h"
 
@@ -107,12 +105,7 @@ int main(int argc, char** argv) {
     }
     const QString path = QString::fromStdString(demo.Path());
     const Texts texts = MakeTexts();
-
-    bq::midi::JackMidiServices services("bankquill-bench");
-    CMainFrame mainFrame(services);
-    mainFrame.resize(1000, 700);
-    mainFrame.show();
-    bench::Settle();
+    bench::IdleMainWindow host;
 
     std::vector<double> windows;
     std::vector<double> plains;
@@ -122,7 +115,7 @@ int main(int argc, char** argv) {
     for (int round = 0; round <= kRounds; ++round) {
         PaintCounter windowPaints;
         const auto t0 = Clock::now();
-        CPCGFrame* frame = mainFrame.OpenPCGFile(path);
+        CPCGFrame* frame = host.frame.OpenPCGFile(path);
         if (frame != nullptr) {
             frame->BankView()->viewport()->installEventFilter(&windowPaints);
         }
@@ -137,7 +130,7 @@ int main(int argc, char** argv) {
 
         PaintCounter plainPaints;
         const auto t2 = Clock::now();
-        QMdiSubWindow* plain = OpenPlainTree(mainFrame.MdiArea(), texts, &plainPaints);
+        QMdiSubWindow* plain = OpenPlainTree(host.frame.MdiArea(), texts, &plainPaints);
         QApplication::processEvents();
         const auto t3 = Clock::now();
         plain->close();
