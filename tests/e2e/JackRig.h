@@ -27,32 +27,9 @@ namespace bq::e2e {
 
 using midi::test::ChildProcess;
 
-inline constexpr const char* kKarmaIn = "virtual-karma:midi_in";
-inline constexpr const char* kKarmaOut = "virtual-karma:midi_out";
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (m_old) {
-            ::setenv(m_name, m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using midi::test::kKarmaIn;
+using midi::test::kKarmaOut;
+using midi::test::ScopedEnv;
 
 // The ports of the server named by JACK_DEFAULT_SERVER (or `server`), one a line; nullopt when
 // no server answers within `timeoutMs`.

@@ -11,12 +11,41 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 extern char** environ;
 
 namespace bq::midi::test {
+
+// The virtual Karma's ports.
+inline constexpr const char* kKarmaIn = "virtual-karma:midi_in";
+inline constexpr const char* kKarmaOut = "virtual-karma:midi_out";
+
+// Sets an environment variable for the life of the object (libjack reads
+// JACK_DEFAULT_SERVER at each client open).
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
 
 class ChildProcess {
 public:

@@ -27,34 +27,11 @@ namespace {
 
 using test::ChildProcess;
 using test::InputRecorder;
+using test::kKarmaIn;
+using test::kKarmaOut;
+using test::ScopedEnv;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-constexpr const char* kKarmaIn = "virtual-karma:midi_in";
-constexpr const char* kKarmaOut = "virtual-karma:midi_out";
-
-// Sets an environment variable for the life of the object (libjack reads
-// JACK_DEFAULT_SERVER at each client open).
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (m_old) {
-            ::setenv(m_name, m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 std::optional<std::uint32_t> FindDevice(IMidiServices& services, bool input,
                                         const std::string& name) {
