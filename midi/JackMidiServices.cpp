@@ -109,6 +109,20 @@ struct JackMidiServices::Impl {
 
     // Last member: its thread stops before the state above goes away.
     BackendWorker worker;
+
+    // Runs `action` on the worker thread with the entry of an open input or output; an unknown
+    // handle gives MMSYSERR_INVALHANDLE. The action gets the iterator, so it may erase it.
+    template <typename Ports, typename Action>
+    MidiResult WithPort(Ports& ports, std::uint32_t handle, Action action) {
+        MidiResult result = MMSYSERR_INVALHANDLE;
+        worker.RunSync([&] {
+            auto it = ports.find(handle);
+            if (it != ports.end()) {
+                result = action(it);
+            }
+        });
+        return result;
+    }
 };
 
 JackMidiServices::Impl::Impl(std::string name)
@@ -596,74 +610,45 @@ MidiResult JackMidiServices::InOpen(HMIDIIN* input, std::uint32_t device, MidiIn
 }
 
 MidiResult JackMidiServices::InAddBuffer(HMIDIIN input, std::unique_ptr<MidiBuffer> buffer) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_impl->worker.RunSync([&] {
-        auto it = m_impl->inputs.find(input);
-        if (it == m_impl->inputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else if (!buffer || !buffer->data || buffer->length == 0) {
-            result = MMSYSERR_INVALPARAM;
-        } else {
-            it->second.port->AddBuffer(std::move(buffer));
+    return m_impl->WithPort(m_impl->inputs, input, [&](auto it) {
+        if (!buffer || !buffer->data || buffer->length == 0) {
+            return MMSYSERR_INVALPARAM;
         }
-    });
-    return result;  // on failure `buffer` is freed here
+        it->second.port->AddBuffer(std::move(buffer));
+        return MMSYSERR_NOERROR;
+    });  // on failure `buffer` is freed here
 }
 
 MidiResult JackMidiServices::InStart(HMIDIIN input) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_impl->worker.RunSync([&] {
-        auto it = m_impl->inputs.find(input);
-        if (it == m_impl->inputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else if (it->second.slot < 0 || m_impl->gone.load()) {
-            result = JACKERR_SERVER_GONE;
-        } else {
-            it->second.port->Start();
+    return m_impl->WithPort(m_impl->inputs, input, [&](auto it) {
+        if (it->second.slot < 0 || m_impl->gone.load()) {
+            return JACKERR_SERVER_GONE;
         }
+        it->second.port->Start();
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult JackMidiServices::InStop(HMIDIIN input) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_impl->worker.RunSync([&] {
-        auto it = m_impl->inputs.find(input);
-        if (it == m_impl->inputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else {
-            std::shared_ptr<SysExInput> port = it->second.port;
-            port->Stop();
-        }
+    return m_impl->WithPort(m_impl->inputs, input, [](auto it) {
+        std::shared_ptr<SysExInput> port = it->second.port;
+        port->Stop();
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult JackMidiServices::InReset(HMIDIIN input) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_impl->worker.RunSync([&] {
-        auto it = m_impl->inputs.find(input);
-        if (it == m_impl->inputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else {
-            std::shared_ptr<SysExInput> port = it->second.port;
-            port->Reset();
-        }
+    return m_impl->WithPort(m_impl->inputs, input, [](auto it) {
+        std::shared_ptr<SysExInput> port = it->second.port;
+        port->Reset();
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult JackMidiServices::InClose(HMIDIIN input) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_impl->worker.RunSync([&] {
-        auto it = m_impl->inputs.find(input);
-        if (it == m_impl->inputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-            return;
-        }
+    return m_impl->WithPort(m_impl->inputs, input, [&](auto it) {
         if (it->second.port->QueuedBuffers() > 0) {
-            result = MIDIERR_STILLPLAYING;  // the program must reset it first
-            return;
+            return MIDIERR_STILLPLAYING;  // the program must reset it first
         }
         if (it->second.slot >= 0) {
             m_impl->FreeInSlot(it->second.slot);
@@ -671,8 +656,8 @@ MidiResult JackMidiServices::InClose(HMIDIIN input) {
         std::shared_ptr<SysExInput> port = it->second.port;
         m_impl->inputs.erase(it);
         port->Notify(MIM_CLOSE);
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult JackMidiServices::OutOpen(HMIDIOUT* output, std::uint32_t device,
@@ -701,36 +686,26 @@ MidiResult JackMidiServices::OutOpen(HMIDIOUT* output, std::uint32_t device,
 
 MidiResult JackMidiServices::OutLongMsg(HMIDIOUT output, const std::uint8_t* data,
                                         std::size_t length) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_impl->worker.RunSync([&] {
-        auto it = m_impl->outputs.find(output);
-        if (it == m_impl->outputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else if (data == nullptr || length == 0) {
-            result = MMSYSERR_INVALPARAM;
-        } else if (it->second.slot < 0 || m_impl->gone.load()) {
-            result = JACKERR_SERVER_GONE;
-        } else {
-            Impl::Output& out = it->second;
-            if (out.queue.empty()) {
-                m_impl->lastProgress = Clock::now();  // the stall clock starts with the send
-            }
-            out.queue.push_back(Impl::Pending{std::vector<std::uint8_t>(data, data + length)});
-            m_impl->FeedOutput(out);
-            m_impl->worker.Wake();
+    return m_impl->WithPort(m_impl->outputs, output, [&](auto it) {
+        if (data == nullptr || length == 0) {
+            return MMSYSERR_INVALPARAM;
         }
+        if (it->second.slot < 0 || m_impl->gone.load()) {
+            return JACKERR_SERVER_GONE;
+        }
+        Impl::Output& out = it->second;
+        if (out.queue.empty()) {
+            m_impl->lastProgress = Clock::now();  // the stall clock starts with the send
+        }
+        out.queue.push_back(Impl::Pending{std::vector<std::uint8_t>(data, data + length)});
+        m_impl->FeedOutput(out);
+        m_impl->worker.Wake();
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult JackMidiServices::OutReset(HMIDIOUT output) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_impl->worker.RunSync([&] {
-        auto it = m_impl->outputs.find(output);
-        if (it == m_impl->outputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-            return;
-        }
+    return m_impl->WithPort(m_impl->outputs, output, [&](auto it) {
         Impl::Output& out = it->second;
         if (!out.queue.empty()) {
             m_impl->FailSends(out, MIDIERR_SEND_ABANDONED);
@@ -738,21 +713,14 @@ MidiResult JackMidiServices::OutReset(HMIDIOUT output) {
                 m_impl->outSlots[out.slot].discard.store(true);
             }
         }
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult JackMidiServices::OutClose(HMIDIOUT output) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_impl->worker.RunSync([&] {
-        auto it = m_impl->outputs.find(output);
-        if (it == m_impl->outputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-            return;
-        }
+    return m_impl->WithPort(m_impl->outputs, output, [&](auto it) {
         if (!it->second.queue.empty()) {
-            result = MIDIERR_STILLPLAYING;  // reset it first
-            return;
+            return MIDIERR_STILLPLAYING;  // reset it first
         }
         if (it->second.slot >= 0) {
             m_impl->FreeOutSlot(it->second.slot);
@@ -760,8 +728,8 @@ MidiResult JackMidiServices::OutClose(HMIDIOUT output) {
         std::shared_ptr<MidiEvent> event = it->second.event;
         m_impl->outputs.erase(it);
         event->Signal();  // and when it closes
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 std::string JackMidiServices::InGetErrorText(MidiResult result) {
