@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
-# Runs every benchmark program of a build directory; each prints its figure last.
+# Runs every benchmark program of a build directory; each prints its figure last. Benchmarks
+# that need a JACK server start their own; this jackd of the run's own name is there so that
+# the others (which make the program's JACK services) never reach the user's server.
 set -euo pipefail
 build=${1:?build directory}
 export QT_QPA_PLATFORM=offscreen
+
+source "$(dirname "$0")/private-jackd.sh"
+trap stop_private_jackd EXIT
+start_private_jackd "bankquill-bench-run-$$" "$build/bench-jackd.log" ||
+    { echo "run-benchmarks: jackd did not start; see $build/bench-jackd.log" >&2; exit 1; }
+
 found=0
 for bench in "$build"/bench/bench_*; do
     [[ -x "$bench" && -f "$bench" ]] || continue

@@ -19,11 +19,15 @@
 #include "midi/JackMidiServices.h"
 #include "midi/SysEx.h"
 #include "tests/e2e/AppRig.h"
+#include "tests/support/PrivateJackServer.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 #include "workstation/WSBankView.h"
 
 namespace bq::e2e {
 namespace {
+
+const auto* const kServerGuard =
+    ::testing::AddGlobalTestEnvironment(new bq::test::PrivateJackServerGuard);
 
 using Clock = std::chrono::steady_clock;
 

@@ -20,10 +20,14 @@
 #include "midi/SysEx.h"
 #include "tests/midi_backends/ChildProcess.h"
 #include "tests/midi_backends/InputRecorder.h"
+#include "tests/support/PrivateJackServer.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 
 namespace bq::midi {
 namespace {
+
+const auto* const kServerGuard =
+    ::testing::AddGlobalTestEnvironment(new bq::test::PrivateJackServerGuard);
 
 using test::ChildProcess;
 using test::InputRecorder;
