@@ -122,10 +122,24 @@ HRESULT CKorgPCGFile::Load(const char* path) {
     }
 
     bq::pcg::OpenFile open;
-    open.fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+    open.fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (open.fd < 0) {
         return LastSystemError();
     }
+    // Only regular files are PCG files: a FIFO or a device would block or never end. A folder
+    // keeps the answer its first read gives (EISDIR).
+    struct stat st = {};
+    if (::fstat(open.fd, &st) != 0) {
+        const HRESULT hr = LastSystemError();
+        ::close(open.fd);
+        return hr;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        ::close(open.fd);
+        return HResultFromErrno(EINVAL);
+    }
+    ::fcntl(open.fd, F_SETFL, ::fcntl(open.fd, F_GETFL) & ~O_NONBLOCK);
     // Only a hint: the file is read front to back once.
     ::posix_fadvise(open.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     m_file = &open;

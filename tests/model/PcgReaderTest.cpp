@@ -1,7 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
 #include <typeinfo>
@@ -98,6 +103,28 @@ TEST(PcgHeader, AFailingReadGivesTheSystemError) {
     CKorgPCGFile file;
     EXPECT_EQ(file.Load(dir.c_str()), HResultFromErrno(EISDIR));
     EXPECT_EQ(file.GetFile(), nullptr);
+}
+
+TEST(PcgHeader, FifosAndDevicesAreRefusedWithoutBlocking) {
+    TempFile temp(Bytes{});
+    const std::string fifo = temp.Path() + ".fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A load that blocks in open() is released by a writer, so the test ends either way.
+    auto load = std::async(std::launch::async, [&] {
+        CKorgPCGFile file;
+        return file.Load(fifo.c_str());
+    });
+    if (load.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "Load blocked on a FIFO";
+        const int writer = ::open(fifo.c_str(), O_WRONLY);
+        ::close(writer);
+    }
+    EXPECT_EQ(load.get(), HResultFromErrno(EINVAL));
+    ::unlink(fifo.c_str());
+
+    CKorgPCGFile device;
+    EXPECT_EQ(device.Load("/dev/zero"), HResultFromErrno(EINVAL));
+    EXPECT_EQ(device.GetFile(), nullptr);
 }
 
 TEST(PcgHeader, ShortFilesAreRefused) {
