@@ -46,6 +46,12 @@ std::string FoldCase(std::string_view text) {
     return folded;
 }
 
+void ItemCatalog::Reserve(std::size_t items) {
+    m_entries.reserve(items);
+    m_items.reserve(items);
+    m_folded.reserve(items * kNameLength);
+}
+
 void ItemCatalog::Append(ItemKind kind, long bank, long slot, Ref<CKarmaObject> item) {
     Entry entry = {};
     entry.kind = kind;
@@ -64,6 +70,7 @@ void ItemCatalog::Append(ItemKind kind, long bank, long slot, Ref<CKarmaObject> 
 
 ItemCatalog ItemCatalog::FromRoot(CKarmaRootContainer& root) {
     ItemCatalog catalog;
+    catalog.Reserve(2 * kBanks * kSlots);
     for (long b = 0; b < kBanks; ++b) {
         const CKarmaCombiBank* bank = root.GetCombiBank(b);
         for (long s = 0; bank != nullptr && s < kSlots; ++s) {
@@ -92,6 +99,7 @@ ItemCatalog ItemCatalog::FromItems(std::vector<PlacedItem> items) {
         return PlaceKey(a.kind, a.bank, a.slot) < PlaceKey(b.kind, b.bank, b.slot);
     });
     ItemCatalog catalog;
+    catalog.Reserve(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
         const PlacedItem& p = items[i];
         const bool replaced = i + 1 < items.size() && items[i + 1].kind == p.kind &&

@@ -70,6 +70,7 @@ public:
     std::vector<std::uint32_t> Find(std::string_view text) const;
 
 private:
+    void Reserve(std::size_t items);
     void Append(ItemKind kind, long bank, long slot, Ref<CKarmaObject> item);
 
     std::vector<Entry> m_entries;
