@@ -105,14 +105,19 @@ private:
                       return a.path().filename().native() < b.path().filename().native();
                   });
         for (const fs::directory_entry& entry : entries) {
-            std::error_code statusError;
-            if (entry.is_symlink(statusError)) {
-                if (!entry.is_directory(statusError) && IsPcgName(entry.path())) {
-                    SearchFile(entry.path().string());
-                }
-            } else if (entry.is_directory(statusError)) {
+            std::error_code ignored;
+            const bool link = entry.is_symlink(ignored);
+            if (!link && entry.is_directory(ignored)) {
                 SearchFolder(entry.path());
-            } else if (IsPcgName(entry.path())) {
+                continue;
+            }
+            if (!IsPcgName(entry.path())) {
+                continue;
+            }
+            // Only regular files are opened: a pipe named .pcg would wait for a writer for
+            // ever. A link that leads nowhere is reported like a missing file.
+            const fs::file_status target = entry.status(ignored);
+            if (fs::is_regular_file(target) || (link && !fs::exists(target))) {
                 SearchFile(entry.path().string());
             }
         }

@@ -1,5 +1,6 @@
 // bankquill-pcg --find, --compare, --csv and --help: output byte for byte, and exit status.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,8 @@ TEST(PcgListerFind, SearchesFilesAndFoldersAndGoesOnPastUnreadableFiles) {
     WriteFile(dir + "/sub/broken.pcg", Bytes{'K', 'O', 'R', 'G', 0x5D});
     WriteFile(dir + "/sub/more.PCG/z.Pcg", PcgFile(ProgramBank(4, {"Deep pAd"})));
     WriteFile(dir + "/sub/old.pcg", PcgFile(CombiBank(0, {"Old Pad"}), 0x50));
+    ASSERT_EQ(::mkfifo((dir + "/sub/pipe.pcg").c_str(), 0600), 0);  // never opened
+    fs::create_symlink(dir + "/none.pcg", dir + "/sub/zz-dangling.pcg");
 
     const ListerRun r = Lister({"--find", "pad", dir, dir + "/notes.txt", "/nonexistent/x.pcg"});
     EXPECT_EQ(r.status, 0);
@@ -49,6 +52,7 @@ TEST(PcgListerFind, SearchesFilesAndFoldersAndGoesOnPastUnreadableFiles) {
     EXPECT_EQ(r.err, dir + "/sub/broken.pcg: Load PCG File. The file is not a valid Karma PCG " +
                          "file, or it is damaged.\n" + dir +
                          "/sub/old.pcg: Triton format PCG files are not currently supported.\n" +
+                         dir + "/sub/zz-dangling.pcg: Load PCG File. No such file or directory\n" +
                          "/nonexistent/x.pcg: Load PCG File. No such file or directory\n");
 
     const ListerRun none = Lister({"--find", "Strings", dir + "/sub"});
