@@ -1,12 +1,16 @@
-// bankquill-pcg FILE...: prints the Combination and Program banks of each PCG file as the
-// PCG window shows them, so that musicians and scripts can catalogue files without the
+// bankquill-pcg: prints the Combination and Program banks of PCG files as the PCG window
+// shows them, finds items by name across files and folders, compares two files slot by slot
+// and lists items as CSV, so that musicians and scripts can catalogue files without the
 // desktop program.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "model/ItemText.h"
 #include "model/KorgPCGFile.h"
 #include "model/Ref.h"
+#include "tools/pcg-lister/Commands.h"
+#include "tools/pcg-lister/ListerText.h"
 
 namespace {
 
@@ -16,20 +20,35 @@ const char* const kPrograms = "Programs";
 const char* const kCombiBankNames[] = {"Bank A", "Bank B", "Bank C", "Bank D", "Bank E", "Bank F"};
 const char* const kProgramBankNames[] = {"Bank A", "Bank B", "Bank C",
                                          "Bank D", "Bank E", "Bank F (MOSS)"};
-const char* const kLoadContext = "Load PCG File";
-const char* const kTritonRefused = "Triton format PCG files are not currently supported.";
-const char* const kUnknownError = "An unknown error occurred.";
 
-// Names come from the file: control characters would break the one-item-per-line output
-// or drive the terminal, so they are shown as '?'.
-std::string Printable(std::string text) {
-    for (char& c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            c = '?';
-        }
-    }
-    return text;
+const char* const kUsage =
+    "usage: bankquill-pcg FILE...\n"
+    "       bankquill-pcg --find TEXT PATH...\n"
+    "       bankquill-pcg --compare A B\n"
+    "       bankquill-pcg --csv FILE...\n";
+
+const char* const kHelp =
+    "\n"
+    "Prints the Combinations and Programs of Karma PCG files as the PCG window shows them.\n"
+    "\n"
+    "  --find TEXT PATH...  the items whose name contains TEXT, letters in any case, in the\n"
+    "                       files and, with their subfolders, the folders given (files ending\n"
+    "                       in .pcg, any case): file, kind, bank, slot and name, separated by\n"
+    "                       tabs. Exits with 0 when something matched, 1 when nothing did.\n"
+    "  --compare A B        slot by slot: same, moved TO (the same record at another slot of\n"
+    "                       B, which is named), changed, only in A or only in B, each with the\n"
+    "                       names in A and in B; then a summary line. Exits with 0 when the\n"
+    "                       files hold the same items in the same slots, 1 when they differ.\n"
+    "  --csv FILE...        every item as CSV: file,kind,bank,slot,name.\n"
+    "  --help               this text.\n"
+    "\n"
+    "A file that cannot be read is reported on standard error: listing, --find and --csv go\n"
+    "on with the next (listing and --csv then exit with 1), --compare exits with 2. Wrong\n"
+    "arguments exit with 2.\n";
+
+int BadUsage() {
+    std::fputs(kUsage, stderr);
+    return 2;
 }
 
 template <typename GetBank, typename GetItem>
@@ -49,7 +68,7 @@ void PrintBanks(const char* const (&names)[6], GetBank bankOf, GetItem itemOf) {
                 std::printf("  %s\n", names[b]);
                 named = true;
             }
-            std::printf("    %s\n", Printable(bq::ItemText(s, *item)).c_str());
+            std::printf("    %s\n", bq::lister::Printable(bq::ItemText(s, *item)).c_str());
         }
     }
 }
@@ -67,24 +86,10 @@ void PrintTree(CKarmaRootContainer& root) {
 }
 
 void PrintLoadError(HRESULT hr) {
-    if (hr == E_INVALIDARG) {
-        std::fprintf(stderr, "%s\n", kTritonRefused);
-        return;
-    }
-    std::string detail = bq::ResultText(hr);
-    if (detail.empty()) {
-        detail = kUnknownError;
-    }
-    std::fprintf(stderr, "%s. %s\n", kLoadContext, detail.c_str());
+    std::fprintf(stderr, "%s\n", bq::lister::LoadErrorText(hr).c_str());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: bankquill-pcg FILE...\n");
-        return 2;
-    }
+int ListFiles(int argc, char** argv) {
     int status = 0;
     for (int i = 1; i < argc; ++i) {
         CKorgPCGFile file;
@@ -101,4 +106,40 @@ int main(int argc, char** argv) {
         status = 1;
     }
     return status;
+}
+
+}  // namespace
+
+// Options are taken as the first argument only; anything else there that starts with '-' is
+// a mistyped option rather than a file (name such a file ./-x).
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return BadUsage();
+    }
+    const std::vector<std::string> rest(argv + 2, argv + argc);
+    const std::string first = argv[1];
+    if (first == "--help" || first == "-h") {
+        if (argc != 2) {
+            return BadUsage();
+        }
+        std::fputs(kUsage, stdout);
+        std::fputs(kHelp, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (first == "--find") {
+        if (rest.size() < 2) {
+            return BadUsage();
+        }
+        return bq::lister::FindCommand(rest[0], {rest.begin() + 1, rest.end()});
+    }
+    if (first == "--compare") {
+        return rest.size() == 2 ? bq::lister::CompareCommand(rest[0], rest[1]) : BadUsage();
+    }
+    if (first == "--csv") {
+        return rest.empty() ? BadUsage() : bq::lister::CsvCommand(rest);
+    }
+    if (first.size() > 1 && first[0] == '-') {
+        return BadUsage();
+    }
+    return ListFiles(argc, argv);
 }

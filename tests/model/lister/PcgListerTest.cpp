@@ -1,58 +1,17 @@
 // Runs the built bankquill-pcg and compares what it prints and how it exits.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/model/lister/ListerRun.h"
 #include "tests/support/PcgBuilder.h"
 #include "tools/demo-pcg/DemoPcg.h"
 
 namespace {
 
 using namespace bq::test;
-
-struct ListerRun {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string Quote(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
-
-ListerRun Lister(const std::vector<std::string>& args) {
-    const TempFile scratch(Bytes{}, "scratch");
-    const std::string out = scratch.Path() + ".out";
-    const std::string err = scratch.Path() + ".err";
-    std::string command = Quote(BQ_PCG_LISTER);
-    for (const std::string& a : args) {
-        command += " " + Quote(a);
-    }
-    command += " >" + Quote(out) + " 2>" + Quote(err);
-    const int raw = std::system(command.c_str());
-    ListerRun r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = Slurp(out);
-    r.err = Slurp(err);
-    return r;
-}
 
 TEST(PcgLister, PrintsGroupsNonEmptyBanksAndItemLabels) {
     const TempFile file(PcgFile(Cat({
@@ -112,7 +71,7 @@ TEST(PcgLister, WithoutArgumentsPrintsUsage) {
     const ListerRun r = Lister({});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "usage: bankquill-pcg FILE...\n");
+    EXPECT_EQ(r.err, kUsage);
 }
 
 // The generated demo file lists every one of its 1536 items with its own name.
