@@ -16,6 +16,7 @@
 #include "model/KorgPCGFile.h"
 #include "model/Ref.h"
 #include "tests/support/PcgBuilder.h"
+#include "tests/support/qt/WindowInput.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/PCGBankView.h"
 #include "ui/PCGFrame.h"
@@ -262,33 +263,31 @@ TEST_F(PCGWindow, DragBetweenTwoPCGViewsHighlightsAndChangesNothing) {
     target->expandAll();
     Idle();
 
-    auto at = [](CPCGBankView* view, QTreeWidgetItem* item) {
-        return view->viewport()->mapToGlobal(view->visualItemRect(item).center());
-    };
-    auto local = [source](QPoint global) { return source->viewport()->mapFromGlobal(global); };
+    auto at = &WindowInput::ItemCentre;
     QTreeWidgetItem* alpha = source->topLevelItem(0)->child(0)->child(0);
     QTreeWidgetItem* piano = source->topLevelItem(1)->child(0)->child(0);
     QTreeWidgetItem* targetBeta = target->topLevelItem(0)->child(0)->child(1);
     QTreeWidgetItem* targetPiano = target->topLevelItem(1)->child(0)->child(0);
     CBankItemData* targetRecord = target->GetItemRecord(targetBeta);
     CKarmaObject* targetObject = targetRecord->GetObject();
+    WindowInput input(frame.get());
 
     // A Program starts no drag.
-    QTest::mousePress(source->viewport(), Qt::LeftButton, {}, local(at(source, piano)));
-    QTest::mouseMove(source->viewport(), local(at(target, targetBeta)));
+    input.Press(at(source, piano));
+    input.Move(at(target, targetBeta));
     EXPECT_FALSE(source->IsDragging());
-    QTest::mouseRelease(source->viewport(), Qt::LeftButton, {}, local(at(target, targetBeta)));
+    input.Release(at(target, targetBeta));
     EXPECT_EQ(target->GetDropHilightItem(), nullptr);
 
     // A Combination does: hand over a Combination of the other window, forbidden over a Program.
-    QTest::mousePress(source->viewport(), Qt::LeftButton, {}, local(at(source, alpha)));
-    QTest::mouseMove(source->viewport(), local(at(target, targetPiano)));
+    input.Press(at(source, alpha));
+    input.Move(at(target, targetPiano));
     ASSERT_TRUE(source->IsDragging());
     EXPECT_TRUE(alpha->font(0).bold());
     EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ForbiddenCursor);
-    QTest::mouseMove(source->viewport(), local(at(target, targetBeta)));
+    input.Move(at(target, targetBeta));
     EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::PointingHandCursor);
-    QTest::mouseRelease(source->viewport(), Qt::LeftButton, {}, local(at(target, targetBeta)));
+    input.Release(at(target, targetBeta));
 
     EXPECT_EQ(target->GetDropHilightItem(), targetBeta);
     EXPECT_EQ(targetBeta->text(0), "001 : Beta");
@@ -340,12 +339,10 @@ TEST_F(PCGWindow, SourceWindowStaysOpenWhileItsDropRuns) {
     view->expandAll();
     Idle();
     QTreeWidgetItem* alpha = view->topLevelItem(0)->child(0)->child(0);
-    QPoint from = view->visualItemRect(alpha).center();
-    QPoint to = view->viewport()->mapFromGlobal(
-        target->viewport()->mapToGlobal(target->visualItemRect(slot).center()));
-    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, from);
-    QTest::mouseMove(view->viewport(), to);
-    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, to);
+    WindowInput input(frame.get());
+    input.Press(WindowInput::ItemCentre(view, alpha));
+    input.Move(WindowInput::ItemCentre(target, slot));
+    input.Release(WindowInput::ItemCentre(target, slot));
 
     EXPECT_TRUE(target->sourceSurvived);
     ASSERT_FALSE(source.isNull());

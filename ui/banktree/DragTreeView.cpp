@@ -47,8 +47,8 @@ CDragTreeView::CDragTreeView(QWidget* parent) : QTreeWidget(parent) {
 }
 
 CDragTreeView::~CDragTreeView() {
-    // A view closed in the middle of a drag must not leave the mouse grabbed or the cursor
-    // changed for the rest of the program.
+    // A view closed in the middle of a drag must not leave the cursor changed for the rest
+    // of the program.
     if (m_bDragging) {
         EndDragFeedback();
     }
@@ -224,7 +224,10 @@ void CDragTreeView::BeginDrag(QTreeWidgetItem* item, QPoint viewportPos) {
     m_pDragImage->show();
     m_pDragImage->raise();
 
-    grabMouse();
+    // No grab: while the button is held the window system sends every pointer event to the
+    // pressed viewport, wherever the pointer is. A grab on the tree itself would take them
+    // away from the viewport (the scroll area refuses mouse events), and Wayland refuses
+    // grabs for windows that are not popups.
     m_hDragItem = item;
     m_bDragging = true;
 }
@@ -271,7 +274,6 @@ void CDragTreeView::Drop(QPoint globalPos) {
 
 void CDragTreeView::EndDragFeedback() {
     m_pDragImage.reset();
-    releaseMouse();
     if (m_bCursorOverridden) {
         QGuiApplication::restoreOverrideCursor();
         m_bCursorOverridden = false;
