@@ -331,4 +331,68 @@ TEST_F(DragTree, ClosingTheSourceMidDragLeavesNoGrabOrCursor) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    // The rest of the gesture reaches no drag.
+    MoveTo(Global(right, b.beta));
+    input->Key(Qt::Key_Escape);
+    ReleaseAt(Global(right, b.beta));
+    EXPECT_TRUE(right->drops.empty());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+namespace {
+
+// What a drag that ended without a drop leaves: nothing of the drag, and no tree that looks as
+// if it took the drop.
+void ExpectNoDragLeft(CDragTreeView* source, QTreeWidgetItem* item,
+                      std::initializer_list<RecordingBankView*> views) {
+    EXPECT_FALSE(source->IsDragging());
+    EXPECT_EQ(source->DragImage(), nullptr);
+    EXPECT_FALSE(IsBold(item));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    for (RecordingBankView* view : views) {
+        EXPECT_TRUE(view->drops.empty());
+        EXPECT_EQ(view->GetDropHilightItem(), nullptr);
+    }
+}
+
+}  // namespace
+
+TEST_F(DragTree, AMoveWithoutTheButtonEndsTheDragWithoutADrop) {
+    struct Case {
+        const char* what;
+        QPoint where;
+    };
+    for (const Case& c : {Case{"over the source tree", Global(left, a.beta)},
+                          Case{"over the other tree", Global(right, b.alpha)},
+                          Case{"outside the window", Outside()}}) {
+        SCOPED_TRACE(c.what);
+        StartDrag(left, a.alpha);
+        MoveTo(Global(right, b.beta));
+        ASSERT_EQ(right->GetDropHilightItem(), b.beta);
+        input->MoveWithoutButtons(c.where);
+        ExpectNoDragLeft(left, a.alpha, {left, right});
+        // The release that was missed, arriving late, drops nothing either.
+        ReleaseAt(Global(right, b.beta));
+        EXPECT_TRUE(right->drops.empty());
+        EXPECT_EQ(right->GetDropHilightItem(), nullptr);
+    }
+}
+
+TEST_F(DragTree, EscapeCancelsTheDragAndTheNextDragDropsAsUsual) {
+    StartDrag(left, a.alpha);
+    MoveTo(Global(right, b.beta));
+    ASSERT_EQ(Cursor(), Qt::PointingHandCursor);
+    input->Key(Qt::Key_Escape);
+    ExpectNoDragLeft(left, a.alpha, {left, right});
+    // The button is still down: moving on and letting go over a Combination does nothing.
+    MoveTo(Global(right, b.alpha));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    ReleaseAt(Global(right, b.alpha));
+    EXPECT_TRUE(right->drops.empty());
+
+    StartDrag(left, a.beta);
+    ReleaseAt(Global(right, b.alpha));
+    ASSERT_EQ(right->drops.size(), 1u);
+    EXPECT_EQ(right->drops[0].sourceItem, a.beta);
+    EXPECT_EQ(right->drops[0].target, b.alpha);
 }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -126,6 +127,36 @@ bool CDragTreeView::event(QEvent* event) {
     return QTreeWidget::event(event);
 }
 
+bool CDragTreeView::eventFilter(QObject* watched, QEvent* event) {
+    if (m_bDragging) {
+        switch (event->type()) {
+            case QEvent::MouseMove:
+                // Every move of a drag carries the held button; one without it means the
+                // release went elsewhere (a window manager or a dialog took the pointer).
+                if (!(static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton)) {
+                    CancelDrag();
+                }
+                break;
+            case QEvent::ShortcutOverride:
+                // Escape belongs to the drag, not to a shortcut of the window.
+                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+                    event->accept();
+                    return true;
+                }
+                break;
+            case QEvent::KeyPress:
+                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+                    CancelDrag();
+                    return true;
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return QTreeWidget::eventFilter(watched, event);
+}
+
 void CDragTreeView::mousePressEvent(QMouseEvent* event) {
     QTreeWidget::mousePressEvent(event);
     if (event->button() == Qt::LeftButton) {
@@ -230,6 +261,7 @@ void CDragTreeView::BeginDrag(QTreeWidgetItem* item, QPoint viewportPos) {
     // grabs for windows that are not popups.
     m_hDragItem = item;
     m_bDragging = true;
+    qApp->installEventFilter(this);
 }
 
 void CDragTreeView::DragMove(QPoint globalPos) {
@@ -243,6 +275,9 @@ void CDragTreeView::DragMove(QPoint globalPos) {
         CDragTreeEvent query(WM_DRAGTREE_QUERY, &info, globalPos);
         QCoreApplication::sendEvent(target, &query);
         accepted = query.Result() != 0;
+        if (accepted && qobject_cast<CDragTreeView*>(target) != nullptr) {
+            m_pAcceptingView = static_cast<CDragTreeView*>(target);
+        }
     }
     SetDragCursor(accepted ? Qt::PointingHandCursor : Qt::ForbiddenCursor);
 }
@@ -272,7 +307,20 @@ void CDragTreeView::Drop(QPoint globalPos) {
     }
 }
 
+void CDragTreeView::CancelDrag() {
+    QTreeWidgetItem* item = m_hDragItem;
+    QPointer<CDragTreeView> highlighted = m_pAcceptingView;
+    EndDragFeedback();
+    SetItemBold(item, false);
+    viewport()->repaint();
+    // Nothing was dropped, so no tree may look as if it took the drop.
+    if (highlighted != nullptr) {
+        highlighted->SelectDropTarget(nullptr);
+    }
+}
+
 void CDragTreeView::EndDragFeedback() {
+    qApp->removeEventFilter(this);
     m_pDragImage.reset();
     if (m_bCursorOverridden) {
         QGuiApplication::restoreOverrideCursor();
@@ -280,6 +328,7 @@ void CDragTreeView::EndDragFeedback() {
     }
     m_bDragging = false;
     m_hDragItem = nullptr;
+    m_pAcceptingView = nullptr;
 }
 
 void CDragTreeView::SetItemBold(QTreeWidgetItem* item, bool bold) {

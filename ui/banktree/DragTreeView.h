@@ -83,6 +83,9 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    // Installed on the application while a drag runs: the end of the button and Escape
+    // count wherever the pointer and the focus are.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -100,6 +103,8 @@ private:
     void BeginDrag(QTreeWidgetItem* item, QPoint viewportPos);
     void DragMove(QPoint globalPos);
     void Drop(QPoint globalPos);
+    // Ends the drag without a drop (Escape, or the button found up without a release).
+    void CancelDrag();
     void EndDragFeedback();
     void SetItemBold(QTreeWidgetItem* item, bool bold);
     QWidget* DragSurface() const;
@@ -110,6 +115,8 @@ private:
     std::unique_ptr<QLabel> m_pDragImage;
     QTreeWidgetItem* m_hDragItem = nullptr;
     bool m_bDragging = false;
+    // The last tree that accepted a query of this drag: it shows a highlight a cancel removes.
+    QPointer<CDragTreeView> m_pAcceptingView;
 
     // The press that may turn into a drag once the mouse has moved far enough.
     QPersistentModelIndex m_pressIndex;  // survives the removal of the pressed node
