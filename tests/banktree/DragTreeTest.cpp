@@ -396,3 +396,45 @@ TEST_F(DragTree, EscapeCancelsTheDragAndTheNextDragDropsAsUsual) {
     EXPECT_EQ(right->drops[0].sourceItem, a.beta);
     EXPECT_EQ(right->drops[0].target, b.alpha);
 }
+
+TEST_F(DragTree, HoldingTheDragAtAnEdgeScrollsTheTreeUnderIt) {
+    // A full bank on the right: slot 100 is far out of sight.
+    std::vector<QTreeWidgetItem*> rows{b.alpha, b.beta};
+    for (long slot = 2; slot < 128; ++slot) {
+        CBankItemData* record = right->AddItemData(NewCombi("Gamma"), 0, slot);
+        rows.push_back(right->InsertItem(QString::asprintf("%.3ld : Gamma", slot),
+                                         IMAGE_COMBINATION,
+                                         reinterpret_cast<std::uintptr_t>(record), b.combiBank));
+    }
+    QWidget* viewport = right->viewport();
+    const int margin = right->autoScrollMargin();
+    ASSERT_LT(3 * margin, viewport->height());
+    ASSERT_TRUE(viewport->rect().contains(right->visualItemRect(b.alpha)));
+    ASSERT_FALSE(viewport->rect().intersects(right->visualItemRect(rows[100])));
+    // Shown where the pointer can rest on it without scrolling the tree.
+    auto clearOfTheEdges = [&](QTreeWidgetItem* item) {
+        QRect rect = right->visualItemRect(item);
+        return rect.top() >= margin && rect.bottom() < viewport->height() - margin;
+    };
+
+    StartDrag(left, a.alpha);
+    MoveTo(viewport->mapToGlobal(QPoint(60, viewport->height() - margin / 2)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clearOfTheEdges(rows[100]); }, 10000));
+    // Items under the resting pointer were asked about as they went by.
+    EXPECT_NE(right->GetDropHilightItem(), nullptr);
+    EXPECT_EQ(Cursor(), Qt::PointingHandCursor);
+    MoveTo(Global(right, rows[100]));
+    EXPECT_EQ(right->GetDropHilightItem(), rows[100]);
+    ReleaseAt(Global(right, rows[100]));
+    ASSERT_EQ(right->drops.size(), 1u);
+    EXPECT_EQ(right->drops[0].target, rows[100]);
+
+    // And back up to the first slot from the top edge.
+    StartDrag(left, a.beta);
+    MoveTo(viewport->mapToGlobal(QPoint(60, margin / 2)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clearOfTheEdges(b.alpha); }, 10000));
+    ReleaseAt(Global(right, b.alpha));
+    ASSERT_EQ(right->drops.size(), 2u);
+    EXPECT_EQ(right->drops[1].sourceItem, a.beta);
+    EXPECT_EQ(right->drops[1].target, b.alpha);
+}

@@ -7,12 +7,39 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
+
+#include <algorithm>
 
 namespace {
 
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kDataRole = Qt::UserRole + 2;
+constexpr int kAutoScrollIntervalMs = 50;
+
+// Which way a drag resting at `globalPos` scrolls `view`: -1 up, 1 down, 0 not at all. The
+// bands are the view's own auto-scroll margin inside the top and bottom of its viewport.
+int AutoScrollDirection(const CDragTreeView* view, QPoint globalPos) {
+    if (view == nullptr) {
+        return 0;
+    }
+    const QWidget* viewport = view->viewport();
+    const QPoint pos = viewport->mapFromGlobal(globalPos);
+    if (!viewport->rect().contains(pos)) {
+        return 0;
+    }
+    // A short tree keeps a middle where the pointer rests without scrolling.
+    const int margin = std::min(view->autoScrollMargin(), viewport->height() / 3);
+    const QScrollBar* bar = view->verticalScrollBar();
+    if (pos.y() < margin && bar->value() > bar->minimum()) {
+        return -1;
+    }
+    if (pos.y() >= viewport->height() - margin && bar->value() < bar->maximum()) {
+        return 1;
+    }
+    return 0;
+}
 
 // Paints the drop target like a selected item, the way a tree shows its drop highlight.
 class DropHiliteDelegate : public QStyledItemDelegate {
@@ -45,6 +72,8 @@ CDragTreeView::CDragTreeView(QWidget* parent) : QTreeWidget(parent) {
     setUniformRowHeights(true);
     setIconSize(QSize(16, 16));
     setItemDelegate(new DropHiliteDelegate(this));
+    m_autoScrollTimer.setInterval(kAutoScrollIntervalMs);
+    connect(&m_autoScrollTimer, &QTimer::timeout, this, &CDragTreeView::AutoScrollTick);
 }
 
 CDragTreeView::~CDragTreeView() {
@@ -268,9 +297,11 @@ void CDragTreeView::DragMove(QPoint globalPos) {
     if (!m_bDragging || !m_pDragImage) {
         return;
     }
+    m_lastDragPos = globalPos;
     MoveDragImage(globalPos);
     bool accepted = false;
-    if (QWidget* target = DragTreeTargetAt(globalPos)) {
+    QWidget* target = DragTreeTargetAt(globalPos);
+    if (target != nullptr) {
         DRAGTREEINFO info{this, m_hDragItem, nullptr};
         CDragTreeEvent query(WM_DRAGTREE_QUERY, &info, globalPos);
         QCoreApplication::sendEvent(target, &query);
@@ -280,6 +311,38 @@ void CDragTreeView::DragMove(QPoint globalPos) {
         }
     }
     SetDragCursor(accepted ? Qt::PointingHandCursor : Qt::ForbiddenCursor);
+    UpdateAutoScroll(qobject_cast<CDragTreeView*>(target), globalPos);
+}
+
+void CDragTreeView::UpdateAutoScroll(CDragTreeView* view, QPoint globalPos) {
+    if (AutoScrollDirection(view, globalPos) == 0) {
+        m_autoScrollTimer.stop();
+        m_pAutoScrollView = nullptr;
+        return;
+    }
+    if (view != m_pAutoScrollView || !m_autoScrollTimer.isActive()) {
+        m_pAutoScrollView = view;
+        m_autoScrollTicks = 0;
+        m_autoScrollTimer.start();
+    }
+}
+
+void CDragTreeView::AutoScrollTick() {
+    const int direction = m_bDragging ? AutoScrollDirection(m_pAutoScrollView, m_lastDragPos) : 0;
+    if (direction == 0) {
+        m_autoScrollTimer.stop();
+        return;
+    }
+    // One row at a time at first, so that a near item can be aimed at, then faster for a
+    // far one: a whole bank goes by in about two seconds.
+    const int rows = std::min(1 + m_autoScrollTicks++ / 10, 4);
+    for (int i = 0; i < rows; ++i) {
+        m_pAutoScrollView->verticalScrollBar()->triggerAction(
+            direction < 0 ? QAbstractSlider::SliderSingleStepSub
+                          : QAbstractSlider::SliderSingleStepAdd);
+    }
+    // Another item is under the pointer now: ask the tree again.
+    DragMove(m_lastDragPos);
 }
 
 void CDragTreeView::Drop(QPoint globalPos) {
@@ -321,6 +384,8 @@ void CDragTreeView::CancelDrag() {
 
 void CDragTreeView::EndDragFeedback() {
     qApp->removeEventFilter(this);
+    m_autoScrollTimer.stop();
+    m_pAutoScrollView = nullptr;
     m_pDragImage.reset();
     if (m_bCursorOverridden) {
         QGuiApplication::restoreOverrideCursor();

@@ -5,6 +5,7 @@
 #include <QPersistentModelIndex>
 #include <QPoint>
 #include <QPointer>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdint>
@@ -108,6 +109,10 @@ private:
     void EndDragFeedback();
     void SetItemBold(QTreeWidgetItem* item, bool bold);
     QWidget* DragSurface() const;
+    // Keeps the tree under the pointer scrolling while the pointer rests near its top or
+    // bottom edge, so that a drop can reach items out of sight.
+    void UpdateAutoScroll(CDragTreeView* view, QPoint globalPos);
+    void AutoScrollTick();
     void MoveDragImage(QPoint globalPos);
     void SetDragCursor(Qt::CursorShape shape);
 
@@ -117,6 +122,10 @@ private:
     bool m_bDragging = false;
     // The last tree that accepted a query of this drag: it shows a highlight a cancel removes.
     QPointer<CDragTreeView> m_pAcceptingView;
+    QPoint m_lastDragPos;  // global
+    QTimer m_autoScrollTimer;
+    QPointer<CDragTreeView> m_pAutoScrollView;
+    int m_autoScrollTicks = 0;
 
     // The press that may turn into a drag once the mouse has moved far enough.
     QPersistentModelIndex m_pressIndex;  // survives the removal of the pressed node
