@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "model/KarmaObject.h"
 #include "model/KorgPCGFile.h"
@@ -350,6 +351,101 @@ TEST_F(PCGWindow, SourceWindowStaysOpenWhileItsDropRuns) {
     // Once the drop is over the window closes as usual.
     CloseAndFlush(source);
     EXPECT_TRUE(source.isNull());
+}
+
+namespace {
+
+// A bank tree in an MDI window of its own that remembers the drops it takes.
+class DropRecorderView : public CBankTreeView {
+public:
+    std::vector<DRAGTREEINFO> drops;
+
+protected:
+    void OnDrop(DRAGTREEINFO* info) override { drops.push_back(*info); }
+};
+
+// The widget drawn over all others of `window`.
+QWidget* TopChild(QWidget* window) {
+    const QObjectList& children = window->children();
+    for (auto it = children.crbegin(); it != children.crend(); ++it) {
+        if ((*it)->isWidgetType() && static_cast<QWidget*>(*it)->isVisible()) {
+            return static_cast<QWidget*>(*it);
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_F(PCGWindow, ADragGoesFromOneMDIWindowToAnotherAndTheWindowOnTopIsAsked) {
+    TempFile file(PcgFile(Container("CMB1", {CombiBank(0, {"Alpha", "Beta", "Gamma"})})));
+    CPCGFrame* pcg = Open(file);
+    ASSERT_NE(pcg, nullptr);
+    auto* targetWindow = new QMdiSubWindow;
+    targetWindow->setAttribute(Qt::WA_DeleteOnClose);
+    auto* target = new DropRecorderView;
+    target->SetImageList(LoadBankImageList());
+    target->InsertItem("000 : Slot", IMAGE_COMBINATION, 0);
+    QTreeWidgetItem* slot = target->InsertItem("001 : Slot", IMAGE_COMBINATION, 0);
+    targetWindow->setWidget(target);
+    frame->MdiArea()->addSubWindow(targetWindow);
+    targetWindow->show();
+    CPCGBankView* source = pcg->BankView();
+    source->expandAll();
+    QTreeWidgetItem* alpha = source->topLevelItem(0)->child(0)->child(0);
+    QTreeWidgetItem* beta = source->topLevelItem(0)->child(0)->child(1);
+    QTreeWidgetItem* gamma = source->topLevelItem(0)->child(0)->child(2);
+    // The PCG window, active and on top, covers the left part of the other window, whose
+    // slot lines up with Beta.
+    pcg->setGeometry(0, 0, 420, 400);
+    pcg->Splitter()->setSizes({400, 20});
+    targetWindow->setGeometry(300, 0, 400, 300);
+    Idle();
+    auto rowTop = [](QTreeWidget* tree, QTreeWidgetItem* item) {
+        return tree->viewport()->mapToGlobal(tree->visualItemRect(item).topLeft()).y();
+    };
+    targetWindow->move(300, rowTop(source, beta) - rowTop(target, slot));
+    frame->MdiArea()->setActiveSubWindow(pcg);
+    Idle();
+    const QRect slotRect = target->visualItemRect(slot);
+    const QPoint underPCG =
+        target->viewport()->mapToGlobal(QPoint(slotRect.left() + 4, slotRect.center().y()));
+    const QPoint inSight =
+        target->viewport()->mapToGlobal(QPoint(slotRect.right() - 10, slotRect.center().y()));
+    ASSERT_EQ(source->itemAt(source->viewport()->mapFromGlobal(underPCG)), beta);
+    ASSERT_FALSE(
+        pcg->frameGeometry().contains(frame->MdiArea()->viewport()->mapFromGlobal(inSight)));
+
+    WindowInput input(frame.get());
+    input.Press(WindowInput::ItemCentre(source, alpha));
+    input.Move(WindowInput::ItemCentre(source, gamma));
+    ASSERT_TRUE(source->IsDragging());
+    // One image over the main window, drawn on top of both MDI windows, at the pointer.
+    QWidget* image = source->DragImage();
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->parentWidget(), frame.get());
+    EXPECT_EQ(TopChild(frame.get()), image);
+    EXPECT_EQ(image->pos(), frame->mapFromGlobal(WindowInput::ItemCentre(source, gamma)) -
+                                CDragTreeView::kDragHotSpot);
+
+    // Where the windows overlap, the tree the user sees is asked.
+    input.Move(underPCG);
+    EXPECT_EQ(source->GetDropHilightItem(), beta);
+    EXPECT_EQ(target->GetDropHilightItem(), nullptr);
+
+    input.Move(inSight);
+    EXPECT_EQ(image->pos(), frame->mapFromGlobal(inSight) - CDragTreeView::kDragHotSpot);
+    EXPECT_EQ(TopChild(frame.get()), image);
+    EXPECT_EQ(target->GetDropHilightItem(), slot);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::PointingHandCursor);
+    input.Release(inSight);
+
+    ASSERT_EQ(target->drops.size(), 1u);
+    EXPECT_EQ(target->drops[0].pSourceView, source);
+    EXPECT_EQ(target->drops[0].hSourceItem, alpha);
+    EXPECT_EQ(target->drops[0].hTargetItem, slot);
+    EXPECT_EQ(source->DragImage(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 namespace {

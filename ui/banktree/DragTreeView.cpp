@@ -300,7 +300,7 @@ void CDragTreeView::DragMove(QPoint globalPos) {
     m_lastDragPos = globalPos;
     MoveDragImage(globalPos);
     bool accepted = false;
-    QWidget* target = DragTreeTargetAt(globalPos);
+    QWidget* target = DragTreeTargetAt(DragSurface(), globalPos);
     if (target != nullptr) {
         DRAGTREEINFO info{this, m_hDragItem, nullptr};
         CDragTreeEvent query(WM_DRAGTREE_QUERY, &info, globalPos);
@@ -351,7 +351,7 @@ void CDragTreeView::Drop(QPoint globalPos) {
     SetItemBold(item, false);
     viewport()->repaint();
 
-    QPointer<QWidget> target = DragTreeTargetAt(globalPos);
+    QPointer<QWidget> target = DragTreeTargetAt(DragSurface(), globalPos);
     if (target == nullptr) {
         return;
     }
@@ -449,13 +449,18 @@ bool CDragTreeView::OnDragTreeQuery(DRAGTREEINFO* info, QPoint globalPos) {
 
 void CDragTreeView::OnDrop(DRAGTREEINFO*) {}
 
-QWidget* DragTreeTargetAt(QPoint globalPos) {
-    QWidget* widget = QApplication::widgetAt(globalPos);
-    if (widget == nullptr) {
+QWidget* DragTreeTargetAt(QWidget* surface, QPoint globalPos) {
+    const QPoint pos = surface->mapFromGlobal(globalPos);
+    if (!surface->rect().contains(pos)) {
         return nullptr;
     }
+    // childAt passes over the drag image: it is transparent for the mouse.
+    QWidget* widget = surface->childAt(pos);
+    if (widget == nullptr) {
+        return surface;
+    }
     // The viewport, scroll bars and corner of a tree count as the tree itself.
-    for (QWidget* w = widget; w != nullptr; w = w->isWindow() ? nullptr : w->parentWidget()) {
+    for (QWidget* w = widget; w != surface; w = w->parentWidget()) {
         if (auto* view = qobject_cast<CDragTreeView*>(w)) {
             return view;
         }

@@ -108,6 +108,8 @@ private:
     void CancelDrag();
     void EndDragFeedback();
     void SetItemBold(QTreeWidgetItem* item, bool bold);
+    // The top-level window of this view, which the drag image is drawn over and the target is
+    // looked up in: the main window, since MDI windows are not windows of their own.
     QWidget* DragSurface() const;
     // Keeps the tree under the pointer scrolling while the pointer rests near its top or
     // bottom edge, so that a drop can reach items out of sight.
@@ -138,6 +140,8 @@ private:
 };
 
 // The widget that receives the drag messages for a point on the screen: a tree view when the
-// point is on any part of it (viewport, scroll bars), else whatever widget is there (null when
-// none).
-QWidget* DragTreeTargetAt(QPoint globalPos);
+// point is on any part of it (viewport, scroll bars), else whatever widget is there; null
+// outside `surface`. The point is looked up within `surface`, the main window that the drag
+// image is drawn over and whose MDI windows hold every bank tree: the drag never leaves it,
+// and not every window system tells where top-level windows are (Wayland does not).
+QWidget* DragTreeTargetAt(QWidget* surface, QPoint globalPos);
