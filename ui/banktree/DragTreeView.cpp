@@ -334,8 +334,8 @@ void CDragTreeView::AutoScrollTick() {
         return;
     }
     // One row at a time at first, so that a near item can be aimed at, then faster for a
-    // far one: a whole bank goes by in about two seconds.
-    const int rows = std::min(1 + m_autoScrollTicks++ / 10, 4);
+    // far one, but never so fast that the labels cannot be read: a bank in under 3 s.
+    const int rows = std::min(1 + m_autoScrollTicks++ / 10, 3);
     for (int i = 0; i < rows; ++i) {
         m_pAutoScrollView->verticalScrollBar()->triggerAction(
             direction < 0 ? QAbstractSlider::SliderSingleStepSub
