@@ -7,9 +7,11 @@
 #include <QTest>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "model/KarmaObject.h"
+#include "tests/support/qt/WindowInput.h"
 #include "ui/banktree/BankTreeView.h"
 
 namespace {
@@ -110,12 +112,10 @@ protected:
         b = Fill(*right);
         host.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+        input = std::make_unique<bq::test::WindowInput>(&host);
     }
     void TearDown() override {
-        // A failed expectation must not leave the next test with a grabbed mouse.
-        if (QWidget* grabber = QWidget::mouseGrabber()) {
-            grabber->releaseMouse();
-        }
+        input.reset();  // lets go of a button a failed expectation left held
         while (QGuiApplication::overrideCursor() != nullptr) {
             QGuiApplication::restoreOverrideCursor();
         }
@@ -127,21 +127,14 @@ protected:
     static QPoint Global(CDragTreeView* view, QTreeWidgetItem* item) {
         return view->viewport()->mapToGlobal(Center(view, item));
     }
-    void Press(CDragTreeView* view, QTreeWidgetItem* item) {
-        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, Center(view, item));
-    }
-    // While a button is down the source view gets every move, wherever the cursor is.
-    void MoveTo(CDragTreeView* source, QPoint global) {
-        QTest::mouseMove(source->viewport(), source->viewport()->mapFromGlobal(global));
-    }
-    void ReleaseAt(CDragTreeView* source, QPoint global) {
-        QTest::mouseRelease(source->viewport(), Qt::LeftButton, {},
-                            source->viewport()->mapFromGlobal(global));
-    }
+    // All input goes through the host's window; Qt decides which widget gets it.
+    void Press(CDragTreeView* view, QTreeWidgetItem* item) { input->Press(Global(view, item)); }
+    void MoveTo(QPoint global) { input->Move(global); }
+    void ReleaseAt(QPoint global) { input->Release(global); }
     // Presses on the item and moves far enough to start a drag.
     void StartDrag(CDragTreeView* source, QTreeWidgetItem* item) {
         Press(source, item);
-        MoveTo(source, Global(source, item) + QPoint(QApplication::startDragDistance() + 4, 0));
+        MoveTo(Global(source, item) + QPoint(QApplication::startDragDistance() + 4, 0));
     }
     static Qt::CursorShape Cursor() {
         const QCursor* cursor = QGuiApplication::overrideCursor();
@@ -158,6 +151,7 @@ protected:
     ProbeWidget* probe = nullptr;
     Nodes a{};
     Nodes b{};
+    std::unique_ptr<bq::test::WindowInput> input;
 };
 
 bool IsBold(QTreeWidgetItem* item) {
@@ -170,36 +164,38 @@ TEST_F(DragTree, ProgramBankAndGroupNodesStartNoDrag) {
     for (QTreeWidgetItem* item : {a.piano, a.programBank, a.combiBank, a.combiGroup}) {
         SCOPED_TRACE(item->text(0).toStdString());
         StartDrag(left, item);
-        MoveTo(left, Global(right, b.beta));
+        MoveTo(Global(right, b.beta));
         EXPECT_FALSE(left->IsDragging());
         EXPECT_FALSE(IsBold(item));
         EXPECT_EQ(left->DragImage(), nullptr);
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
         EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
-        ReleaseAt(left, Global(right, b.beta));
+        ReleaseAt(Global(right, b.beta));
         EXPECT_TRUE(right->drops.empty());
         EXPECT_EQ(right->GetDropHilightItem(), nullptr);
     }
 }
 
-TEST_F(DragTree, CombinationIsBoldAndGrabsTheMouseUntilTheRelease) {
+TEST_F(DragTree, CombinationIsBoldAndItsImageFollowsThePointerUntilTheRelease) {
     StartDrag(left, a.alpha);
     ASSERT_TRUE(left->IsDragging());
     EXPECT_EQ(left->DragItem(), a.alpha);
     EXPECT_TRUE(IsBold(a.alpha));
     EXPECT_FALSE(IsBold(a.beta));
-    EXPECT_EQ(QWidget::mouseGrabber(), left);
+    // The pressed viewport has the pointer while the button is held; a widget grab on the
+    // tree would take every later event away from it.
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
 
     // The drag image hangs at the cursor by its hot spot, over the main window.
     QPoint global = Global(right, b.piano);
-    MoveTo(left, global);
+    MoveTo(global);
     QWidget* image = left->DragImage();
     ASSERT_NE(image, nullptr);
     EXPECT_TRUE(image->isVisible());
     EXPECT_EQ(image->parentWidget(), &host);
     EXPECT_EQ(image->pos(), host.mapFromGlobal(global) - CDragTreeView::kDragHotSpot);
 
-    ReleaseAt(left, global);
+    ReleaseAt(global);
     EXPECT_FALSE(left->IsDragging());
     EXPECT_FALSE(IsBold(a.alpha));
     EXPECT_EQ(left->DragImage(), nullptr);
@@ -211,15 +207,15 @@ TEST_F(DragTree, CursorAndHighlightOverEachKindOfTarget) {
     StartDrag(left, a.alpha);
     ASSERT_TRUE(left->IsDragging());
 
-    MoveTo(left, Global(left, a.beta));  // another Combination of the same view
+    MoveTo(Global(left, a.beta));  // another Combination of the same view
     EXPECT_EQ(Cursor(), Qt::PointingHandCursor);
     EXPECT_EQ(left->GetDropHilightItem(), a.beta);
 
-    MoveTo(left, Global(left, a.alpha));  // the dragged item itself
+    MoveTo(Global(left, a.alpha));  // the dragged item itself
     EXPECT_EQ(Cursor(), Qt::ForbiddenCursor);
     EXPECT_EQ(left->GetDropHilightItem(), nullptr);
 
-    MoveTo(left, Global(right, b.alpha));  // a Combination of the other view
+    MoveTo(Global(right, b.alpha));  // a Combination of the other view
     EXPECT_EQ(Cursor(), Qt::PointingHandCursor);
     EXPECT_EQ(right->GetDropHilightItem(), b.alpha);
 
@@ -235,9 +231,9 @@ TEST_F(DragTree, CursorAndHighlightOverEachKindOfTarget) {
           Case{"group", Global(right, b.combiGroup)}, Case{"empty tree space", EmptySpace(right)},
           Case{"outside every window", Outside()}}) {
         SCOPED_TRACE(c.what);
-        MoveTo(left, Global(right, b.beta));
+        MoveTo(Global(right, b.beta));
         ASSERT_EQ(Cursor(), Qt::PointingHandCursor);
-        MoveTo(left, c.where);
+        MoveTo(c.where);
         EXPECT_EQ(Cursor(), Qt::ForbiddenCursor);
         if (std::strcmp(c.what, "outside every window") != 0) {
             // The refusing tree took its highlight away; outside, no tree was asked.
@@ -246,23 +242,23 @@ TEST_F(DragTree, CursorAndHighlightOverEachKindOfTarget) {
     }
 
     // A widget that is not a tree hears the query with the drag's source.
-    MoveTo(left, probe->mapToGlobal(probe->rect().center()));
+    MoveTo(probe->mapToGlobal(probe->rect().center()));
     EXPECT_EQ(Cursor(), Qt::ForbiddenCursor);
     EXPECT_GT(probe->queries, 0);
     EXPECT_EQ(probe->last.pSourceView, left);
     EXPECT_EQ(probe->last.hSourceItem, a.alpha);
     probe->accept = true;
-    MoveTo(left, probe->mapToGlobal(probe->rect().center() + QPoint(1, 0)));
+    MoveTo(probe->mapToGlobal(probe->rect().center() + QPoint(1, 0)));
     EXPECT_EQ(Cursor(), Qt::PointingHandCursor);
 
-    ReleaseAt(left, Outside());
+    ReleaseAt(Outside());
     EXPECT_EQ(probe->drops, 0);
 }
 
 TEST_F(DragTree, ReleaseOnAcceptedCombinationDropsSynchronouslyAndKeepsTheHighlight) {
     StartDrag(left, a.beta);
-    MoveTo(left, Global(right, b.alpha));
-    ReleaseAt(left, Global(right, b.alpha));
+    MoveTo(Global(right, b.alpha));
+    ReleaseAt(Global(right, b.alpha));
 
     ASSERT_EQ(right->drops.size(), 1u);
     EXPECT_EQ(right->drops[0].source, left);
@@ -272,17 +268,17 @@ TEST_F(DragTree, ReleaseOnAcceptedCombinationDropsSynchronouslyAndKeepsTheHighli
     EXPECT_FALSE(IsBold(a.beta));
 
     // The highlight stays through later activity until the next press in that tree.
-    QTest::mouseMove(right->viewport(), Center(right, b.piano));
+    MoveTo(Global(right, b.piano));
     EXPECT_EQ(right->GetDropHilightItem(), b.alpha);
-    QTest::mouseClick(left->viewport(), Qt::LeftButton, {}, Center(left, a.piano));
+    input->Click(Global(left, a.piano));
     EXPECT_EQ(right->GetDropHilightItem(), b.alpha);
-    QTest::mouseClick(right->viewport(), Qt::LeftButton, {}, Center(right, b.piano));
+    input->Click(Global(right, b.piano));
     EXPECT_EQ(right->GetDropHilightItem(), nullptr);
 }
 
 TEST_F(DragTree, DropWithinTheSameViewNamesBothItemsOfThatView) {
     StartDrag(left, a.alpha);
-    ReleaseAt(left, Global(left, a.beta));
+    ReleaseAt(Global(left, a.beta));
     ASSERT_EQ(left->drops.size(), 1u);
     EXPECT_EQ(left->drops[0].source, left);
     EXPECT_EQ(left->drops[0].sourceItem, a.alpha);
@@ -303,7 +299,7 @@ TEST_F(DragTree, ReleaseOverNothingAcceptableChangesNothing) {
         SCOPED_TRACE(c.what);
         StartDrag(left, a.alpha);
         ASSERT_TRUE(left->IsDragging());
-        ReleaseAt(left, c.where);
+        ReleaseAt(c.where);
         EXPECT_FALSE(left->IsDragging());
         EXPECT_FALSE(IsBold(a.alpha));
         EXPECT_TRUE(left->drops.empty());
@@ -319,7 +315,7 @@ TEST_F(DragTree, ReleaseOverNothingAcceptableChangesNothing) {
 TEST_F(DragTree, AcceptingWidgetGetsTheDropWithTheSameRecord) {
     probe->accept = true;
     StartDrag(left, a.beta);
-    ReleaseAt(left, probe->mapToGlobal(QPoint(20, 20)));
+    ReleaseAt(probe->mapToGlobal(QPoint(20, 20)));
     EXPECT_EQ(probe->drops, 1);
     EXPECT_EQ(probe->last.pSourceView, left);
     EXPECT_EQ(probe->last.hSourceItem, a.beta);
@@ -327,12 +323,118 @@ TEST_F(DragTree, AcceptingWidgetGetsTheDropWithTheSameRecord) {
 
 TEST_F(DragTree, ClosingTheSourceMidDragLeavesNoGrabOrCursor) {
     StartDrag(left, a.alpha);
-    MoveTo(left, Global(right, b.alpha));
-    ASSERT_EQ(QWidget::mouseGrabber(), left);
+    MoveTo(Global(right, b.alpha));
+    ASSERT_EQ(right->GetDropHilightItem(), b.alpha);
     ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
     left->deleteLater();  // what closing its window does
     left = nullptr;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    // The rest of the gesture reaches no drag.
+    MoveTo(Global(right, b.beta));
+    input->Key(Qt::Key_Escape);
+    ReleaseAt(Global(right, b.beta));
+    EXPECT_TRUE(right->drops.empty());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+namespace {
+
+// What a drag that ended without a drop leaves: nothing of the drag, and no tree that looks as
+// if it took the drop.
+void ExpectNoDragLeft(CDragTreeView* source, QTreeWidgetItem* item,
+                      std::initializer_list<RecordingBankView*> views) {
+    EXPECT_FALSE(source->IsDragging());
+    EXPECT_EQ(source->DragImage(), nullptr);
+    EXPECT_FALSE(IsBold(item));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    for (RecordingBankView* view : views) {
+        EXPECT_TRUE(view->drops.empty());
+        EXPECT_EQ(view->GetDropHilightItem(), nullptr);
+    }
+}
+
+}  // namespace
+
+TEST_F(DragTree, AMoveWithoutTheButtonEndsTheDragWithoutADrop) {
+    struct Case {
+        const char* what;
+        QPoint where;
+    };
+    for (const Case& c : {Case{"over the source tree", Global(left, a.beta)},
+                          Case{"over the other tree", Global(right, b.alpha)},
+                          Case{"outside the window", Outside()}}) {
+        SCOPED_TRACE(c.what);
+        StartDrag(left, a.alpha);
+        MoveTo(Global(right, b.beta));
+        ASSERT_EQ(right->GetDropHilightItem(), b.beta);
+        input->MoveWithoutButtons(c.where);
+        ExpectNoDragLeft(left, a.alpha, {left, right});
+        // The release that was missed, arriving late, drops nothing either.
+        ReleaseAt(Global(right, b.beta));
+        EXPECT_TRUE(right->drops.empty());
+        EXPECT_EQ(right->GetDropHilightItem(), nullptr);
+    }
+}
+
+TEST_F(DragTree, EscapeCancelsTheDragAndTheNextDragDropsAsUsual) {
+    StartDrag(left, a.alpha);
+    MoveTo(Global(right, b.beta));
+    ASSERT_EQ(Cursor(), Qt::PointingHandCursor);
+    input->Key(Qt::Key_Escape);
+    ExpectNoDragLeft(left, a.alpha, {left, right});
+    // The button is still down: moving on and letting go over a Combination does nothing.
+    MoveTo(Global(right, b.alpha));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    ReleaseAt(Global(right, b.alpha));
+    EXPECT_TRUE(right->drops.empty());
+
+    StartDrag(left, a.beta);
+    ReleaseAt(Global(right, b.alpha));
+    ASSERT_EQ(right->drops.size(), 1u);
+    EXPECT_EQ(right->drops[0].sourceItem, a.beta);
+    EXPECT_EQ(right->drops[0].target, b.alpha);
+}
+
+TEST_F(DragTree, HoldingTheDragAtAnEdgeScrollsTheTreeUnderIt) {
+    // A full bank on the right: slot 100 is far out of sight.
+    std::vector<QTreeWidgetItem*> rows{b.alpha, b.beta};
+    for (long slot = 2; slot < 128; ++slot) {
+        CBankItemData* record = right->AddItemData(NewCombi("Gamma"), 0, slot);
+        rows.push_back(right->InsertItem(QString::asprintf("%.3ld : Gamma", slot),
+                                         IMAGE_COMBINATION,
+                                         reinterpret_cast<std::uintptr_t>(record), b.combiBank));
+    }
+    QWidget* viewport = right->viewport();
+    const int margin = right->autoScrollMargin();
+    ASSERT_LT(3 * margin, viewport->height());
+    ASSERT_TRUE(viewport->rect().contains(right->visualItemRect(b.alpha)));
+    ASSERT_FALSE(viewport->rect().intersects(right->visualItemRect(rows[100])));
+    // Shown where the pointer can rest on it without scrolling the tree.
+    auto clearOfTheEdges = [&](QTreeWidgetItem* item) {
+        QRect rect = right->visualItemRect(item);
+        return rect.top() >= margin && rect.bottom() < viewport->height() - margin;
+    };
+
+    StartDrag(left, a.alpha);
+    MoveTo(viewport->mapToGlobal(QPoint(60, viewport->height() - margin / 2)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clearOfTheEdges(rows[100]); }, 10000));
+    // Items under the resting pointer were asked about as they went by.
+    EXPECT_NE(right->GetDropHilightItem(), nullptr);
+    EXPECT_EQ(Cursor(), Qt::PointingHandCursor);
+    MoveTo(Global(right, rows[100]));
+    EXPECT_EQ(right->GetDropHilightItem(), rows[100]);
+    ReleaseAt(Global(right, rows[100]));
+    ASSERT_EQ(right->drops.size(), 1u);
+    EXPECT_EQ(right->drops[0].target, rows[100]);
+
+    // And back up to the first slot from the top edge.
+    StartDrag(left, a.beta);
+    MoveTo(viewport->mapToGlobal(QPoint(60, margin / 2)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clearOfTheEdges(b.alpha); }, 10000));
+    ReleaseAt(Global(right, b.alpha));
+    ASSERT_EQ(right->drops.size(), 2u);
+    EXPECT_EQ(right->drops[1].sourceItem, a.beta);
+    EXPECT_EQ(right->drops[1].target, b.alpha);
 }

@@ -17,6 +17,7 @@
 #include "midi/JackMidiServices.h"
 #include "tests/e2e/JackRig.h"
 #include "tests/support/qt/ScriptedPresenter.h"
+#include "tests/support/qt/WindowInput.h"
 #include "ui/MainFrame.h"
 #include "ui/banktree/DragTreeView.h"
 #include "ui/messages/Messages.h"
@@ -46,19 +47,19 @@ inline void RunFor(int ms) {
     loop.exec();
 }
 
-// Drags `from` (a node of `source`) onto `to` (a node of `target`) with the mouse, the way the
-// user does; whether a drag started. The drop, and the writes it makes, run in the release.
+// Drags `from` (a node of `source`) onto `to` (a node of `target`) with the mouse, through the
+// main window the way the user does; whether a drag started. The drop, and the writes it makes, run
+// in the release.
 inline bool DragWithMouse(CDragTreeView* source, QTreeWidgetItem* from, CDragTreeView* target,
                           QTreeWidgetItem* to) {
     source->scrollToItem(from);
     target->scrollToItem(to);
-    const QPoint start = source->viewport()->mapToGlobal(source->visualItemRect(from).center());
-    const QPoint end = target->viewport()->mapToGlobal(target->visualItemRect(to).center());
-    QWidget* surface = source->viewport();
-    QTest::mousePress(surface, Qt::LeftButton, {}, surface->mapFromGlobal(start));
-    QTest::mouseMove(surface, surface->mapFromGlobal(end));
+    const QPoint end = test::WindowInput::ItemCentre(target, to);
+    test::WindowInput input(source);
+    input.Press(test::WindowInput::ItemCentre(source, from));
+    input.Move(end);
     const bool dragging = source->IsDragging();
-    QTest::mouseRelease(surface, Qt::LeftButton, {}, surface->mapFromGlobal(end));
+    input.Release(end);
     return dragging;
 }
 

@@ -11,11 +11,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "model/KarmaObject.h"
 #include "model/KorgPCGFile.h"
 #include "model/Ref.h"
 #include "tests/support/PcgBuilder.h"
+#include "tests/support/qt/WindowInput.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/PCGBankView.h"
 #include "ui/PCGFrame.h"
@@ -262,33 +264,31 @@ TEST_F(PCGWindow, DragBetweenTwoPCGViewsHighlightsAndChangesNothing) {
     target->expandAll();
     Idle();
 
-    auto at = [](CPCGBankView* view, QTreeWidgetItem* item) {
-        return view->viewport()->mapToGlobal(view->visualItemRect(item).center());
-    };
-    auto local = [source](QPoint global) { return source->viewport()->mapFromGlobal(global); };
+    auto at = &WindowInput::ItemCentre;
     QTreeWidgetItem* alpha = source->topLevelItem(0)->child(0)->child(0);
     QTreeWidgetItem* piano = source->topLevelItem(1)->child(0)->child(0);
     QTreeWidgetItem* targetBeta = target->topLevelItem(0)->child(0)->child(1);
     QTreeWidgetItem* targetPiano = target->topLevelItem(1)->child(0)->child(0);
     CBankItemData* targetRecord = target->GetItemRecord(targetBeta);
     CKarmaObject* targetObject = targetRecord->GetObject();
+    WindowInput input(frame.get());
 
     // A Program starts no drag.
-    QTest::mousePress(source->viewport(), Qt::LeftButton, {}, local(at(source, piano)));
-    QTest::mouseMove(source->viewport(), local(at(target, targetBeta)));
+    input.Press(at(source, piano));
+    input.Move(at(target, targetBeta));
     EXPECT_FALSE(source->IsDragging());
-    QTest::mouseRelease(source->viewport(), Qt::LeftButton, {}, local(at(target, targetBeta)));
+    input.Release(at(target, targetBeta));
     EXPECT_EQ(target->GetDropHilightItem(), nullptr);
 
     // A Combination does: hand over a Combination of the other window, forbidden over a Program.
-    QTest::mousePress(source->viewport(), Qt::LeftButton, {}, local(at(source, alpha)));
-    QTest::mouseMove(source->viewport(), local(at(target, targetPiano)));
+    input.Press(at(source, alpha));
+    input.Move(at(target, targetPiano));
     ASSERT_TRUE(source->IsDragging());
     EXPECT_TRUE(alpha->font(0).bold());
     EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ForbiddenCursor);
-    QTest::mouseMove(source->viewport(), local(at(target, targetBeta)));
+    input.Move(at(target, targetBeta));
     EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::PointingHandCursor);
-    QTest::mouseRelease(source->viewport(), Qt::LeftButton, {}, local(at(target, targetBeta)));
+    input.Release(at(target, targetBeta));
 
     EXPECT_EQ(target->GetDropHilightItem(), targetBeta);
     EXPECT_EQ(targetBeta->text(0), "001 : Beta");
@@ -340,12 +340,10 @@ TEST_F(PCGWindow, SourceWindowStaysOpenWhileItsDropRuns) {
     view->expandAll();
     Idle();
     QTreeWidgetItem* alpha = view->topLevelItem(0)->child(0)->child(0);
-    QPoint from = view->visualItemRect(alpha).center();
-    QPoint to = view->viewport()->mapFromGlobal(
-        target->viewport()->mapToGlobal(target->visualItemRect(slot).center()));
-    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, from);
-    QTest::mouseMove(view->viewport(), to);
-    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, to);
+    WindowInput input(frame.get());
+    input.Press(WindowInput::ItemCentre(view, alpha));
+    input.Move(WindowInput::ItemCentre(target, slot));
+    input.Release(WindowInput::ItemCentre(target, slot));
 
     EXPECT_TRUE(target->sourceSurvived);
     ASSERT_FALSE(source.isNull());
@@ -353,6 +351,101 @@ TEST_F(PCGWindow, SourceWindowStaysOpenWhileItsDropRuns) {
     // Once the drop is over the window closes as usual.
     CloseAndFlush(source);
     EXPECT_TRUE(source.isNull());
+}
+
+namespace {
+
+// A bank tree in an MDI window of its own that remembers the drops it takes.
+class DropRecorderView : public CBankTreeView {
+public:
+    std::vector<DRAGTREEINFO> drops;
+
+protected:
+    void OnDrop(DRAGTREEINFO* info) override { drops.push_back(*info); }
+};
+
+// The widget drawn over all others of `window`.
+QWidget* TopChild(QWidget* window) {
+    const QObjectList& children = window->children();
+    for (auto it = children.crbegin(); it != children.crend(); ++it) {
+        if ((*it)->isWidgetType() && static_cast<QWidget*>(*it)->isVisible()) {
+            return static_cast<QWidget*>(*it);
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_F(PCGWindow, ADragGoesFromOneMDIWindowToAnotherAndTheWindowOnTopIsAsked) {
+    TempFile file(PcgFile(Container("CMB1", {CombiBank(0, {"Alpha", "Beta", "Gamma"})})));
+    CPCGFrame* pcg = Open(file);
+    ASSERT_NE(pcg, nullptr);
+    auto* targetWindow = new QMdiSubWindow;
+    targetWindow->setAttribute(Qt::WA_DeleteOnClose);
+    auto* target = new DropRecorderView;
+    target->SetImageList(LoadBankImageList());
+    target->InsertItem("000 : Slot", IMAGE_COMBINATION, 0);
+    QTreeWidgetItem* slot = target->InsertItem("001 : Slot", IMAGE_COMBINATION, 0);
+    targetWindow->setWidget(target);
+    frame->MdiArea()->addSubWindow(targetWindow);
+    targetWindow->show();
+    CPCGBankView* source = pcg->BankView();
+    source->expandAll();
+    QTreeWidgetItem* alpha = source->topLevelItem(0)->child(0)->child(0);
+    QTreeWidgetItem* beta = source->topLevelItem(0)->child(0)->child(1);
+    QTreeWidgetItem* gamma = source->topLevelItem(0)->child(0)->child(2);
+    // The PCG window, active and on top, covers the left part of the other window, whose
+    // slot lines up with Beta.
+    pcg->setGeometry(0, 0, 420, 400);
+    pcg->Splitter()->setSizes({400, 20});
+    targetWindow->setGeometry(300, 0, 400, 300);
+    Idle();
+    auto rowTop = [](QTreeWidget* tree, QTreeWidgetItem* item) {
+        return tree->viewport()->mapToGlobal(tree->visualItemRect(item).topLeft()).y();
+    };
+    targetWindow->move(300, rowTop(source, beta) - rowTop(target, slot));
+    frame->MdiArea()->setActiveSubWindow(pcg);
+    Idle();
+    const QRect slotRect = target->visualItemRect(slot);
+    const QPoint underPCG =
+        target->viewport()->mapToGlobal(QPoint(slotRect.left() + 4, slotRect.center().y()));
+    const QPoint inSight =
+        target->viewport()->mapToGlobal(QPoint(slotRect.right() - 10, slotRect.center().y()));
+    ASSERT_EQ(source->itemAt(source->viewport()->mapFromGlobal(underPCG)), beta);
+    ASSERT_FALSE(
+        pcg->frameGeometry().contains(frame->MdiArea()->viewport()->mapFromGlobal(inSight)));
+
+    WindowInput input(frame.get());
+    input.Press(WindowInput::ItemCentre(source, alpha));
+    input.Move(WindowInput::ItemCentre(source, gamma));
+    ASSERT_TRUE(source->IsDragging());
+    // One image over the main window, drawn on top of both MDI windows, at the pointer.
+    QWidget* image = source->DragImage();
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->parentWidget(), frame.get());
+    EXPECT_EQ(TopChild(frame.get()), image);
+    EXPECT_EQ(image->pos(), frame->mapFromGlobal(WindowInput::ItemCentre(source, gamma)) -
+                                CDragTreeView::kDragHotSpot);
+
+    // Where the windows overlap, the tree the user sees is asked.
+    input.Move(underPCG);
+    EXPECT_EQ(source->GetDropHilightItem(), beta);
+    EXPECT_EQ(target->GetDropHilightItem(), nullptr);
+
+    input.Move(inSight);
+    EXPECT_EQ(image->pos(), frame->mapFromGlobal(inSight) - CDragTreeView::kDragHotSpot);
+    EXPECT_EQ(TopChild(frame.get()), image);
+    EXPECT_EQ(target->GetDropHilightItem(), slot);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::PointingHandCursor);
+    input.Release(inSight);
+
+    ASSERT_EQ(target->drops.size(), 1u);
+    EXPECT_EQ(target->drops[0].pSourceView, source);
+    EXPECT_EQ(target->drops[0].hSourceItem, alpha);
+    EXPECT_EQ(target->drops[0].hTargetItem, slot);
+    EXPECT_EQ(source->DragImage(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 namespace {

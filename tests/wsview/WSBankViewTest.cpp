@@ -24,6 +24,7 @@
 #include "tests/support/PcgBuilder.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
+#include "tests/support/qt/WindowInput.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 #include "ui/MainFrame.h"
 #include "ui/PCGBankView.h"
@@ -419,15 +420,12 @@ TEST_F(WSView, ACombinationDraggedFromAPCGWindowIsWrittenAndTheViewKeepsItsOwnCo
     const std::int32_t pcgRefs = pcgObject->RefCount();
     Idle();
 
-    // The whole drag, with the mouse.
-    auto at = [source](QTreeWidget* tree, QTreeWidgetItem* item) {
-        return source->viewport()->mapFromGlobal(
-            tree->viewport()->mapToGlobal(tree->visualItemRect(item).center()));
-    };
-    QTest::mousePress(source->viewport(), Qt::LeftButton, {}, at(source, alpha));
-    QTest::mouseMove(source->viewport(), at(view, f0));
+    // The whole drag, with the mouse, through the main window.
+    bq::test::WindowInput input(main.get());
+    input.Press(bq::test::WindowInput::ItemCentre(source, alpha));
+    input.Move(bq::test::WindowInput::ItemCentre(view, f0));
     ASSERT_TRUE(source->IsDragging());
-    QTest::mouseRelease(source->viewport(), Qt::LeftButton, {}, at(view, f0));
+    input.Release(bq::test::WindowInput::ItemCentre(view, f0));
 
     ASSERT_EQ(SentCount(), 1u);
     const Bytes write = Sent(0);

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -89,8 +90,8 @@ int WorkstationPictures(CMainFrame* frame, CPCGFrame* window, const QString& dow
     }
 
     // A Combination of the file held over one of the instrument; never let go, so nothing is
-    // written.
-    QWidget* surface = pcgView->viewport();
+    // written. The pointer goes through the main window, as the X server's would.
+    QWindow* surface = frame->windowHandle();
     const QPoint from = ItemCentre(pcgView, pcgBank->child(3));
     const QPoint to = ItemCentre(view, wsBank->child(10));
     QTest::mousePress(surface, Qt::LeftButton, {}, surface->mapFromGlobal(from));

@@ -3,15 +3,43 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
+
+#include <algorithm>
 
 namespace {
 
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kDataRole = Qt::UserRole + 2;
+constexpr int kAutoScrollIntervalMs = 50;
+
+// Which way a drag resting at `globalPos` scrolls `view`: -1 up, 1 down, 0 not at all. The
+// bands are the view's own auto-scroll margin inside the top and bottom of its viewport.
+int AutoScrollDirection(const CDragTreeView* view, QPoint globalPos) {
+    if (view == nullptr) {
+        return 0;
+    }
+    const QWidget* viewport = view->viewport();
+    const QPoint pos = viewport->mapFromGlobal(globalPos);
+    if (!viewport->rect().contains(pos)) {
+        return 0;
+    }
+    // A short tree keeps a middle where the pointer rests without scrolling.
+    const int margin = std::min(view->autoScrollMargin(), viewport->height() / 3);
+    const QScrollBar* bar = view->verticalScrollBar();
+    if (pos.y() < margin && bar->value() > bar->minimum()) {
+        return -1;
+    }
+    if (pos.y() >= viewport->height() - margin && bar->value() < bar->maximum()) {
+        return 1;
+    }
+    return 0;
+}
 
 // Paints the drop target like a selected item, the way a tree shows its drop highlight.
 class DropHiliteDelegate : public QStyledItemDelegate {
@@ -44,11 +72,13 @@ CDragTreeView::CDragTreeView(QWidget* parent) : QTreeWidget(parent) {
     setUniformRowHeights(true);
     setIconSize(QSize(16, 16));
     setItemDelegate(new DropHiliteDelegate(this));
+    m_autoScrollTimer.setInterval(kAutoScrollIntervalMs);
+    connect(&m_autoScrollTimer, &QTimer::timeout, this, &CDragTreeView::AutoScrollTick);
 }
 
 CDragTreeView::~CDragTreeView() {
-    // A view closed in the middle of a drag must not leave the mouse grabbed or the cursor
-    // changed for the rest of the program.
+    // A view closed in the middle of a drag must not leave the cursor changed for the rest
+    // of the program.
     if (m_bDragging) {
         EndDragFeedback();
     }
@@ -124,6 +154,36 @@ bool CDragTreeView::event(QEvent* event) {
         return true;
     }
     return QTreeWidget::event(event);
+}
+
+bool CDragTreeView::eventFilter(QObject* watched, QEvent* event) {
+    if (m_bDragging) {
+        switch (event->type()) {
+            case QEvent::MouseMove:
+                // Every move of a drag carries the held button; one without it means the
+                // release went elsewhere (a window manager or a dialog took the pointer).
+                if (!(static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton)) {
+                    CancelDrag();
+                }
+                break;
+            case QEvent::ShortcutOverride:
+                // Escape belongs to the drag, not to a shortcut of the window.
+                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+                    event->accept();
+                    return true;
+                }
+                break;
+            case QEvent::KeyPress:
+                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+                    CancelDrag();
+                    return true;
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return QTreeWidget::eventFilter(watched, event);
 }
 
 void CDragTreeView::mousePressEvent(QMouseEvent* event) {
@@ -224,24 +284,65 @@ void CDragTreeView::BeginDrag(QTreeWidgetItem* item, QPoint viewportPos) {
     m_pDragImage->show();
     m_pDragImage->raise();
 
-    grabMouse();
+    // No grab: while the button is held the window system sends every pointer event to the
+    // pressed viewport, wherever the pointer is. A grab on the tree itself would take them
+    // away from the viewport (the scroll area refuses mouse events), and Wayland refuses
+    // grabs for windows that are not popups.
     m_hDragItem = item;
     m_bDragging = true;
+    qApp->installEventFilter(this);
 }
 
 void CDragTreeView::DragMove(QPoint globalPos) {
     if (!m_bDragging || !m_pDragImage) {
         return;
     }
+    m_lastDragPos = globalPos;
     MoveDragImage(globalPos);
     bool accepted = false;
-    if (QWidget* target = DragTreeTargetAt(globalPos)) {
+    QWidget* target = DragTreeTargetAt(DragSurface(), globalPos);
+    if (target != nullptr) {
         DRAGTREEINFO info{this, m_hDragItem, nullptr};
         CDragTreeEvent query(WM_DRAGTREE_QUERY, &info, globalPos);
         QCoreApplication::sendEvent(target, &query);
         accepted = query.Result() != 0;
+        if (accepted && qobject_cast<CDragTreeView*>(target) != nullptr) {
+            m_pAcceptingView = static_cast<CDragTreeView*>(target);
+        }
     }
     SetDragCursor(accepted ? Qt::PointingHandCursor : Qt::ForbiddenCursor);
+    UpdateAutoScroll(qobject_cast<CDragTreeView*>(target), globalPos);
+}
+
+void CDragTreeView::UpdateAutoScroll(CDragTreeView* view, QPoint globalPos) {
+    if (AutoScrollDirection(view, globalPos) == 0) {
+        m_autoScrollTimer.stop();
+        m_pAutoScrollView = nullptr;
+        return;
+    }
+    if (view != m_pAutoScrollView || !m_autoScrollTimer.isActive()) {
+        m_pAutoScrollView = view;
+        m_autoScrollTicks = 0;
+        m_autoScrollTimer.start();
+    }
+}
+
+void CDragTreeView::AutoScrollTick() {
+    const int direction = m_bDragging ? AutoScrollDirection(m_pAutoScrollView, m_lastDragPos) : 0;
+    if (direction == 0) {
+        m_autoScrollTimer.stop();
+        return;
+    }
+    // One row at a time at first, so that a near item can be aimed at, then faster for a
+    // far one, but never so fast that the labels cannot be read: a bank in under 3 s.
+    const int rows = std::min(1 + m_autoScrollTicks++ / 10, 3);
+    for (int i = 0; i < rows; ++i) {
+        m_pAutoScrollView->verticalScrollBar()->triggerAction(
+            direction < 0 ? QAbstractSlider::SliderSingleStepSub
+                          : QAbstractSlider::SliderSingleStepAdd);
+    }
+    // Another item is under the pointer now: ask the tree again.
+    DragMove(m_lastDragPos);
 }
 
 void CDragTreeView::Drop(QPoint globalPos) {
@@ -250,7 +351,7 @@ void CDragTreeView::Drop(QPoint globalPos) {
     SetItemBold(item, false);
     viewport()->repaint();
 
-    QPointer<QWidget> target = DragTreeTargetAt(globalPos);
+    QPointer<QWidget> target = DragTreeTargetAt(DragSurface(), globalPos);
     if (target == nullptr) {
         return;
     }
@@ -269,15 +370,30 @@ void CDragTreeView::Drop(QPoint globalPos) {
     }
 }
 
+void CDragTreeView::CancelDrag() {
+    QTreeWidgetItem* item = m_hDragItem;
+    QPointer<CDragTreeView> highlighted = m_pAcceptingView;
+    EndDragFeedback();
+    SetItemBold(item, false);
+    viewport()->repaint();
+    // Nothing was dropped, so no tree may look as if it took the drop.
+    if (highlighted != nullptr) {
+        highlighted->SelectDropTarget(nullptr);
+    }
+}
+
 void CDragTreeView::EndDragFeedback() {
+    qApp->removeEventFilter(this);
+    m_autoScrollTimer.stop();
+    m_pAutoScrollView = nullptr;
     m_pDragImage.reset();
-    releaseMouse();
     if (m_bCursorOverridden) {
         QGuiApplication::restoreOverrideCursor();
         m_bCursorOverridden = false;
     }
     m_bDragging = false;
     m_hDragItem = nullptr;
+    m_pAcceptingView = nullptr;
 }
 
 void CDragTreeView::SetItemBold(QTreeWidgetItem* item, bool bold) {
@@ -333,13 +449,18 @@ bool CDragTreeView::OnDragTreeQuery(DRAGTREEINFO* info, QPoint globalPos) {
 
 void CDragTreeView::OnDrop(DRAGTREEINFO*) {}
 
-QWidget* DragTreeTargetAt(QPoint globalPos) {
-    QWidget* widget = QApplication::widgetAt(globalPos);
-    if (widget == nullptr) {
+QWidget* DragTreeTargetAt(QWidget* surface, QPoint globalPos) {
+    const QPoint pos = surface->mapFromGlobal(globalPos);
+    if (!surface->rect().contains(pos)) {
         return nullptr;
     }
+    // childAt passes over the drag image: it is transparent for the mouse.
+    QWidget* widget = surface->childAt(pos);
+    if (widget == nullptr) {
+        return surface;
+    }
     // The viewport, scroll bars and corner of a tree count as the tree itself.
-    for (QWidget* w = widget; w != nullptr; w = w->isWindow() ? nullptr : w->parentWidget()) {
+    for (QWidget* w = widget; w != surface; w = w->parentWidget()) {
         if (auto* view = qobject_cast<CDragTreeView*>(w)) {
             return view;
         }

@@ -5,6 +5,7 @@
 #include <QPersistentModelIndex>
 #include <QPoint>
 #include <QPointer>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdint>
@@ -83,6 +84,9 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    // Installed on the application while a drag runs: the end of the button and Escape
+    // count wherever the pointer and the focus are.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -100,9 +104,17 @@ private:
     void BeginDrag(QTreeWidgetItem* item, QPoint viewportPos);
     void DragMove(QPoint globalPos);
     void Drop(QPoint globalPos);
+    // Ends the drag without a drop (Escape, or the button found up without a release).
+    void CancelDrag();
     void EndDragFeedback();
     void SetItemBold(QTreeWidgetItem* item, bool bold);
+    // The top-level window of this view, which the drag image is drawn over and the target is
+    // looked up in: the main window, since MDI windows are not windows of their own.
     QWidget* DragSurface() const;
+    // Keeps the tree under the pointer scrolling while the pointer rests near its top or
+    // bottom edge, so that a drop can reach items out of sight.
+    void UpdateAutoScroll(CDragTreeView* view, QPoint globalPos);
+    void AutoScrollTick();
     void MoveDragImage(QPoint globalPos);
     void SetDragCursor(Qt::CursorShape shape);
 
@@ -110,6 +122,12 @@ private:
     std::unique_ptr<QLabel> m_pDragImage;
     QTreeWidgetItem* m_hDragItem = nullptr;
     bool m_bDragging = false;
+    // The last tree that accepted a query of this drag: it shows a highlight a cancel removes.
+    QPointer<CDragTreeView> m_pAcceptingView;
+    QPoint m_lastDragPos;  // global
+    QTimer m_autoScrollTimer;
+    QPointer<CDragTreeView> m_pAutoScrollView;
+    int m_autoScrollTicks = 0;
 
     // The press that may turn into a drag once the mouse has moved far enough.
     QPersistentModelIndex m_pressIndex;  // survives the removal of the pressed node
@@ -122,6 +140,8 @@ private:
 };
 
 // The widget that receives the drag messages for a point on the screen: a tree view when the
-// point is on any part of it (viewport, scroll bars), else whatever widget is there (null when
-// none).
-QWidget* DragTreeTargetAt(QPoint globalPos);
+// point is on any part of it (viewport, scroll bars), else whatever widget is there; null
+// outside `surface`. The point is looked up within `surface`, the main window that the drag
+// image is drawn over and whose MDI windows hold every bank tree: the drag never leaves it,
+// and not every window system tells where top-level windows are (Wayland does not).
+QWidget* DragTreeTargetAt(QWidget* surface, QPoint globalPos);
