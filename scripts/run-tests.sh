@@ -3,8 +3,10 @@
 # own (dummy driver, a name of this run alone), started here for the length of the tests and
 # stopped afterwards, also when tests fail or the run is interrupted. A server that was already
 # running, the user's own, is never used: the tests write to whatever instrument answers.
+# Arguments after the build directory go to ctest (e.g. -L acceptance, -R e2e_tests).
 set -uo pipefail
 build=${1:?build directory}
+shift
 export QT_QPA_PLATFORM=offscreen
 
 source "$(dirname "$0")/private-jackd.sh"
@@ -21,5 +23,5 @@ fi
 # The JACK tests refuse any server but this one.
 export BQ_TEST_JACK_SERVER="$server"
 
-ctest --test-dir "$build" --output-on-failure -j2
+ctest --test-dir "$build" --output-on-failure -j2 "$@"
 exit $?
