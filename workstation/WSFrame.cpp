@@ -443,6 +443,11 @@ bool CWSFrame::RunWait(Wait& wait) {
     wait.silence.stop();
     m_transport->SetReplySink({});
     m_wait = nullptr;
+    // Given up before the answer was complete: what is left of it may still come, and must
+    // not be assembled into the answer to the next request.
+    if (wait.end != Wait::End::Dump && wait.end != Wait::End::Reply) {
+        m_transport->SkipToNextMessage();
+    }
     return true;
 }
 
@@ -477,6 +482,7 @@ bool CWSFrame::RequestDump(std::uint8_t* request, std::size_t length, const QStr
     request[2] = bq::sysex::ChannelByte(m_transport->GlobalChannel());
 
     Wait wait(true);
+    m_transport->BeginRequest();
     const bool sent = m_transport->SendSysEx(request, length);
     if (sent && !RunWait(wait)) {
         return false;  // the frame is gone
@@ -513,6 +519,7 @@ bool CWSFrame::SendPacked(const std::uint8_t* record, std::size_t count, const s
             bq::sysex::Pack(record, count, message.data() + headerLength);
         }
         message.back() = bq::sysex::kSysExEnd;
+        m_transport->BeginRequest();
         if (!m_transport->SendSysEx(message.data(), message.size())) {
             return false;
         }
