@@ -191,7 +191,10 @@ void CWSBankView::LoadBank(QTreeWidgetItem* bankNode, long bank, Kind kind, std:
 // ---- send and swap ----
 
 void CWSBankView::OnDrop(DRAGTREEINFO* info) {
-    if (info == nullptr) {
+    // While the instrument is being waited for, nothing is sent and nothing went wrong: the
+    // drop is refused without a word.
+    CWSFrame* frame = GetWSFrame();
+    if (info == nullptr || frame == nullptr || frame->IsBusy()) {
         return;
     }
     auto* sourceView = qobject_cast<CBankTreeView*>(info->pSourceView);

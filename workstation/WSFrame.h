@@ -10,6 +10,7 @@
 // traffic arrives through its transport's posted events.
 
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <QString>
 #include <QTreeWidget>  // complete, so that callers may compare the view with other widgets
 
@@ -86,6 +87,14 @@ public:
     // The dialog of the dump being received, if it shows one.
     CMIDIProgressDlg* ProgressDialog() const { return m_progress.get(); }
     bool IsWaiting() const { return m_wait != nullptr; }
+    // From the showing that starts a search until the connection is made or given up (the
+    // "not found" question included).
+    bool IsSearching() const {
+        return (m_connectPending && isVisible()) || m_connecting || m_searching;
+    }
+    // A request or the search waits for the instrument: a new request is refused, without
+    // sending anything.
+    bool IsBusy() const { return m_wait != nullptr || IsSearching(); }
 
     // The main window's commands go to the active view: the bank view, unless the keyboard
     // focus is in the second pane, which handles none.
@@ -101,6 +110,7 @@ protected:
 
 private:
     struct Wait;
+    class InputBlock;
     // What the search callback may touch: the instance value points here, never at a window.
     struct SearchContext {
         QObject* target = nullptr;
@@ -138,7 +148,11 @@ private:
     std::vector<bq::midi::HMIDIIN> m_searchInputs;
     bq::midi::HMIDIOUT m_searchOutput = 0;
     QEventLoop* m_searchLoop = nullptr;
+    bool m_connectPending = false;  // WM_WS_CONNECT posted, not handled yet
     bool m_connecting = false;
+    bool m_searching = false;
+    // The window disabled while the instrument is waited for.
+    QPointer<QWidget> m_blockedWindow;
 
     Wait* m_wait = nullptr;  // the request waiting now, on its caller's stack
 };
