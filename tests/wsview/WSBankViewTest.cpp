@@ -629,9 +629,22 @@ TEST_F(WSView, InitialiseCommandsFollowTheSelectionAndOnlyAsk) {
     EXPECT_EQ(SentCount(), loads);
 }
 
-TEST_F(WSView, RoundTripFromTheContextMenuSendsTwoMessagesAndLeavesTheTree) {
+TEST_F(WSView, RoundTripAsksFirstThenWritesAndShowsWhatTheInstrumentHolds) {
+    const QString overwrites =
+        "Round Trip copies the instrument's current Combination into Combination A-000 and "
+        "overwrites what is stored there.\n";
+    // Before bank A is in, the question names the place only; No sends nothing.
+    presenter.Answer(bq::IDNO);
+    EXPECT_TRUE(main->ExecuteCommand(ID_ROUND_TRIP));
+    EXPECT_EQ(presenter.Texts(),
+              QStringList{overwrites + "Are you sure you want to overwrite Combination A-000?"});
+    EXPECT_EQ(presenter.Messages()[0].style,
+              unsigned{bq::MB_YESNO | bq::MB_ICONWARNING | bq::MB_DEFBUTTON2});
+    EXPECT_EQ(SentCount(), 0u);
+
     view->expandItem(Bank(0, 0));
     loopback.ClearSentMessages();
+    presenter.Clear();
     ASSERT_NE(karma->CombiRecord(0, 0), karma->CurrentCombi());
     const QStringList before = Texts(Bank(0, 0));
     QList<QAction*> menuActions;
@@ -649,8 +662,13 @@ TEST_F(WSView, RoundTripFromTheContextMenuSendsTwoMessagesAndLeavesTheTree) {
     EXPECT_EQ(SentCount(), 0u);  // closing the menu runs nothing
 
     AtDumpArrival during(ws, nullptr);
+    presenter.Answer(bq::IDYES);
     menuActions[0]->trigger();
+    EXPECT_EQ(presenter.Texts(),
+              QStringList{overwrites + "Are you sure you want to overwrite Combination "
+                                       "'000 : Combi A-000' of Bank A?"});
     EXPECT_EQ(during.status, "no dialog");
+    EXPECT_FALSE(during.mainEnabled);
     ASSERT_EQ(SentCount(), 2u);
     EXPECT_EQ(Sent(0), Bytes({0xF0, 0x42, 0x35, 0x5D, 0x1D, 0x20, 0x00, 0x00, 0xF7}));
     const Bytes write = Sent(1);
@@ -658,10 +676,18 @@ TEST_F(WSView, RoundTripFromTheContextMenuSendsTwoMessagesAndLeavesTheTree) {
               Bytes({0xF0, 0x42, 0x35, 0x5D, 0x4D, 0x00, 0x20, 0x00}));
     EXPECT_EQ(write.size(), kItemWriteSize);  // the 996 bytes of the record, not the F7
     EXPECT_EQ(karma->CombiRecord(0, 0), karma->CurrentCombi());
-    EXPECT_EQ(Texts(Bank(0, 0)), before);
-    EXPECT_TRUE(presenter.Messages().empty());
+
+    // Slot 000 shows, and holds a copy of, what the instrument now has there; the rest stays.
+    CKarmaObject* copy = view->GetItemRecord(Combi(0, 0))->GetObject();
+    EXPECT_EQ(RecordOf(copy), karma->CurrentCombi());
+    EXPECT_EQ(copy->RefCount(), 1);
+    EXPECT_EQ(Combi(0, 0)->text(0), CWSBankView::ItemLabel(0, *copy));
+    EXPECT_NE(Combi(0, 0)->text(0), before[0]);
+    EXPECT_EQ(Texts(Bank(0, 0)).mid(1), before.mid(1));
+    EXPECT_EQ(presenter.Messages().size(), 1u);
 
     // The main window's command set reaches it too, though no menu, key or button carries it.
+    presenter.Answer(bq::IDYES);
     EXPECT_TRUE(main->ExecuteCommand(ID_ROUND_TRIP));
     EXPECT_EQ(SentCount(), 4u);
 }
