@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QHideEvent>
+#include <QIcon>
 #include <QPointer>
 #include <QShowEvent>
 #include <QSplitter>
@@ -18,6 +19,7 @@
 #include <utility>
 
 #include "midi/SysEx.h"
+#include "ui/banktree/BankTreeView.h"
 #include "ui/messages/Messages.h"
 #include "ui/messages/StringTable.h"
 #include "workstation/MIDIProgressDlg.h"
@@ -27,12 +29,19 @@
 
 using namespace bq::midi;
 
+// Resources of a static library are registered by hand; outside any namespace.
+static void InitWorkstationResources() {
+    Q_INIT_RESOURCE(workstation);
+}
+
 namespace {
 
 constexpr int kTitleId = 146;
 constexpr int kNotFoundQuestion = 145;
 constexpr int kBankViewWidth = 250;
 constexpr int kOtherViewWidth = 100;
+// What the second pane gets beyond its own width when the window opens.
+constexpr int kExtraWidth = 250;
 
 // Posted by the search callback when an input has heard the instrument: ends the output's
 // 500 ms at once instead of polling the flag.
@@ -116,7 +125,9 @@ CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
       m_transport(new CWSTransport(services, this)),
       m_progressPeriodMs(CMIDIProgressDlg::kDefaultTimerPeriodMs),
       m_search(std::make_unique<SearchContext>()) {
+    InitWorkstationResources();
     setWindowTitle(bq::LoadString(kTitleId));
+    setWindowIcon(QIcon(QStringLiteral(":/res/images/workstation.xpm")));
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_bankView = new CWSBankView(m_splitter);
     m_otherView = new QTreeView(m_splitter);
@@ -180,6 +191,20 @@ void CWSFrame::SetBankView(QTreeWidget* view) {
     m_bankView = view;
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setSizes({kBankViewWidth, kOtherViewWidth});
+}
+
+QSize CWSFrame::sizeHint() const {
+    QSize hint = QMdiSubWindow::sizeHint();
+    if (m_bankView == nullptr || m_splitter == nullptr) {
+        return hint;
+    }
+    // The title bar and borders around the panes, and the panes at their opening size.
+    const QSize panes = m_splitter->sizeHint();
+    const int chrome = hint.height() - panes.height();
+    hint.setHeight(chrome + TreeHeightForRows(*m_bankView, kOpeningRows));
+    hint.setWidth(std::max(hint.width(), hint.width() - panes.width() + kBankViewWidth +
+                                             kOtherViewWidth + kExtraWidth));
+    return hint;
 }
 
 ICommandTarget* CWSFrame::ActiveViewTarget() const {

@@ -40,6 +40,8 @@ public:
     static constexpr std::uint32_t kProgressThreshold = 4096;
     // A wait without the progress dialog fails after this long without a byte arriving.
     static constexpr int kDefaultReplySilenceMs = 5000;
+    // Rows of the bank view that the window shows when it first opens.
+    static constexpr int kOpeningRows = 24;
 
     explicit CWSFrame(bq::midi::IMidiServices& services, QWidget* parent = nullptr);
     ~CWSFrame() override;
@@ -100,6 +102,9 @@ public:
     // focus is in the second pane, which handles none.
     bool OnUpdateCommand(int id, bool* enabled) override;
     bool OnCommand(int id) override;
+
+    // The size the window opens at: the bank view shows kOpeningRows rows.
+    QSize sizeHint() const override;
 
 protected:
     bool event(QEvent* event) override;
