@@ -284,7 +284,13 @@ void CMainFrame::UpdateCommandUI() {
 void CMainFrame::UpdateMIDIStatus() {
     m_midiStatusPane->setEnabled(true);
     QString text;
-    if (m_wsFrame != nullptr && m_wsFrame->GetMIDIStatusText(&text) &&
+    // Until the search has connected or given up, the ports are closed and would read as
+    // "Not Connected".
+    const bool searching = m_wsFrame != nullptr && m_wsFrame->IsSearching();
+    if (searching) {
+        text = bq::LoadString(kSearchingId);
+    }
+    if ((searching || (m_wsFrame != nullptr && m_wsFrame->GetMIDIStatusText(&text))) &&
         text != m_midiStatusPane->text()) {
         m_midiStatusPane->setText(text);
     }

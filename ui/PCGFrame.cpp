@@ -6,8 +6,11 @@
 #include <QSplitter>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 #include "model/KorgPCGFile.h"
 #include "ui/PCGBankView.h"
+#include "ui/banktree/BankTreeView.h"
 #include "ui/messages/Messages.h"
 #include "ui/messages/StringTable.h"
 
@@ -15,6 +18,8 @@ namespace {
 constexpr int kTitleFormat = 130;
 constexpr int kBankViewWidth = 250;
 constexpr int kOtherViewWidth = 100;
+// What the second pane gets beyond its own width when the window opens.
+constexpr int kExtraWidth = 250;
 }  // namespace
 
 CPCGFrame::CPCGFrame(std::unique_ptr<CKorgPCGFile> file, QWidget* parent)
@@ -37,7 +42,20 @@ CPCGFrame::CPCGFrame(std::unique_ptr<CKorgPCGFile> file, QWidget* parent)
     const char* path = m_pFile->GetPath();
     setWindowTitle(bq::FormatText(bq::LoadString(kTitleFormat),
                                   {QFile::decodeName(path != nullptr ? path : "")}));
-    resize(kBankViewWidth + kOtherViewWidth + 250, 420);
+}
+
+QSize CPCGFrame::sizeHint() const {
+    // Known only once the window is in its MDI area: the title bar and borders around the
+    // panes, and the panes at their opening size.
+    QSize hint = QMdiSubWindow::sizeHint();
+    if (!m_splitter) {
+        return hint;  // the views are gone with it
+    }
+    const QSize panes = m_splitter->sizeHint();
+    hint.setHeight(hint.height() - panes.height() + TreeHeightForRows(*m_bankView, kOpeningRows));
+    hint.setWidth(std::max(hint.width(), hint.width() - panes.width() + kBankViewWidth +
+                                             kOtherViewWidth + kExtraWidth));
+    return hint;
 }
 
 void CPCGFrame::closeEvent(QCloseEvent* event) {

@@ -17,10 +17,16 @@ public:
     explicit CPCGFrame(std::unique_ptr<CKorgPCGFile> file, QWidget* parent = nullptr);
     ~CPCGFrame() override;
 
+    // Rows of the bank view that the window shows when it first opens.
+    static constexpr int kOpeningRows = 24;
+
     CKorgPCGFile* GetFile() const { return m_pFile.get(); }
     QSplitter* Splitter() const { return m_splitter.get(); }
     CPCGBankView* BankView() const { return m_bankView; }
     QTreeWidget* OtherView() const { return m_otherView; }
+
+    // The size the window opens at: the bank view shows kOpeningRows rows.
+    QSize sizeHint() const override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -33,6 +33,11 @@ constexpr int kNotImplemented = 159;
 constexpr int kProgramQuestion = 160;
 constexpr int kCombiQuestion = 161;
 constexpr int kTransferError = 163;
+constexpr int kRoundTripQuestion = 164;
+constexpr int kRoundTripNamedQuestion = 165;
+// The place the round trip writes to: Combination A-000.
+constexpr long kRoundTripBank = 0;
+constexpr long kRoundTripSlot = 0;
 
 // A copy of a Combination's record; empty for anything that is not one, which could not be
 // written as a Combination (and would be read past its end by LoadCombi).
@@ -191,7 +196,10 @@ void CWSBankView::LoadBank(QTreeWidgetItem* bankNode, long bank, Kind kind, std:
 // ---- send and swap ----
 
 void CWSBankView::OnDrop(DRAGTREEINFO* info) {
-    if (info == nullptr) {
+    // While the instrument is being waited for, nothing is sent and nothing went wrong: the
+    // drop is refused without a word.
+    CWSFrame* frame = GetWSFrame();
+    if (info == nullptr || frame == nullptr || frame->IsBusy()) {
         return;
     }
     auto* sourceView = qobject_cast<CBankTreeView*>(info->pSourceView);
@@ -362,23 +370,62 @@ void CWSBankView::OnItemInitialise(int questionId) {
     }
 }
 
+QTreeWidgetItem* CWSBankView::LoadedCombiItem(long bank, long slot) const {
+    for (int g = 0; g < topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = topLevelItem(g);
+        for (int b = 0; b < group->childCount(); ++b) {
+            QTreeWidgetItem* node = group->child(b);
+            int image = -1;
+            if (!GetItemImage(node, &image) || image != IMAGE_BANK ||
+                GetItemData(node) != BankNodeData(kCombiBankKind, bank)) {
+                continue;
+            }
+            QTreeWidgetItem* item = node->child(static_cast<int>(slot));
+            const CBankItemData* record = GetItemRecord(item);
+            return record != nullptr && record->GetSlot() == slot ? item : nullptr;
+        }
+    }
+    return nullptr;
+}
+
 void CWSBankView::OnRoundTrip() {
     CWSFrame* frame = GetWSFrame();
-    if (frame == nullptr) {
+    if (frame == nullptr || frame->IsBusy()) {
+        return;
+    }
+    // It overwrites a place of the instrument's memory: ask first, naming it as the tree
+    // shows it when its bank is in.
+    QTreeWidgetItem* shown = LoadedCombiItem(kRoundTripBank, kRoundTripSlot);
+    const QString question =
+        shown != nullptr ? bq::FormatText(bq::LoadString(kRoundTripNamedQuestion), {shown->text(0)})
+                         : bq::LoadString(kRoundTripQuestion);
+    QPointer<CWSBankView> self(this);
+    const int answer =
+        bq::ShowMessage(question, bq::MB_YESNO | bq::MB_ICONWARNING | bq::MB_DEFBUTTON2);
+    if (!self || answer != bq::IDYES || (frame = GetWSFrame()) == nullptr) {
         return;
     }
     auto request = bq::sysex::SingleCombiDumpRequest();
     std::vector<std::uint8_t> data;
     // A failed download ends the command; the transport has reported what it had to.
-    if (!frame->RequestDump(request.data(), request.size(), QStringLiteral("RoundTrip"),
-                            kSingleCombiDumpSize, bq::sysex::kHeaderLength, &data) ||
-        data.size() < 2) {
+    const bool received =
+        frame->RequestDump(request.data(), request.size(), QStringLiteral("RoundTrip"),
+                           kSingleCombiDumpSize, bq::sysex::kHeaderLength, &data);
+    // The last decoded byte is the closing F7 that a short last group takes in. Anything but
+    // one whole Combination is not written back: it would corrupt the place it went to.
+    if (!self || !received || data.size() != CKarmaCombi::kRecordSize + 1) {
         return;
     }
-    // The last decoded byte is the closing F7 that a short last group takes in. The frame is
-    // still there: RequestDump succeeded. The write's answer is not looked at.
-    const auto header = bq::sysex::ItemWriteHeader(0, 0);
-    frame->SendPacked(data.data(), data.size() - 1, header->data(), header->size());
+    const auto header = bq::sysex::ItemWriteHeader(kRoundTripBank, kRoundTripSlot);
+    const bool written =
+        frame->SendPacked(data.data(), CKarmaCombi::kRecordSize, header->data(), header->size());
+    // No message either way; the tree shows what the instrument now holds.
+    if (!self || !written) {
+        return;
+    }
+    if (QTreeWidgetItem* item = LoadedCombiItem(kRoundTripBank, kRoundTripSlot)) {
+        ReplaceWithCopy(item, GetItemRecord(item), data.data());
+    }
 }
 
 void CWSBankView::contextMenuEvent(QContextMenuEvent* event) {

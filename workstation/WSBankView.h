@@ -71,6 +71,8 @@ private:
     void OnBankInitialise();
     void OnItemInitialise(int questionId);
     void OnRoundTrip();
+    // The item node of a Combination place when its bank is loaded; null otherwise.
+    QTreeWidgetItem* LoadedCombiItem(long bank, long slot) const;
     void Send(QTreeWidgetItem* targetItem, CBankItemData* target, CBankItemData* source);
     void Swap(QTreeWidgetItem* targetItem, CBankItemData* target, QTreeWidgetItem* sourceItem,
               CBankItemData* source);

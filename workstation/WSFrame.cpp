@@ -1,11 +1,13 @@
 #include "workstation/WSFrame.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QHideEvent>
+#include <QIcon>
 #include <QPointer>
 #include <QShowEvent>
 #include <QSplitter>
@@ -17,6 +19,7 @@
 #include <utility>
 
 #include "midi/SysEx.h"
+#include "ui/banktree/BankTreeView.h"
 #include "ui/messages/Messages.h"
 #include "ui/messages/StringTable.h"
 #include "workstation/MIDIProgressDlg.h"
@@ -26,12 +29,19 @@
 
 using namespace bq::midi;
 
+// Resources of a static library are registered by hand; outside any namespace.
+static void InitWorkstationResources() {
+    Q_INIT_RESOURCE(workstation);
+}
+
 namespace {
 
 constexpr int kTitleId = 146;
 constexpr int kNotFoundQuestion = 145;
 constexpr int kBankViewWidth = 250;
 constexpr int kOtherViewWidth = 100;
+// What the second pane gets beyond its own width when the window opens.
+constexpr int kExtraWidth = 250;
 
 // Posted by the search callback when an input has heard the instrument: ends the output's
 // 500 ms at once instead of polling the flag.
@@ -50,6 +60,43 @@ public:
 };
 
 }  // namespace
+
+// While the instrument is waited for, the program's windows take no input: no drag, expansion
+// or command can start a second request or change what the answer is for. The progress dialog
+// does the same for its transfers. Ends with the window enabled and the focus back where it
+// was. Any member may find the frame gone: the wait it guards may outlive it.
+class CWSFrame::InputBlock {
+public:
+    explicit InputBlock(CWSFrame* frame) : m_frame(frame), m_focus(QApplication::focusWidget()) {
+        QWidget* window = bq::MainWindow() != nullptr ? bq::MainWindow() : frame->window();
+        // One that is disabled already is someone else's to enable again.
+        if (window != nullptr && window->isEnabled()) {
+            window->setEnabled(false);
+            m_window = window;
+            frame->m_blockedWindow = window;
+        }
+    }
+    ~InputBlock() { Release(); }
+    InputBlock(const InputBlock&) = delete;
+    InputBlock& operator=(const InputBlock&) = delete;
+
+    void Release() {
+        if (m_frame) {
+            m_frame->m_blockedWindow = nullptr;
+        }
+        if (QPointer<QWidget> window = std::exchange(m_window, nullptr)) {
+            window->setEnabled(true);
+            if (m_focus && m_focus->isVisible() && m_focus->isEnabled()) {
+                m_focus->setFocus();
+            }
+        }
+    }
+
+private:
+    QPointer<CWSFrame> m_frame;
+    QPointer<QWidget> m_focus;
+    QPointer<QWidget> m_window;
+};
 
 // The state of one request's nested loop, on the requester's stack.
 struct CWSFrame::Wait {
@@ -78,7 +125,9 @@ CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
       m_transport(new CWSTransport(services, this)),
       m_progressPeriodMs(CMIDIProgressDlg::kDefaultTimerPeriodMs),
       m_search(std::make_unique<SearchContext>()) {
+    InitWorkstationResources();
     setWindowTitle(bq::LoadString(kTitleId));
+    setWindowIcon(QIcon(QStringLiteral(":/res/images/workstation.xpm")));
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_bankView = new CWSBankView(m_splitter);
     m_otherView = new QTreeView(m_splitter);
@@ -144,6 +193,20 @@ void CWSFrame::SetBankView(QTreeWidget* view) {
     m_splitter->setSizes({kBankViewWidth, kOtherViewWidth});
 }
 
+QSize CWSFrame::sizeHint() const {
+    QSize hint = QMdiSubWindow::sizeHint();
+    if (m_bankView == nullptr || m_splitter == nullptr) {
+        return hint;
+    }
+    // The title bar and borders around the panes, and the panes at their opening size.
+    const QSize panes = m_splitter->sizeHint();
+    const int chrome = hint.height() - panes.height();
+    hint.setHeight(chrome + TreeHeightForRows(*m_bankView, kOpeningRows));
+    hint.setWidth(std::max(hint.width(), hint.width() - panes.width() + kBankViewWidth +
+                                             kOtherViewWidth + kExtraWidth));
+    return hint;
+}
+
 ICommandTarget* CWSFrame::ActiveViewTarget() const {
     QWidget* focus = focusWidget();
     if (focus != nullptr && m_otherView != nullptr &&
@@ -169,6 +232,7 @@ void CWSFrame::showEvent(QShowEvent* event) {
     QMdiSubWindow::showEvent(event);
     // Not from inside the show: the search runs nested loops and may hide the frame again.
     if (!event->spontaneous()) {
+        m_connectPending = true;
         QCoreApplication::postEvent(this, new QEvent(bq::ws::WM_WS_CONNECT));
     }
 }
@@ -200,6 +264,7 @@ bool CWSFrame::event(QEvent* event) {
 }
 
 void CWSFrame::OnConnect() {
+    m_connectPending = false;
     // A show that was undone before its message came, a second show during a search, or a
     // frame that is connected already: nothing to do.
     if (!isVisible() || m_connecting || m_transport->InputHandle() != 0) {
@@ -287,6 +352,17 @@ bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outp
     IMidiServices& services = m_transport->Services();
     QPointer<CWSFrame> self(this);
     OverrideCursor cursor(Qt::WaitCursor);
+    InputBlock block(this);
+    m_searching = true;
+    // Cleared on every way out, the frame's destruction included.
+    struct Searching {
+        QPointer<CWSFrame> frame;
+        ~Searching() {
+            if (frame) {
+                frame->m_searching = false;
+            }
+        }
+    } searching{self};
 
     m_search->found.store(0);
     m_search->claimed.store(false);
@@ -425,9 +501,14 @@ bool CWSFrame::RunWait(Wait& wait) {
         // A dump during an item write is dropped with its event.
     });
     if (m_progress) {
-        // The dialog's question is the only bound of a wait that shows it.
-        connect(m_progress.get(), &CMIDIProgressDlg::TransferAbandoned, &wait.loop,
-                [&wait] { wait.Finish(Wait::End::Abandoned); });
+        // The dialog's question is the only bound of a wait that shows it. Ending, the dialog
+        // has enabled the main window, but the request is not over yet.
+        connect(m_progress.get(), &CMIDIProgressDlg::TransferAbandoned, &wait.loop, [this, &wait] {
+            if (m_blockedWindow) {
+                m_blockedWindow->setEnabled(false);
+            }
+            wait.Finish(Wait::End::Abandoned);
+        });
     } else {
         wait.silence.setSingleShot(true);
         connect(&wait.silence, &QTimer::timeout, &wait.loop,
@@ -443,6 +524,11 @@ bool CWSFrame::RunWait(Wait& wait) {
     wait.silence.stop();
     m_transport->SetReplySink({});
     m_wait = nullptr;
+    // Given up before the answer was complete: what is left of it may still come, and must
+    // not be assembled into the answer to the next request.
+    if (wait.end != Wait::End::Dump && wait.end != Wait::End::Reply) {
+        m_transport->SkipToNextMessage();
+    }
     return true;
 }
 
@@ -464,10 +550,11 @@ bool CWSFrame::RequestDump(std::uint8_t* request, std::size_t length, const QStr
                            std::uint32_t expected, unsigned headerLength,
                            std::vector<std::uint8_t>* data) {
     // One request at a time: the instrument's answers carry nothing to tell them apart.
-    if (request == nullptr || length < 3 || data == nullptr || m_wait != nullptr) {
+    if (request == nullptr || length < 3 || data == nullptr || IsBusy()) {
         return false;
     }
     OverrideCursor cursor(Qt::WaitCursor);
+    InputBlock block(this);
     if (expected >= kProgressThreshold) {
         m_progress = std::make_unique<CMIDIProgressDlg>(m_progressPeriodMs);
         m_transport->SetProgressDialog(m_progress.get());
@@ -477,11 +564,13 @@ bool CWSFrame::RequestDump(std::uint8_t* request, std::size_t length, const QStr
     request[2] = bq::sysex::ChannelByte(m_transport->GlobalChannel());
 
     Wait wait(true);
+    m_transport->BeginRequest();
     const bool sent = m_transport->SendSysEx(request, length);
     if (sent && !RunWait(wait)) {
         return false;  // the frame is gone
     }
     CloseProgressDialog();
+    block.Release();
     // The frame passes the focus on to its view, which is where the request came from.
     if (m_bankView != nullptr) {
         m_bankView->setFocus();
@@ -500,11 +589,11 @@ bool CWSFrame::RequestDump(std::uint8_t* request, std::size_t length, const QStr
 
 bool CWSFrame::SendPacked(const std::uint8_t* record, std::size_t count, const std::uint8_t* header,
                           std::size_t headerLength) {
-    if (header == nullptr || headerLength < 3 || (record == nullptr && count != 0) ||
-        m_wait != nullptr) {
+    if (header == nullptr || headerLength < 3 || (record == nullptr && count != 0) || IsBusy()) {
         return false;
     }
     OverrideCursor cursor(Qt::WaitCursor);
+    InputBlock block(this);
     {
         std::vector<std::uint8_t> message(headerLength + bq::sysex::PackedLength(count) + 1);
         std::copy(header, header + headerLength, message.begin());
@@ -513,6 +602,7 @@ bool CWSFrame::SendPacked(const std::uint8_t* record, std::size_t count, const s
             bq::sysex::Pack(record, count, message.data() + headerLength);
         }
         message.back() = bq::sysex::kSysExEnd;
+        m_transport->BeginRequest();
         if (!m_transport->SendSysEx(message.data(), message.size())) {
             return false;
         }

@@ -10,6 +10,7 @@
 // traffic arrives through its transport's posted events.
 
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <QString>
 #include <QTreeWidget>  // complete, so that callers may compare the view with other widgets
 
@@ -39,6 +40,8 @@ public:
     static constexpr std::uint32_t kProgressThreshold = 4096;
     // A wait without the progress dialog fails after this long without a byte arriving.
     static constexpr int kDefaultReplySilenceMs = 5000;
+    // Rows of the bank view that the window shows when it first opens.
+    static constexpr int kOpeningRows = 24;
 
     explicit CWSFrame(bq::midi::IMidiServices& services, QWidget* parent = nullptr);
     ~CWSFrame() override;
@@ -86,11 +89,22 @@ public:
     // The dialog of the dump being received, if it shows one.
     CMIDIProgressDlg* ProgressDialog() const { return m_progress.get(); }
     bool IsWaiting() const { return m_wait != nullptr; }
+    // From the showing that starts a search until the connection is made or given up (the
+    // "not found" question included).
+    bool IsSearching() const {
+        return (m_connectPending && isVisible()) || m_connecting || m_searching;
+    }
+    // A request or the search waits for the instrument: a new request is refused, without
+    // sending anything.
+    bool IsBusy() const { return m_wait != nullptr || IsSearching(); }
 
     // The main window's commands go to the active view: the bank view, unless the keyboard
     // focus is in the second pane, which handles none.
     bool OnUpdateCommand(int id, bool* enabled) override;
     bool OnCommand(int id) override;
+
+    // The size the window opens at: the bank view shows kOpeningRows rows.
+    QSize sizeHint() const override;
 
 protected:
     bool event(QEvent* event) override;
@@ -101,6 +115,7 @@ protected:
 
 private:
     struct Wait;
+    class InputBlock;
     // What the search callback may touch: the instance value points here, never at a window.
     struct SearchContext {
         QObject* target = nullptr;
@@ -138,7 +153,11 @@ private:
     std::vector<bq::midi::HMIDIIN> m_searchInputs;
     bq::midi::HMIDIOUT m_searchOutput = 0;
     QEventLoop* m_searchLoop = nullptr;
+    bool m_connectPending = false;  // WM_WS_CONNECT posted, not handled yet
     bool m_connecting = false;
+    bool m_searching = false;
+    // The window disabled while the instrument is waited for.
+    QPointer<QWidget> m_blockedWindow;
 
     Wait* m_wait = nullptr;  // the request waiting now, on its caller's stack
 };

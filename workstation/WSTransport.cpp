@@ -234,6 +234,21 @@ void CWSTransport::DropPartialMessage() {
     m_discarding = false;
 }
 
+void CWSTransport::SkipToNextMessage() {
+    DropPartialMessage();
+    m_discarding = true;
+}
+
+void CWSTransport::BeginRequest() {
+    // Posted before the request is sent, so answers to nothing it asks. Events posted from the
+    // backend's thread meanwhile are safe: Qt guards its queue.
+    for (QEvent::Type type :
+         {bq::ws::WM_WS_SYSEX_CHUNK, bq::ws::WM_WS_REPLY, bq::ws::WM_WS_DUMP_RECEIVED}) {
+        QCoreApplication::removePostedEvents(this, type);
+    }
+    SkipToNextMessage();
+}
+
 void CWSTransport::OnSysExChunk(const std::vector<std::uint8_t>& chunk) {
     if (chunk.empty()) {
         return;

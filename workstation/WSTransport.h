@@ -82,6 +82,14 @@ public:
     // Bytes of the message being received.
     std::size_t PendingBytes() const { return m_reassembly.size(); }
 
+    // Called just before a request goes out: whatever has arrived and was not taken (queued
+    // chunks and answers, a partly assembled message) answers an earlier request and is
+    // forgotten, and nothing is assembled until the next message starts (F0).
+    void BeginRequest();
+    // After a wait that ended without its answer: the rest of the message being received, if
+    // any, is ignored up to the next F0.
+    void SkipToNextMessage();
+
     // The dialog whose received count every chunk advances, while a transfer shows one.
     void SetProgressDialog(CMIDIProgressDlg* dialog);
     // Takes WM_WS_REPLY and WM_WS_DUMP_RECEIVED events while a request waits (it may move the

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTest>
 #include <QTimer>
 
 #include "tests/support/qt/QtPrinters.h"
@@ -83,6 +84,28 @@ TEST_F(DefaultPresenter, QuestionStaysAnswerableWhileTheMainWindowIsDisabled) {
     ASSERT_TRUE(seen.seen);
     EXPECT_TRUE(seen.enabled);
     m_main.setEnabled(true);
+}
+
+TEST_F(DefaultPresenter, EnterAnswersYesUnlessNoIsMadeTheDefault) {
+    for (unsigned defaultNo : {0u, unsigned{bq::MB_DEFBUTTON2}}) {
+        SCOPED_TRACE(defaultNo);
+        bool pressed = false;
+        QTimer::singleShot(0, [&pressed] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box != nullptr && box->windowHandle() != nullptr) {
+                pressed = true;
+                QTest::keyClick(box->windowHandle(), Qt::Key_Return);
+            }
+        });
+        // Should the key not reach the box, it ends as neither answer rather than hanging.
+        QTimer bound;
+        bound.setSingleShot(true);
+        QObject::connect(&bound, &QTimer::timeout, [] { bq::WithdrawMessage(bq::IDCANCEL); });
+        bound.start(5000);
+        const int answer = bq::ShowMessage(162, bq::MB_YESNO | bq::MB_ICONWARNING | defaultNo);
+        ASSERT_TRUE(pressed);
+        EXPECT_EQ(answer, defaultNo != 0 ? bq::IDNO : bq::IDYES);
+    }
 }
 
 TEST_F(DefaultPresenter, WithdrawEndsTheInnermostOpenBox) {

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QIcon>
+#include <QImage>
 #include <QMdiArea>
 #include <QPointer>
 #include <QSplitter>
@@ -22,6 +24,7 @@
 #include "ui/PCGBankView.h"
 #include "ui/PCGFrame.h"
 #include "ui/banktree/CommandTarget.h"
+#include "workstation/WSFrame.h"
 
 using namespace bq::test;
 
@@ -213,6 +216,35 @@ TEST_F(PCGWindow, ClosingAWindowReleasesEveryItem) {
     for (const auto& item : kept) {
         EXPECT_EQ(item->RefCount(), 1);
     }
+}
+
+TEST_F(PCGWindow, DocumentWindowsOpenShowing24RowsEachWithItsOwnIcon) {
+    // Rows that fit whole in a tree's viewport.
+    auto rows = [](QTreeWidget* tree) {
+        const int row = tree->visualItemRect(tree->topLevelItem(0)).height();
+        return row > 0 ? tree->viewport()->height() / row : 0;
+    };
+    TempFile file(PcgFile(Container("CMB1", {CombiBank(0, {"Alpha"})})));
+    CPCGFrame* pcg = Open(file);
+    ASSERT_NE(pcg, nullptr);
+    EXPECT_GE(rows(pcg->BankView()), 24);
+
+    // The Workstation window as View Workstation shows it, before its search (which finds no
+    // ports on this computer) hides it again.
+    presenter.Answer(bq::IDOK);
+    presenter.Answer(bq::IDNO);
+    CWSFrame* ws = frame->WorkstationFrame();
+    ASSERT_TRUE(frame->ExecuteCommand(ID_VIEW_WORKSTATION));
+    ASSERT_TRUE(ws->isVisible());
+    EXPECT_GE(rows(ws->BankView()), 24);
+
+    const QImage wsIcon = ws->windowIcon().pixmap(16, 16).toImage();
+    EXPECT_FALSE(wsIcon.isNull());
+    EXPECT_EQ(wsIcon,
+              QIcon(QStringLiteral(":/res/images/workstation.xpm")).pixmap(16, 16).toImage());
+    EXPECT_NE(wsIcon, pcg->windowIcon().pixmap(16, 16).toImage());
+    EXPECT_NE(wsIcon, frame->windowIcon().pixmap(16, 16).toImage());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ws->isVisible(); }, 5000));
 }
 
 TEST_F(PCGWindow, F6MovesTheFocusBetweenThePanes) {

@@ -17,10 +17,17 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <algorithm>
+#include <memory>
+
+#include "midi/LoopbackMidiServices.h"
+#include "midi/SysEx.h"
+#include "tests/support/qt/QtPrinters.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/AboutDialog.h"
 #include "ui/banktree/CommandTarget.h"
 #include "workstation/WSFrame.h"
+#include "workstation/WSTransport.h"
 
 using bq::test::MainFrameTest;
 
@@ -47,6 +54,27 @@ QMenu* Menu(CMainFrame& frame, const QString& title) {
     }
     return nullptr;
 }
+
+// An event loop that waits for its timer, which is when idle work happens.
+void IdleTime() {
+    QEventLoop loop;
+    QTimer::singleShot(20, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Answers the Identity Request as a Karma would, and nothing else. Runs on the loopback's thread.
+class IdentityOnly final : public bq::midi::IMidiDevice {
+public:
+    void HandleMessage(const std::uint8_t* message, std::size_t length,
+                       std::vector<bq::midi::MidiTimedBytes>* reply) override {
+        const auto request = bq::sysex::IdentityRequest();
+        if (length == request.size() && std::equal(request.begin(), request.end(), message)) {
+            reply->push_back({0,
+                              {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x42, 0x5D, 0x00, 0x05, 0x00, 0x01,
+                               0x00, 0x00, 0xF7}});
+        }
+    }
+};
 
 // A document window whose content answers the Initialise commands like a tree selection.
 class CommandWindow : public QMdiSubWindow, public ICommandTarget {
@@ -202,6 +230,32 @@ TEST_F(MainFrameTest, ViewWorkstationShowsItOnceAndTheStatusPaneFollowsTheWindow
     Idle();
     EXPECT_EQ(frame->MIDIStatusPane()->text(), "MIDI Status: Not Connected");
     EXPECT_EQ(frame->windowTitle(), "Bankquill");
+}
+
+// The status pane through a search, with idle time passing in its waits: "Searching" until
+// the search has connected, then the connection.
+TEST(MainFrameSearch, TheStatusPaneSaysSearchingUntilTheSearchHasEnded) {
+    bq::test::ScriptedPresenter presenter;
+    // Output 0 is silent: the Karma on output 1 is found after output 0's 500 ms.
+    bq::midi::LoopbackMidiServices loopback({"Karma In"}, {"Out 0", "Karma Out"});
+    loopback.AttachDevice(1, 0, std::make_shared<IdentityOnly>());
+    CMainFrame main(loopback);
+    bq::SetMainWindow(&main);
+    main.resize(1000, 700);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    CWSFrame* ws = main.WorkstationFrame();
+    QLabel* pane = main.MIDIStatusPane();
+
+    QString during;
+    QTimer::singleShot(300, &main, [&] { during = pane->text(); });
+    ASSERT_TRUE(main.ExecuteCommand(ID_VIEW_WORKSTATION));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ws->Transport().InputHandle() != 0; }, 5000));
+    IdleTime();
+    EXPECT_EQ(during, "MIDI Status: Searching for Workstation...");
+    EXPECT_EQ(pane->text(), "MIDI Status: Connected [In: Karma In, Out: Karma Out]");
+
+    bq::SetMainWindow(nullptr);
 }
 
 TEST_F(MainFrameTest, CtrlWReachesViewWorkstationEvenFromADocumentWindow) {

@@ -586,7 +586,7 @@ TEST(WSFrameDump, A118000ByteTransferCountsFrom0To115Kilobytes) {
     EXPECT_EQ(data, expected);
 }
 
-TEST(WSFrameDump, TheSmallRequestShowsNoDialogAndWaitsWithTheHourglass) {
+TEST(WSFrameDump, TheSmallRequestShowsNoDialogAndWaitsWithTheHourglassAndNoInput) {
     Connected rig;
     rig.karma->SetFaults(Pause(0, 300));
     Sample sample;
@@ -597,9 +597,10 @@ TEST(WSFrameDump, TheSmallRequestShowsNoDialogAndWaitsWithTheHourglass) {
     EXPECT_EQ(data, Unpacked(rig.karma->CurrentCombi()));
     ASSERT_TRUE(sample.taken);
     EXPECT_FALSE(sample.dialogVisible);
-    EXPECT_TRUE(sample.mainEnabled);
+    EXPECT_FALSE(sample.mainEnabled);
     EXPECT_EQ(sample.cursor, Qt::WaitCursor);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(rig.main.isEnabled());
 }
 
 TEST(WSFrameDump, StatusRepliesToADumpRequestFailIt) {

@@ -11,6 +11,7 @@
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <atomic>
 #include <memory>
@@ -29,6 +30,7 @@
 #include "ui/MainFrame.h"
 #include "ui/PCGBankView.h"
 #include "ui/PCGFrame.h"
+#include "ui/messages/StringTable.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"
 #include "workstation/WSFrame.h"
@@ -41,9 +43,9 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint8_t kChannel = 5;
 constexpr std::size_t kItemWriteSize = 8 + bq::sysex::PackedLength(996) + 1;
 
-// The virtual Karma, with two faults of its own: the n-th Item Write answered with a Failed
-// Reply (and not stored), and one fixed answer to every dump request. Runs on the loopback's
-// thread.
+// The virtual Karma, with three faults of its own: the n-th Item Write answered with a Failed
+// Reply (and not stored), answers to Item Writes coming late, and one fixed answer to every
+// dump request. Runs on the loopback's thread.
 class Instrument final : public bq::midi::IMidiDevice {
 public:
     explicit Instrument(std::shared_ptr<bq::VirtualKarma> karma) : m_karma(std::move(karma)) {}
@@ -52,19 +54,24 @@ public:
                        std::vector<bq::midi::MidiTimedBytes>* reply) override {
         const bool write = length > 4 && message[4] == bq::sysex::kFuncItemWrite;
         const bool dumpRequest = length == 9 && (message[4] == 0x1C || message[4] == 0x1D);
+        const std::size_t first = reply->size();
         if (write && ++m_writes == m_failAt.load()) {
             reply->push_back({0, {0xF0, 0x42, 0x30 | kChannel, 0x5D, 0x24, 0xF7}});
-            return;
-        }
-        {
-            std::lock_guard lock(m_mutex);
+        } else {
+            std::unique_lock lock(m_mutex);
             if (dumpRequest && m_dump) {
                 reply->push_back({0, *m_dump});
                 return;
             }
+            lock.unlock();
+            m_karma->HandleMessage(message, length, reply);
         }
-        m_karma->HandleMessage(message, length, reply);
+        if (write && reply->size() > first) {
+            (*reply)[first].delayMs += m_writeDelayMs.load();
+        }
     }
+    // Answers to Item Writes come this much later (the write itself is stored at once).
+    void DelayWrites(std::uint32_t ms) { m_writeDelayMs = ms; }
     void SetDumpAnswer(std::optional<Bytes> dump) {
         std::lock_guard lock(m_mutex);
         m_dump = std::move(dump);
@@ -77,6 +84,7 @@ private:
     std::shared_ptr<bq::VirtualKarma> m_karma;
     std::atomic<int> m_writes{0};
     std::atomic<int> m_failAt{0};
+    std::atomic<std::uint32_t> m_writeDelayMs{0};
     std::mutex m_mutex;
     std::optional<Bytes> m_dump;
 };
@@ -449,6 +457,114 @@ TEST_F(WSView, ACombinationDraggedFromAPCGWindowIsWrittenAndTheViewKeepsItsOwnCo
     EXPECT_EQ(RecordOf(view->GetItemRecord(f0)->GetObject()), pcgBytes);
 }
 
+// ---- one request at a time, and no stale answers ----
+
+TEST_F(WSView, ADumpThatComesAfterTheUserGaveUpIsNotShownInTheNextBank) {
+    // Bank A goes quiet after 20 KB and the user answers No; the rest of it comes while bank B
+    // is asked for, ahead of bank B's own dump.
+    ws->SetProgressTimerPeriodMs(100);
+    bq::VirtualKarma::Faults pause;
+    pause.pauseDumps = true;
+    pause.pauseAfterBytes = 20000;
+    pause.pauseMs = 1500;
+    karma->SetFaults(pause);
+    presenter.Answer(bq::IDNO);
+    view->expandItem(Bank(0, 0));
+    ASSERT_EQ(presenter.Texts(), QStringList{bq::LoadString(162)});
+    EXPECT_EQ(Bank(0, 0)->childCount(), 0);
+    EXPECT_TRUE(main->isEnabled());
+
+    karma->SetFaults({});
+    ws->SetProgressTimerPeriodMs(5000);
+    view->expandItem(Bank(0, 1));
+    EXPECT_EQ(SentCount(), 2u);
+    ASSERT_EQ(Bank(0, 1)->childCount(), 128);
+    QStringList bankB;
+    int sameRecords = 0;
+    for (int slot = 0; slot < 128; ++slot) {
+        bankB << QString::asprintf("%03d : Combi B-%03d", slot, slot);
+        sameRecords += RecordOf(view->GetItemRecord(Combi(1, slot))->GetObject()) ==
+                       karma->CombiRecord(1, slot);
+    }
+    EXPECT_EQ(Texts(Bank(0, 1)), bankB);
+    EXPECT_EQ(sameRecords, 128);
+    EXPECT_EQ(presenter.Messages().size(), 1u);
+}
+
+TEST_F(WSView, ADropWhileAWriteWaitsIsRefusedSilentlyAndSendsNothing) {
+    namespace t = bq::test;
+    t::TempFile file(t::PcgFile(t::Container("CMB1", {t::CombiBank(0, {"Alpha", "Beta"})})));
+    QPointer<CPCGFrame> pcg = main->OpenPCGFile(QString::fromStdString(file.Path()));
+    ASSERT_NE(pcg, nullptr);
+    main->MdiArea()->tileSubWindows();
+    CPCGBankView* source = pcg->BankView();
+    source->expandAll();
+    view->expandItem(Bank(0, 0));
+    loopback.ClearSentMessages();
+    QTreeWidgetItem* alpha = source->topLevelItem(0)->child(0)->child(0);
+    QTreeWidgetItem* beta = source->topLevelItem(0)->child(0)->child(1);
+    Idle();
+
+    instrument->DelayWrites(400);
+    bool tried = false;
+    bool enabledDuring = true;
+    std::size_t sentDuring = 0;
+    QTimer::singleShot(100, main.get(), [&] {
+        tried = true;
+        enabledDuring = main->isEnabled();
+        // A second drag with the mouse: the windows take no input while the write waits.
+        QWindow* window = main->windowHandle();
+        auto at = [this](QTreeWidget* tree, QTreeWidgetItem* item) {
+            return main->mapFromGlobal(
+                tree->viewport()->mapToGlobal(tree->visualItemRect(item).center()));
+        };
+        view->scrollToItem(Combi(0, 6));
+        QTest::mousePress(window, Qt::LeftButton, {}, at(source, beta));
+        QTest::mouseMove(window, at(view, Combi(0, 6)));
+        QTest::mouseRelease(window, Qt::LeftButton, {}, at(view, Combi(0, 6)));
+        EXPECT_FALSE(source->IsDragging());
+        // A drop that reaches the view all the same is refused: nothing sent, nothing said.
+        Drop(source, beta, Combi(0, 6));
+        sentDuring = SentCount();
+    });
+    Drop(source, alpha, Combi(0, 5));
+    ASSERT_TRUE(tried);
+    EXPECT_FALSE(enabledDuring);
+    EXPECT_EQ(sentDuring, 1u);
+    EXPECT_EQ(SentCount(), 1u);
+    EXPECT_TRUE(presenter.Messages().empty());
+    EXPECT_EQ(Combi(0, 5)->text(0), "005 : Alpha");
+    EXPECT_EQ(Combi(0, 6)->text(0), "006 : Combi A-006");
+    EXPECT_EQ(karma->CombiRecord(0, 6), bq::VirtualKarma::GeneratedCombi(0, 6));
+    EXPECT_TRUE(main->isEnabled());
+}
+
+TEST_F(WSView, ACompletedReplyThatCameTooLateIsNotCreditedToTheNextWrite) {
+    view->expandItem(Bank(0, 0));
+    loopback.ClearSentMessages();
+    QTreeWidgetItem* a5 = Combi(0, 5);
+    QTreeWidgetItem* a9 = Combi(0, 9);
+    // The first write's Completed Reply comes after the wait has given up on it...
+    ws->SetReplySilenceMs(200);
+    instrument->DelayWrites(600);
+    Drop(view, a5, a9);
+    ASSERT_EQ(SentCount(), 1u);
+    EXPECT_EQ(presenter.Texts(),
+              QStringList{"An error occurred during the MIDI transfer operation."});
+    // ... and is in the program's hands, not yet looked at, when the next swap is dropped,
+    // whose first write the instrument refuses.
+    ASSERT_TRUE(loopback.WaitIdle());
+    instrument->DelayWrites(0);
+    instrument->FailWrite(1);
+    Drop(view, a5, a9);
+    EXPECT_EQ(SentCount(), 2u);  // no second write: the first one failed
+    EXPECT_EQ(presenter.Texts(),
+              QStringList({"An error occurred during the MIDI transfer operation.",
+                           "An error occurred during the MIDI transfer operation."}));
+    EXPECT_EQ(a5->text(0), "005 : Combi A-005");
+    EXPECT_EQ(a9->text(0), "009 : Combi A-009");
+}
+
 // ---- commands ----
 
 TEST_F(WSView, InitialiseCommandsFollowTheSelectionAndOnlyAsk) {
@@ -511,9 +627,22 @@ TEST_F(WSView, InitialiseCommandsFollowTheSelectionAndOnlyAsk) {
     EXPECT_EQ(SentCount(), loads);
 }
 
-TEST_F(WSView, RoundTripFromTheContextMenuSendsTwoMessagesAndLeavesTheTree) {
+TEST_F(WSView, RoundTripAsksFirstThenWritesAndShowsWhatTheInstrumentHolds) {
+    const QString overwrites =
+        "Round Trip copies the instrument's current Combination into Combination A-000 and "
+        "overwrites what is stored there.\n";
+    // Before bank A is in, the question names the place only; No sends nothing.
+    presenter.Answer(bq::IDNO);
+    EXPECT_TRUE(main->ExecuteCommand(ID_ROUND_TRIP));
+    EXPECT_EQ(presenter.Texts(),
+              QStringList{overwrites + "Are you sure you want to overwrite Combination A-000?"});
+    EXPECT_EQ(presenter.Messages()[0].style,
+              unsigned{bq::MB_YESNO | bq::MB_ICONWARNING | bq::MB_DEFBUTTON2});
+    EXPECT_EQ(SentCount(), 0u);
+
     view->expandItem(Bank(0, 0));
     loopback.ClearSentMessages();
+    presenter.Clear();
     ASSERT_NE(karma->CombiRecord(0, 0), karma->CurrentCombi());
     const QStringList before = Texts(Bank(0, 0));
     QList<QAction*> menuActions;
@@ -531,8 +660,13 @@ TEST_F(WSView, RoundTripFromTheContextMenuSendsTwoMessagesAndLeavesTheTree) {
     EXPECT_EQ(SentCount(), 0u);  // closing the menu runs nothing
 
     AtDumpArrival during(ws, nullptr);
+    presenter.Answer(bq::IDYES);
     menuActions[0]->trigger();
+    EXPECT_EQ(presenter.Texts(),
+              QStringList{overwrites + "Are you sure you want to overwrite Combination "
+                                       "'000 : Combi A-000' of Bank A?"});
     EXPECT_EQ(during.status, "no dialog");
+    EXPECT_FALSE(during.mainEnabled);
     ASSERT_EQ(SentCount(), 2u);
     EXPECT_EQ(Sent(0), Bytes({0xF0, 0x42, 0x35, 0x5D, 0x1D, 0x20, 0x00, 0x00, 0xF7}));
     const Bytes write = Sent(1);
@@ -540,10 +674,18 @@ TEST_F(WSView, RoundTripFromTheContextMenuSendsTwoMessagesAndLeavesTheTree) {
               Bytes({0xF0, 0x42, 0x35, 0x5D, 0x4D, 0x00, 0x20, 0x00}));
     EXPECT_EQ(write.size(), kItemWriteSize);  // the 996 bytes of the record, not the F7
     EXPECT_EQ(karma->CombiRecord(0, 0), karma->CurrentCombi());
-    EXPECT_EQ(Texts(Bank(0, 0)), before);
-    EXPECT_TRUE(presenter.Messages().empty());
+
+    // Slot 000 shows, and holds a copy of, what the instrument now has there; the rest stays.
+    CKarmaObject* copy = view->GetItemRecord(Combi(0, 0))->GetObject();
+    EXPECT_EQ(RecordOf(copy), karma->CurrentCombi());
+    EXPECT_EQ(copy->RefCount(), 1);
+    EXPECT_EQ(Combi(0, 0)->text(0), CWSBankView::ItemLabel(0, *copy));
+    EXPECT_NE(Combi(0, 0)->text(0), before[0]);
+    EXPECT_EQ(Texts(Bank(0, 0)).mid(1), before.mid(1));
+    EXPECT_EQ(presenter.Messages().size(), 1u);
 
     // The main window's command set reaches it too, though no menu, key or button carries it.
+    presenter.Answer(bq::IDYES);
     EXPECT_TRUE(main->ExecuteCommand(ID_ROUND_TRIP));
     EXPECT_EQ(SentCount(), 4u);
 }

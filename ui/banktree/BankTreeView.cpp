@@ -2,10 +2,20 @@
 
 #include <QBitmap>
 #include <QPixmap>
+#include <QTreeView>
 
+#include <algorithm>
 #include <utility>
 
 #include "model/KarmaObject.h"
+
+int TreeHeightForRows(const QTreeView& view, int rows) {
+    int row = view.model() != nullptr && view.model()->rowCount() > 0 ? view.sizeHintForRow(0) : 0;
+    if (row <= 0) {
+        row = std::max(view.iconSize().height(), view.fontMetrics().height()) + 2;
+    }
+    return rows * row + 2 * view.frameWidth();
+}
 
 QList<QIcon> LoadBankImageList() {
     QPixmap strip(QStringLiteral(":/res/images/banktree.xpm"));

@@ -23,6 +23,10 @@ enum : int {
 // The four 16-pixel pictures of the image strip (white is transparent), in index order.
 QList<QIcon> LoadBankImageList();
 
+// The height of `view` (its frame included) that shows `rows` whole rows of its items, none
+// scrolled sideways. Document windows open at the size that shows a bank's first rows.
+int TreeHeightForRows(const QTreeView& view, int rows);
+
 // What an item node shows and where it lives. Holds one counted reference to its item.
 class CBankItemData {
 public:

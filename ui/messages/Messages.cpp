@@ -75,6 +75,9 @@ public:
             (style & 0x0Fu) == MB_YESNO ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
             owner);
         box.setWindowModality(Qt::ApplicationModal);
+        if ((style & 0x0Fu) == MB_YESNO) {
+            box.setDefaultButton((style & MB_DEFBUTTON2) != 0 ? QMessageBox::No : QMessageBox::Yes);
+        }
         m_open.emplace_back(&box);
         const int result = box.exec();
         std::erase_if(m_open, [&box](const QPointer<QMessageBox>& p) {

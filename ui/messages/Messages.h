@@ -17,6 +17,7 @@ enum MessageStyle : unsigned {
     MB_YESNO = 0x04,
     MB_ICONERROR = 0x10,
     MB_ICONWARNING = 0x30,
+    MB_DEFBUTTON2 = 0x100,  // the second button (No) is the default, not the first
 };
 enum MessageAnswer : int {
     IDOK = 1,
