@@ -2,7 +2,7 @@
 #include <QApplication>
 
 #include "midi/JackMidiServices.h"
-#include "ui/BankquillApp.h"
+#include "shell/BankquillApp.h"
 
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);

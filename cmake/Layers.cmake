@@ -1,6 +1,6 @@
-# The one-way rule between the rooms: a file may include headers of its own room and of the
-# rooms before it, never of a later one. model/ and midi/ also stay free of Qt.
-set(BQ_LAYERS "model;midi;ui/messages;ui/banktree;workstation;ui;app")
+# The one-way rule between the floors: a file may include headers of its own floor and of the
+# floors before it, never of a later one. model/ and midi/ also stay free of Qt.
+set(BQ_LAYERS "model;midi;messages;banktree;workstation;shell;app")
 
 function(bq_layer_of path out)
     set(result -1)
@@ -9,7 +9,7 @@ function(bq_layer_of path out)
         string(LENGTH "${layer}/" n)
         string(SUBSTRING "${path}" 0 ${n} head)
         if(head STREQUAL "${layer}/")
-            set(result ${i})  # ui/messages and ui/banktree are listed before ui, so they win
+            set(result ${i})
             break()
         endif()
         math(EXPR i "${i} + 1")
@@ -28,7 +28,7 @@ function(bq_check_layers root)
                 if(inc MATCHES "#[ \t]*include[ \t]*\"([^\"]+)\"")
                     bq_layer_of("${CMAKE_MATCH_1}" other)
                     if(other GREATER own)
-                        list(APPEND errors "${f} includes ${CMAKE_MATCH_1} of a later room")
+                        list(APPEND errors "${f} includes ${CMAKE_MATCH_1} of a later floor")
                     endif()
                 endif()
                 if(own LESS 2 AND inc MATCHES "#[ \t]*include[ \t]*<(Q[A-Za-z]*)")

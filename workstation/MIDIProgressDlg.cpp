@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "ui/messages/Messages.h"
+#include "messages/Messages.h"
 
 // Resources of a static library are registered by hand; outside any namespace.
 static void InitWorkstationResources() {

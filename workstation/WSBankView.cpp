@@ -8,12 +8,12 @@
 #include <array>
 #include <vector>
 
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "midi/SysEx.h"
 #include "model/ItemText.h"
 #include "model/KarmaObject.h"
 #include "model/Ref.h"
-#include "ui/messages/Messages.h"
-#include "ui/messages/StringTable.h"
 #include "workstation/WSFrame.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ui/banktree/BankTreeView.h"
-#include "ui/banktree/CommandTarget.h"
+#include "banktree/BankTreeView.h"
+#include "banktree/CommandTarget.h"
 
 class CKarmaObject;
 class CWSFrame;

@@ -18,10 +18,10 @@
 #include <algorithm>
 #include <utility>
 
+#include "banktree/BankTreeView.h"
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "midi/SysEx.h"
-#include "ui/banktree/BankTreeView.h"
-#include "ui/messages/Messages.h"
-#include "ui/messages/StringTable.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"
 #include "workstation/WSMessages.h"

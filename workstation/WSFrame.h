@@ -20,8 +20,8 @@
 #include <memory>
 #include <vector>
 
+#include "banktree/CommandTarget.h"
 #include "midi/MidiServices.h"
-#include "ui/banktree/CommandTarget.h"
 
 class CMIDIProgressDlg;
 class CWSTransport;

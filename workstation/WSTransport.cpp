@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "midi/SysEx.h"
-#include "ui/messages/Messages.h"
-#include "ui/messages/StringTable.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSMessages.h"
 

@@ -17,10 +17,10 @@
 #include <optional>
 #include <string>
 
+#include "messages/Messages.h"
 #include "midi/JackMidiServices.h"
+#include "shell/MainFrame.h"
 #include "tests/e2e/JackRig.h"
-#include "ui/MainFrame.h"
-#include "ui/messages/Messages.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSTransport.h"
 

@@ -13,8 +13,8 @@
 #include <system_error>
 
 #include "midi/JackMidiServices.h"
+#include "shell/MainFrame.h"
 #include "tools/demo-pcg/DemoPcg.h"
-#include "ui/MainFrame.h"
 
 namespace bench {
 

@@ -11,8 +11,8 @@
 #include <fstream>
 
 #include "bench/pcg_window/PcgWindowSetup.h"
-#include "ui/PCGBankView.h"
-#include "ui/PCGFrame.h"
+#include "shell/PCGBankView.h"
+#include "shell/PCGFrame.h"
 
 namespace {
 

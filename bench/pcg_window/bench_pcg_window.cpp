@@ -16,9 +16,9 @@
 
 #include "bench/pcg_window/PcgWindowSetup.h"
 #include "model/KorgPCGFile.h"
+#include "shell/PCGBankView.h"
+#include "shell/PCGFrame.h"
 #include "tools/demo-pcg/DemoPcg.h"
-#include "ui/PCGBankView.h"
-#include "ui/PCGFrame.h"
 
 namespace {
 

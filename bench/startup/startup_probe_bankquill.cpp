@@ -4,8 +4,8 @@
 
 #include "bench/startup/FirstPaintExit.h"
 #include "midi/JackMidiServices.h"
-#include "ui/BankquillApp.h"
-#include "ui/MainFrame.h"
+#include "shell/BankquillApp.h"
+#include "shell/MainFrame.h"
 
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "banktree/BankTreeView.h"
 #include "model/KarmaObject.h"
 #include "model/Ref.h"
-#include "ui/banktree/BankTreeView.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <memory>
 #include <vector>
 
+#include "banktree/BankTreeView.h"
 #include "model/KarmaObject.h"
 #include "tests/support/qt/WindowInput.h"
-#include "ui/banktree/BankTreeView.h"
 
 namespace {
 

@@ -14,13 +14,13 @@
 #include <memory>
 #include <string>
 
+#include "banktree/DragTreeView.h"
+#include "messages/Messages.h"
 #include "midi/JackMidiServices.h"
+#include "shell/MainFrame.h"
 #include "tests/e2e/JackRig.h"
 #include "tests/support/qt/ScriptedPresenter.h"
 #include "tests/support/qt/WindowInput.h"
-#include "ui/MainFrame.h"
-#include "ui/banktree/DragTreeView.h"
-#include "ui/messages/Messages.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSTransport.h"
 

@@ -20,10 +20,10 @@
 #include "model/ItemText.h"
 #include "model/KarmaObject.h"
 #include "model/Ref.h"
+#include "shell/PCGBankView.h"
+#include "shell/PCGFrame.h"
 #include "tests/e2e/AppRig.h"
 #include "tools/virtual-karma/VirtualKarma.h"
-#include "ui/PCGBankView.h"
-#include "ui/PCGFrame.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"
 

@@ -8,9 +8,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "tests/support/qt/QtPrinters.h"
-#include "ui/messages/Messages.h"
-#include "ui/messages/StringTable.h"
 
 namespace {
 

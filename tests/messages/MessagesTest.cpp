@@ -5,10 +5,10 @@
 #include <map>
 #include <memory>
 
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
-#include "ui/messages/Messages.h"
-#include "ui/messages/StringTable.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include "messages/StringTable.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
-#include "ui/messages/StringTable.h"
 
 namespace {
 

@@ -15,15 +15,15 @@
 #include <cstring>
 #include <vector>
 
+#include "banktree/CommandTarget.h"
 #include "model/KarmaObject.h"
 #include "model/KorgPCGFile.h"
 #include "model/Ref.h"
+#include "shell/PCGBankView.h"
+#include "shell/PCGFrame.h"
 #include "tests/support/PcgBuilder.h"
 #include "tests/support/qt/WindowInput.h"
 #include "tests/ui/UiTestSupport.h"
-#include "ui/PCGBankView.h"
-#include "ui/PCGFrame.h"
-#include "ui/banktree/CommandTarget.h"
 #include "workstation/WSFrame.h"
 
 using namespace bq::test;

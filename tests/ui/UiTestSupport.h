@@ -6,10 +6,10 @@
 
 #include <memory>
 
+#include "messages/Messages.h"
 #include "midi/MidiServices.h"
+#include "shell/MainFrame.h"
 #include "tests/support/qt/ScriptedPresenter.h"
-#include "ui/MainFrame.h"
-#include "ui/messages/Messages.h"
 
 namespace bq::test {
 

@@ -11,9 +11,9 @@
 
 #include <memory>
 
+#include "messages/StringTable.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
-#include "ui/messages/StringTable.h"
 #include "workstation/MIDIProgressDlg.h"
 
 namespace {

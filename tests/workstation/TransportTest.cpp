@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "messages/StringTable.h"
 #include "midi/LoopbackMidiServices.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
-#include "ui/messages/StringTable.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSMessages.h"
 #include "workstation/WSTransport.h"

@@ -22,12 +22,12 @@
 #include <optional>
 #include <vector>
 
+#include "messages/StringTable.h"
 #include "midi/LoopbackMidiServices.h"
 #include "midi/SysEx.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
 #include "tools/virtual-karma/VirtualKarma.h"
-#include "ui/messages/StringTable.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSMessages.h"

@@ -19,18 +19,18 @@
 #include <optional>
 #include <vector>
 
+#include "messages/StringTable.h"
 #include "midi/LoopbackMidiServices.h"
 #include "midi/SysEx.h"
 #include "model/KarmaObject.h"
+#include "shell/MainFrame.h"
+#include "shell/PCGBankView.h"
+#include "shell/PCGFrame.h"
 #include "tests/support/PcgBuilder.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
 #include "tests/support/qt/WindowInput.h"
 #include "tools/virtual-karma/VirtualKarma.h"
-#include "ui/MainFrame.h"
-#include "ui/PCGBankView.h"
-#include "ui/PCGFrame.h"
-#include "ui/messages/StringTable.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"
 #include "workstation/WSFrame.h"

@@ -16,10 +16,10 @@
 #include <cstdio>
 
 #include "midi/JackMidiServices.h"
-#include "ui/BankquillApp.h"
-#include "ui/MainFrame.h"
-#include "ui/PCGBankView.h"
-#include "ui/PCGFrame.h"
+#include "shell/BankquillApp.h"
+#include "shell/MainFrame.h"
+#include "shell/PCGBankView.h"
+#include "shell/PCGFrame.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"
 #include "workstation/WSFrame.h"

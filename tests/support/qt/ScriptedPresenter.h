@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "ui/messages/Messages.h"
+#include "messages/Messages.h"
 
 class QEventLoop;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/banktree/BankTreeView.h"
+#include "banktree/BankTreeView.h"
 
 class CKarmaRootContainer;
 

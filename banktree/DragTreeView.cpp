@@ -1,4 +1,4 @@
-#include "ui/banktree/DragTreeView.h"
+#include "banktree/DragTreeView.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -1,10 +1,10 @@
-#include "ui/BankquillApp.h"
+#include "shell/BankquillApp.h"
 
 #include <QApplication>
 
-#include "ui/MainFrame.h"
-#include "ui/messages/Messages.h"
-#include "ui/messages/StringTable.h"
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
+#include "shell/MainFrame.h"
 
 namespace {
 constexpr int kAppTitleId = 57344;

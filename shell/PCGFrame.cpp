@@ -1,4 +1,4 @@
-#include "ui/PCGFrame.h"
+#include "shell/PCGFrame.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -8,11 +8,11 @@
 
 #include <algorithm>
 
+#include "banktree/BankTreeView.h"
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "model/KorgPCGFile.h"
-#include "ui/PCGBankView.h"
-#include "ui/banktree/BankTreeView.h"
-#include "ui/messages/Messages.h"
-#include "ui/messages/StringTable.h"
+#include "shell/PCGBankView.h"
 
 namespace {
 constexpr int kTitleFormat = 130;

@@ -1,4 +1,4 @@
-#include "ui/messages/StringTable.h"
+#include "messages/StringTable.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "ui/messages/Messages.h"
+#include "messages/Messages.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "ui/messages/StringTable.h"
+#include "messages/StringTable.h"
 
 namespace bq {
 namespace {

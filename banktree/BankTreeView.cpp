@@ -1,4 +1,4 @@
-#include "ui/banktree/BankTreeView.h"
+#include "banktree/BankTreeView.h"
 
 #include <QBitmap>
 #include <QPixmap>

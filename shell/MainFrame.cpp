@@ -1,4 +1,4 @@
-#include "ui/MainFrame.h"
+#include "shell/MainFrame.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -16,13 +16,13 @@
 #include <QStatusTipEvent>
 #include <QToolBar>
 
+#include "banktree/CommandTarget.h"
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "model/KorgPCGFile.h"
-#include "ui/AboutDialog.h"
-#include "ui/PCGBankView.h"
-#include "ui/PCGFrame.h"
-#include "ui/banktree/CommandTarget.h"
-#include "ui/messages/Messages.h"
-#include "ui/messages/StringTable.h"
+#include "shell/AboutDialog.h"
+#include "shell/PCGBankView.h"
+#include "shell/PCGFrame.h"
 #include "workstation/WSFrame.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/AboutDialog.h"
+#include "shell/AboutDialog.h"
 
 #include <QFont>
 #include <QGroupBox>

@@ -1,8 +1,8 @@
-#include "ui/PCGBankView.h"
+#include "shell/PCGBankView.h"
 
+#include "messages/StringTable.h"
 #include "model/ItemText.h"
 #include "model/KarmaBank.h"
-#include "ui/messages/StringTable.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "ui/banktree/DragTreeView.h"
+#include "banktree/DragTreeView.h"
 
 class CKarmaObject;
 
