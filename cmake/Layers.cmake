@@ -1,6 +1,9 @@
 # The one-way rule between the floors: a file may include headers of its own floor and of the
-# floors before it, never of a later one. model/ and midi/ also stay free of Qt.
+# floors before it, never of a later one. The tests, benchmarks and fuzz targets of a floor
+# (tests/<floor>/, bench/<floor>/, fuzz/<floor>/) keep the rule of their floor. model/ and midi/
+# also stay free of Qt.
 set(BQ_LAYERS "model;midi;messages;banktree;workstation;shell;app")
+set(BQ_LAYER_MIRRORS "tests;bench;fuzz")
 
 function(bq_layer_of path out)
     set(result -1)
@@ -19,22 +22,27 @@ endfunction()
 
 function(bq_check_layers root)
     set(errors "")
-    foreach(layer IN LISTS BQ_LAYERS)
-        file(GLOB_RECURSE files RELATIVE ${root} ${root}/${layer}/*.h ${root}/${layer}/*.cpp)
-        foreach(f IN LISTS files)
-            bq_layer_of("${f}" own)
-            file(STRINGS ${root}/${f} includes REGEX "^[ \t]*#[ \t]*include")
-            foreach(inc IN LISTS includes)
-                if(inc MATCHES "#[ \t]*include[ \t]*\"([^\"]+)\"")
-                    bq_layer_of("${CMAKE_MATCH_1}" other)
-                    if(other GREATER own)
-                        list(APPEND errors "${f} includes ${CMAKE_MATCH_1} of a later floor")
+    foreach(top IN ITEMS . ${BQ_LAYER_MIRRORS})
+        set(own 0)
+        foreach(layer IN LISTS BQ_LAYERS)
+            file(GLOB_RECURSE files RELATIVE ${root}
+                 ${root}/${top}/${layer}/*.h ${root}/${top}/${layer}/*.cpp)
+            foreach(f IN LISTS files)
+                file(STRINGS ${root}/${f} includes REGEX "^[ \t]*#[ \t]*include")
+                foreach(inc IN LISTS includes)
+                    if(inc MATCHES "#[ \t]*include[ \t]*\"([^\"]+)\"")
+                        bq_layer_of("${CMAKE_MATCH_1}" other)
+                        if(other GREATER own)
+                            list(APPEND errors "${f} includes ${CMAKE_MATCH_1} of a later floor")
+                        endif()
                     endif()
-                endif()
-                if(own LESS 2 AND inc MATCHES "#[ \t]*include[ \t]*<(Q[A-Za-z]*)")
-                    list(APPEND errors "${f} includes ${CMAKE_MATCH_1}: model and midi stay free of Qt")
-                endif()
+                    if(top STREQUAL "." AND own LESS 2
+                       AND inc MATCHES "#[ \t]*include[ \t]*<(Q[A-Za-z]*)")
+                        list(APPEND errors "${f} includes ${CMAKE_MATCH_1}: model and midi stay free of Qt")
+                    endif()
+                endforeach()
             endforeach()
+            math(EXPR own "${own} + 1")
         endforeach()
     endforeach()
     if(errors)

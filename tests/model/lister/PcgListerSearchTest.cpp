@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/model/lister/ListerRun.h"
+#include "ListerRun.h"
 #include "tests/support/PcgBuilder.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/model/lister/ListerRun.h"
+#include "ListerRun.h"
 #include "tests/support/PcgBuilder.h"
 #include "tools/demo-pcg/DemoPcg.h"
 

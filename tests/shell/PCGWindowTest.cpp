@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "UiTestSupport.h"
 #include "banktree/CommandTarget.h"
 #include "model/KarmaObject.h"
 #include "model/KorgPCGFile.h"
@@ -23,7 +24,6 @@
 #include "shell/PCGFrame.h"
 #include "tests/support/PcgBuilder.h"
 #include "tests/support/qt/WindowInput.h"
-#include "tests/ui/UiTestSupport.h"
 #include "workstation/WSFrame.h"
 
 using namespace bq::test;

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "bench/pcg_window/PcgWindowSetup.h"
+#include "PcgWindowSetup.h"
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
 

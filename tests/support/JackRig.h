@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/midi_backends/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 namespace bq::e2e {
 

@@ -5,9 +5,9 @@
 #include <numeric>
 #include <thread>
 
+#include "InputRecorder.h"
 #include "midi/LoopbackMidiServices.h"
 #include "midi/SysEx.h"
-#include "tests/midi_backends/InputRecorder.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 
 namespace bq::midi {

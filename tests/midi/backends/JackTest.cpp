@@ -15,11 +15,11 @@
 #include <string>
 #include <thread>
 
+#include "InputRecorder.h"
 #include "midi/JackMidiServices.h"
 #include "midi/MidiBackend.h"
 #include "midi/SysEx.h"
-#include "tests/midi_backends/ChildProcess.h"
-#include "tests/midi_backends/InputRecorder.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/PrivateJackServer.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 

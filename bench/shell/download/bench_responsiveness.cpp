@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "bench/download/DownloadRig.h"
+#include "DownloadRig.h"
 
 namespace {
 

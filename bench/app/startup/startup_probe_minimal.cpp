@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QMainWindow>
 
-#include "bench/startup/FirstPaintExit.h"
+#include "FirstPaintExit.h"
 
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);

@@ -20,12 +20,12 @@
 #include <algorithm>
 #include <memory>
 
+#include "UiTestSupport.h"
 #include "banktree/CommandTarget.h"
 #include "midi/LoopbackMidiServices.h"
 #include "midi/SysEx.h"
 #include "shell/AboutDialog.h"
 #include "tests/support/qt/QtPrinters.h"
-#include "tests/ui/UiTestSupport.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSTransport.h"
 

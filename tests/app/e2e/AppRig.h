@@ -18,7 +18,7 @@
 #include "messages/Messages.h"
 #include "midi/JackMidiServices.h"
 #include "shell/MainFrame.h"
-#include "tests/e2e/JackRig.h"
+#include "tests/support/JackRig.h"
 #include "tests/support/qt/ScriptedPresenter.h"
 #include "tests/support/qt/WindowInput.h"
 #include "workstation/WSFrame.h"

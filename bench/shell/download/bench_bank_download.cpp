@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "bench/download/DownloadRig.h"
+#include "DownloadRig.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "bench/pcg_window/PcgWindowSetup.h"
+#include "PcgWindowSetup.h"
 #include "model/KorgPCGFile.h"
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"

@@ -2,7 +2,7 @@
 // paint.
 #include <QApplication>
 
-#include "bench/startup/FirstPaintExit.h"
+#include "FirstPaintExit.h"
 #include "midi/JackMidiServices.h"
 #include "shell/BankquillApp.h"
 #include "shell/MainFrame.h"

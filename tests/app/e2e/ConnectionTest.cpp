@@ -16,9 +16,9 @@
 #include <set>
 #include <string>
 
+#include "AppRig.h"
 #include "midi/JackMidiServices.h"
 #include "midi/SysEx.h"
-#include "tests/e2e/AppRig.h"
 #include "tests/support/PrivateJackServer.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 #include "workstation/WSBankView.h"

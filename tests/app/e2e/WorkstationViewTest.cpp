@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "AppRig.h"
 #include "model/ItemText.h"
 #include "model/KarmaObject.h"
 #include "model/Ref.h"
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
-#include "tests/e2e/AppRig.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"

@@ -20,7 +20,7 @@
 #include "messages/Messages.h"
 #include "midi/JackMidiServices.h"
 #include "shell/MainFrame.h"
-#include "tests/e2e/JackRig.h"
+#include "tests/support/JackRig.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSTransport.h"
 
