@@ -1,4 +1,4 @@
-#include "tools/pcg-lister/Commands.h"
+#include "Commands.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "ListerText.h"
 #include "model/ItemCatalog.h"
 #include "model/ItemExport.h"
 #include "model/KorgPCGFile.h"
 #include "model/SameSound.h"
-#include "tools/pcg-lister/ListerText.h"
 
 namespace bq::lister {
 

@@ -1,4 +1,4 @@
-#include "tools/pcg-lister/ListerText.h"
+#include "ListerText.h"
 
 #include "model/ItemExport.h"
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "Commands.h"
+#include "ListerText.h"
 #include "model/ItemText.h"
 #include "model/KorgPCGFile.h"
 #include "model/Ref.h"
-#include "tools/pcg-lister/Commands.h"
-#include "tools/pcg-lister/ListerText.h"
 
 namespace {
 
