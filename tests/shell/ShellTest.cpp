@@ -22,8 +22,8 @@
 
 #include "UiTestSupport.h"
 #include "banktree/CommandTarget.h"
-#include "midi/LoopbackMidiServices.h"
 #include "midi/SysEx.h"
+#include "midi/loopback/LoopbackMidiServices.h"
 #include "shell/AboutDialog.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "workstation/WSFrame.h"

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "midi/LoopbackMidiServices.h"
+#include "midi/loopback/LoopbackMidiServices.h"
 #include "workstation/WSMessages.h"
 #include "workstation/WSTransport.h"
 

@@ -6,7 +6,7 @@
 #include <QTest>
 #include <QTreeView>
 
-#include "midi/LoopbackMidiServices.h"
+#include "midi/loopback/LoopbackMidiServices.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
 #include "workstation/WSFrame.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "messages/StringTable.h"
-#include "midi/LoopbackMidiServices.h"
+#include "midi/loopback/LoopbackMidiServices.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
 #include "workstation/MIDIProgressDlg.h"

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "messages/StringTable.h"
-#include "midi/LoopbackMidiServices.h"
 #include "midi/SysEx.h"
+#include "midi/loopback/LoopbackMidiServices.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
 #include "tools/virtual-karma/VirtualKarma.h"

@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "InputRecorder.h"
-#include "midi/LoopbackMidiServices.h"
 #include "midi/SysEx.h"
+#include "midi/loopback/LoopbackMidiServices.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 
 namespace bq::midi {

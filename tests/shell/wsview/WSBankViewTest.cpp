@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "messages/StringTable.h"
-#include "midi/LoopbackMidiServices.h"
 #include "midi/SysEx.h"
+#include "midi/loopback/LoopbackMidiServices.h"
 #include "model/KarmaObject.h"
 #include "shell/MainFrame.h"
 #include "shell/PCGBankView.h"

@@ -1,4 +1,4 @@
-#include "midi/LoopbackMidiServices.h"
+#include "midi/loopback/LoopbackMidiServices.h"
 
 #include <algorithm>
 #include <thread>
