@@ -67,41 +67,45 @@ std::string TargetProblem(const std::string& path) {
 }
 
 // SIGINT and SIGTERM cancel; a second one ends the program at once. SIGUSR1 only ends the
-// thread. The signals are blocked in every thread (they inherit the mask) and taken here.
+// watching thread. Blocked before any thread starts, so that every thread inherits the mask
+// and only the watching thread takes them.
+sigset_t WatchedSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR1);
+    return set;
+}
+
+// Made after the download and so ended before it goes: no signal can reach a download that
+// is gone.
 class SignalWatch {
 public:
-    SignalWatch() {
-        sigemptyset(&m_set);
-        sigaddset(&m_set, SIGINT);
-        sigaddset(&m_set, SIGTERM);
-        sigaddset(&m_set, SIGUSR1);
-        pthread_sigmask(SIG_BLOCK, &m_set, nullptr);
-    }
+    explicit SignalWatch(bq::midi::BackupDownload& download)
+        : m_thread([&download] {
+              const sigset_t set = WatchedSignals();
+              int cancels = 0;
+              for (;;) {
+                  int signal = 0;
+                  if (sigwait(&set, &signal) != 0 || signal == SIGUSR1) {
+                      return;
+                  }
+                  if (++cancels > 1) {
+                      std::fprintf(stderr, "\n%s: stopped\n", kProgram);
+                      std::_Exit(1);
+                  }
+                  download.Cancel();
+              }
+          }) {}
     ~SignalWatch() {
-        if (m_thread.joinable()) {
-            pthread_kill(m_thread.native_handle(), SIGUSR1);
-            m_thread.join();
-        }
+        pthread_kill(m_thread.native_handle(), SIGUSR1);
+        m_thread.join();
     }
-    void Start(bq::midi::BackupDownload& download) {
-        m_thread = std::thread([this, &download] {
-            int cancels = 0;
-            for (;;) {
-                int signal = 0;
-                if (sigwait(&m_set, &signal) != 0 || signal == SIGUSR1) {
-                    return;
-                }
-                if (++cancels > 1) {
-                    std::fprintf(stderr, "\n%s: stopped\n", kProgram);
-                    std::_Exit(1);
-                }
-                download.Cancel();
-            }
-        });
-    }
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
 
 private:
-    sigset_t m_set;
     std::thread m_thread;
 };
 
@@ -181,15 +185,15 @@ int main(int argc, char** argv) {
         return Failed(problem + "; nothing was downloaded");
     }
 
-    // Before any thread starts, so that every one inherits the blocked signals.
-    SignalWatch signals;
+    const sigset_t watched = WatchedSignals();
+    pthread_sigmask(SIG_BLOCK, &watched, nullptr);
     bq::midi::JackMidiServices services(kProgram);
     if (!services.Connected()) {
         return Failed("no JACK server is running");
     }
     bq::midi::BackupDownload download(services);
     download.SetSilenceMs(options.silenceMs);
-    signals.Start(download);
+    const SignalWatch signals(download);
 
     const bq::midi::BackupStatus found = options.inPort.empty()
                                              ? download.Find()
