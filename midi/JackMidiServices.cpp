@@ -520,6 +520,11 @@ std::string JackErrorText(MidiResult result) {
 
 }  // namespace
 
+std::string JackLibraryVersion() {
+    const char* text = jack_get_version_string();
+    return text != nullptr ? text : "";
+}
+
 JackMidiServices::JackMidiServices(std::string clientName)
     : m_impl(std::make_unique<Impl>(std::move(clientName))) {}
 

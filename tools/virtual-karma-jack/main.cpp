@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "midi/JackRingIO.h"
+#include "midi/JackServerInfo.h"
 #include "model/Result.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 
@@ -372,6 +373,16 @@ int main(int argc, char** argv) {
     }
 
     if (result == 0) {
+        // Its dumps are SysEx messages far longer than one event: say at once when the server
+        // is one that loses them.
+        const char* serverName = std::getenv("JACK_DEFAULT_SERVER");
+        std::printf("server: %s\n", bq::midi::DescribeJackServer(jack_get_version_string(),
+                                                                 serverName ? serverName : "")
+                                        .c_str());
+        const std::string warning = bq::midi::SplitSysExWarning(jack_get_version_string());
+        if (!warning.empty()) {
+            std::fprintf(stderr, "bankquill-virtual-karma: warning: %s\n", warning.c_str());
+        }
         std::printf("ready: %s %s\n", jack_port_name(ports.in), jack_port_name(ports.out));
         Assembler assembler;
         Sender sender(options.rate);
