@@ -63,6 +63,9 @@ public:
     MidiResult OutClose(HMIDIOUT output) override;
     std::string InGetErrorText(MidiResult result) override;
     std::string OutGetErrorText(MidiResult result) override;
+    // The server and its version ("PipeWire 0.3.65", "jackd (JACK 1.9.21), server default"),
+    // connecting if need be; says so when no server runs.
+    std::string DescribeServer() override;
 
     struct Impl;
 
