@@ -540,12 +540,43 @@ TEST(JackVirtualKarma, PcgOptionFillsItsMemory) {
     EXPECT_EQ(missing.Wait(10000), 1);
 }
 
-// ---- without a server, and with one that goes away ----
+// ---- the guard, without a server, and with one that goes away ----
+
+TEST(JackTestGuard, RefusesEveryServerButTheTestCommandsOwn) {
+    ASSERT_EQ(bq::test::PrivateJackServerProblem(), "") << "the run's own server passes";
+    const bool pipewire = bq::test::TestServerIsPipeWire();
+    {
+        ScopedEnv unset("BQ_TEST_JACK_SERVER", "");
+        EXPECT_NE(bq::test::PrivateJackServerProblem(), "");
+    }
+    {
+        // The other kind of server than this run's: the loaded JACK library cannot reach it.
+        ScopedEnv other("BQ_TEST_JACK_SERVER", pipewire ? "bankquill-test-x" : "pipewire:/tmp/x");
+        ScopedEnv runtime("PIPEWIRE_RUNTIME_DIR", "/tmp/x");
+        ScopedEnv name("JACK_DEFAULT_SERVER", "bankquill-test-x");
+        EXPECT_NE(bq::test::PrivateJackServerProblem(), "");
+    }
+    if (pipewire) {
+        {
+            ScopedEnv runtime("PIPEWIRE_RUNTIME_DIR", "/run/user/1000");
+            EXPECT_NE(bq::test::PrivateJackServerProblem(), "") << "the user's runtime directory";
+        }
+        ScopedEnv remote("PIPEWIRE_REMOTE", "/run/user/1000/pipewire-0");
+        EXPECT_NE(bq::test::PrivateJackServerProblem(), "") << "a socket path of its own";
+    } else {
+        ScopedEnv name("JACK_DEFAULT_SERVER", "default");
+        EXPECT_NE(bq::test::PrivateJackServerProblem(), "") << "the user's server";
+    }
+    EXPECT_EQ(bq::test::PrivateJackServerProblem(), "");
+}
 
 TEST(JackWithoutServer, NoDevicesAndNothingWaits) {
     const auto start = Clock::now();
     {
-        ScopedEnv env("JACK_DEFAULT_SERVER", "bankquill-nobody-" + std::to_string(::getpid()));
+        // A server name for jackd's library, a socket name for PipeWire's: nobody listens.
+        const std::string nobody = "bankquill-nobody-" + std::to_string(::getpid());
+        ScopedEnv jackd("JACK_DEFAULT_SERVER", nobody);
+        ScopedEnv pipewire("PIPEWIRE_REMOTE", nobody);
         JackMidiServices services("bankquill-test");
         EXPECT_FALSE(services.Connected());
         EXPECT_EQ(services.InGetNumDevs(), 0u);
@@ -565,6 +596,10 @@ TEST(JackWithoutServer, NoDevicesAndNothingWaits) {
 }
 
 TEST(JackServerGone, ASendInProgressFailsWhenTheServerStallsOrDies) {
+    if (bq::test::TestServerIsPipeWire()) {
+        GTEST_SKIP() << "jackd only: this test starts, stops and kills a jackd of its own by "
+                        "name, which PipeWire's JACK library cannot reach";
+    }
     const std::string server = "bankquill-vanish-" + std::to_string(::getpid());
     struct Leftovers {
         std::string server;
