@@ -77,6 +77,7 @@ struct JackMidiServices::Impl {
 
     static int Process(jack_nframes_t frames, void* arg);
     static void Shutdown(jack_status_t code, const char* reason, void* arg);
+    static void PlainShutdown(void* arg) { Shutdown({}, nullptr, arg); }
     static void PortConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* arg);
 
     bool EnsureClient();
@@ -264,6 +265,8 @@ bool JackMidiServices::Impl::EnsureClient() {
     lastProgress = Clock::now();
     jack_set_process_callback(client, &Impl::Process, this);
     jack_on_info_shutdown(client, &Impl::Shutdown, this);
+    // PipeWire's JACK library calls only this one when its server ends; jackd's only the other.
+    jack_on_shutdown(client, &Impl::PlainShutdown, this);
     jack_set_port_connect_callback(client, &Impl::PortConnect, this);
     if (jack_activate(client) != 0) {
         jack_client_close(client);

@@ -685,5 +685,61 @@ TEST(JackServerGone, ASendInProgressFailsWhenTheServerStallsOrDies) {
     EXPECT_EQ(karma.Wait(10000), 1) << "the virtual Karma notices too and ends";
 }
 
+// A PipeWire of its own, started as scripts/private-pipewire.sh starts the test command's.
+TEST(JackServerGone, APipeWireThatEndsIsNoticedByTheServicesAndTheVirtualKarma) {
+    if (!bq::test::TestServerIsPipeWire()) {
+        GTEST_SKIP() << "PipeWire only: for jackd, ASendInProgressFailsWhenTheServerStallsOrDies "
+                        "kills the server";
+    }
+    char dir[] = "/tmp/bankquill-pw-gone-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    struct Remove {
+        std::string dir;
+        ~Remove() {
+            std::error_code error;
+            std::filesystem::remove_all(dir, error);
+        }
+    } remove{dir};
+    const std::string conf = std::string(dir) + "/pipewire.conf";
+    {
+        ChildProcess write;
+        ASSERT_TRUE(write.Start({"bash", "-c", "source \"$0\" && private_pipewire_conf >\"$1\"",
+                                 BQ_PRIVATE_PIPEWIRE, conf}));
+        ASSERT_EQ(write.Wait(5000), 0);
+    }
+    const std::vector<std::string> env = {std::string("PIPEWIRE_RUNTIME_DIR=") + dir,
+                                          std::string("XDG_RUNTIME_DIR=") + dir};
+    ChildProcess pipewire;
+    ASSERT_TRUE(pipewire.Start({"pipewire", "-c", conf}, env, true));
+    ScopedEnv runtime("PIPEWIRE_RUNTIME_DIR", dir);
+    bool up = false;
+    for (int i = 0; i < 100 && !up; ++i) {
+        JackMidiServices probe("bankquill-probe");
+        up = probe.Connected();
+        if (!up) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    ASSERT_TRUE(up) << "the private PipeWire did not come up";
+    ChildProcess karma;
+    ASSERT_TRUE(StartKarma(karma, {"--rate", "0"}, env));
+    JackMidiServices services("bankquill-test");
+    ASSERT_TRUE(FindDevice(services, false, kKarmaIn).has_value());
+
+    ASSERT_TRUE(pipewire.Signal(SIGTERM));
+    pipewire.Wait(10000);
+    EXPECT_EQ(karma.Wait(10000), 1) << "the virtual Karma notices and ends";
+    // The services learn it from libjack's thread; then no device is left.
+    bool noticed = false;
+    for (int i = 0; i < 50 && !noticed; ++i) {
+        noticed = !services.Connected();
+        if (!noticed) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    EXPECT_TRUE(noticed) << "the services still take the client for connected";
+    EXPECT_EQ(services.OutGetNumDevs(), 0u);
+}
+
 }  // namespace
 }  // namespace bq::midi

@@ -205,6 +205,11 @@ void OnShutdown(jack_status_t, const char*, void* arg) {
     static_cast<Ports*>(arg)->gone.store(true);
 }
 
+// PipeWire's JACK library calls only this one when its server ends; jackd's only the other.
+void OnPlainShutdown(void* arg) {
+    static_cast<Ports*>(arg)->gone.store(true);
+}
+
 // Received bytes to complete SysEx messages, across events and cycles.
 class Assembler {
 public:
@@ -366,6 +371,7 @@ int main(int argc, char** argv) {
     } else {
         jack_set_process_callback(client, Process, &ports);
         jack_on_info_shutdown(client, OnShutdown, &ports);
+        jack_on_shutdown(client, OnPlainShutdown, &ports);
         if (jack_activate(client) != 0) {
             std::fprintf(stderr, "bankquill-virtual-karma: cannot activate the JACK client\n");
             result = 1;
