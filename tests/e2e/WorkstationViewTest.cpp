@@ -21,6 +21,7 @@
 #include "model/KarmaObject.h"
 #include "model/Ref.h"
 #include "tests/e2e/AppRig.h"
+#include "tests/support/PrivateJackServer.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 #include "ui/PCGBankView.h"
 #include "ui/PCGFrame.h"
@@ -140,6 +141,9 @@ protected:
 };
 
 TEST_F(EndToEndView, BanksDownloadThroughTheProgressDialogWithTheInstrumentsNames) {
+    if (bq::test::TestServerIsPipeWire()) {
+        GTEST_SKIP() << bq::test::kPacedStreamJackdOnly;
+    }
     StartInstrument({"--pcg", BQ_DEMO_PCG, "--rate", "312500"});
     Connect();
     VirtualKarma instrument;

@@ -360,6 +360,9 @@ TEST_F(JackKarmaTest, OpeningRefusesBadDevicesVanishedPortsAndTooManyPorts) {
 // ---- the program's options, with a virtual Karma of its own ----
 
 TEST(JackVirtualKarma, WritesLandInTheMemoryItWritesOnExitAndTheRateIsKept) {
+    if (bq::test::TestServerIsPipeWire()) {
+        GTEST_SKIP() << bq::test::kPacedStreamJackdOnly;
+    }
     JackMidiServices services("bankquill-test");
     ASSERT_TRUE(services.Connected()) << "no JACK server answers";
     char path[] = "/tmp/bankquill-memory-XXXXXX";
