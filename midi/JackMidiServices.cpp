@@ -381,12 +381,15 @@ MidiResult JackMidiServices::Impl::OpenPort(bool input, std::uint32_t device, st
         rc = jack_connect(client, jack_port_name(own), theirs.c_str());
     }
     if (rc != 0 && rc != EEXIST) {
+        // PipeWire tells of a port's end in the background: it may have gone between the check
+        // above and the connect, and by now its end has been reported.
+        const bool vanished = jack_port_by_name(client, theirs.c_str()) == nullptr;
         if (input) {
             FreeInSlot(index);
         } else {
             FreeOutSlot(index);
         }
-        return JACKERR_CONNECT;
+        return vanished ? JACKERR_PORT_GONE : JACKERR_CONNECT;
     }
     WaitUntilConnected(own, theirs);
     *handle = id;
