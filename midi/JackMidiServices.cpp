@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "midi/JackRingIO.h"
+#include "midi/JackServerInfo.h"
 #include "midi/MidiBackend.h"
 
 namespace bq::midi {
@@ -25,6 +28,8 @@ constexpr int kSlots = 64;
 // Room for bursts: a whole bank dump (146 kB) several times over.
 constexpr std::size_t kRingBytes = 1u << 20;
 constexpr std::size_t kMaxNameLength = 31;
+// How long an open waits for the server to report its new connection.
+constexpr std::chrono::seconds kLinkWait{2};
 // A send waits for process cycles; when none has run for this long the server is treated as
 // gone, so that no send waits forever on a server that hangs without shutting down.
 constexpr std::chrono::milliseconds kDefaultStallLimit{10000};
@@ -72,12 +77,16 @@ struct JackMidiServices::Impl {
 
     static int Process(jack_nframes_t frames, void* arg);
     static void Shutdown(jack_status_t code, const char* reason, void* arg);
+    static void PlainShutdown(void* arg) { Shutdown({}, nullptr, arg); }
+    static void PortConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* arg);
 
     bool EnsureClient();
     void DropClient();
     void Enumerate(unsigned long direction, std::vector<std::string>* names);
     std::vector<std::string>& KnownDevices(bool input);
     MidiResult OpenPort(bool input, std::uint32_t device, std::uint32_t* handle, int* slot);
+    void WaitUntilConnected(jack_port_t* own, const std::string& theirs);
+    void NotifyLinks();
     void WaitOutOfProcess();
     int AllocateInSlot();
     int AllocateOutSlot();
@@ -90,6 +99,11 @@ struct JackMidiServices::Impl {
     std::string clientName;
     jack_client_t* client = nullptr;  // worker thread only
     std::atomic<bool> gone{false};
+    // Counts the server's connection reports (libjack's notification thread), so that an open
+    // can wait for its own.
+    std::mutex linkMutex;
+    std::condition_variable linkChanged;
+    std::uint64_t linkEvents = 0;
     std::atomic<std::uint64_t> cycles{0};  // odd while the process callback runs
     std::uint64_t lastCycles = 0;
     Clock::time_point lastProgress{};
@@ -194,7 +208,42 @@ int JackMidiServices::Impl::Process(jack_nframes_t frames, void* arg) {
 void JackMidiServices::Impl::Shutdown(jack_status_t, const char*, void* arg) {
     auto* impl = static_cast<Impl*>(arg);
     impl->gone.store(true);
+    impl->NotifyLinks();
     impl->worker.Wake();
+}
+
+// libjack's notification thread, never the process thread.
+void JackMidiServices::Impl::PortConnect(jack_port_id_t, jack_port_id_t, int, void* arg) {
+    static_cast<Impl*>(arg)->NotifyLinks();
+}
+
+void JackMidiServices::Impl::NotifyLinks() {
+    {
+        std::lock_guard lock(linkMutex);
+        ++linkEvents;
+    }
+    linkChanged.notify_all();
+}
+
+// Worker thread. jackd has made the connection when jack_connect returns; PipeWire makes it in
+// the background, and bytes written to the port before it carries them are lost (the first
+// Identity Request of a search, say). So an open returns once the server reports the
+// connection, or after kLinkWait. libjack is not called under linkMutex: its notification
+// thread may hold libjack's own locks while it waits for ours.
+void JackMidiServices::Impl::WaitUntilConnected(jack_port_t* own, const std::string& theirs) {
+    const auto deadline = Clock::now() + kLinkWait;
+    std::uint64_t seen = 0;
+    {
+        std::lock_guard lock(linkMutex);
+        seen = linkEvents;
+    }
+    while (!jack_port_connected_to(own, theirs.c_str()) && !gone.load()) {
+        std::unique_lock lock(linkMutex);
+        if (!linkChanged.wait_until(lock, deadline, [&] { return linkEvents != seen; })) {
+            return;
+        }
+        seen = linkEvents;
+    }
 }
 
 bool JackMidiServices::Impl::EnsureClient() {
@@ -216,6 +265,9 @@ bool JackMidiServices::Impl::EnsureClient() {
     lastProgress = Clock::now();
     jack_set_process_callback(client, &Impl::Process, this);
     jack_on_info_shutdown(client, &Impl::Shutdown, this);
+    // PipeWire's JACK library calls only this one when its server ends; jackd's only the other.
+    jack_on_shutdown(client, &Impl::PlainShutdown, this);
+    jack_set_port_connect_callback(client, &Impl::PortConnect, this);
     if (jack_activate(client) != 0) {
         jack_client_close(client);
         client = nullptr;
@@ -329,13 +381,17 @@ MidiResult JackMidiServices::Impl::OpenPort(bool input, std::uint32_t device, st
         rc = jack_connect(client, jack_port_name(own), theirs.c_str());
     }
     if (rc != 0 && rc != EEXIST) {
+        // PipeWire tells of a port's end in the background: it may have gone between the check
+        // above and the connect, and by now its end has been reported.
+        const bool vanished = jack_port_by_name(client, theirs.c_str()) == nullptr;
         if (input) {
             FreeInSlot(index);
         } else {
             FreeOutSlot(index);
         }
-        return JACKERR_CONNECT;
+        return vanished ? JACKERR_PORT_GONE : JACKERR_CONNECT;
     }
+    WaitUntilConnected(own, theirs);
     *handle = id;
     *slot = index;
     return MMSYSERR_NOERROR;
@@ -519,6 +575,11 @@ std::string JackErrorText(MidiResult result) {
 }
 
 }  // namespace
+
+std::string JackLibraryVersion() {
+    const char* text = jack_get_version_string();
+    return text != nullptr ? text : "";
+}
 
 JackMidiServices::JackMidiServices(std::string clientName)
     : m_impl(std::make_unique<Impl>(std::move(clientName))) {}
@@ -738,6 +799,17 @@ std::string JackMidiServices::InGetErrorText(MidiResult result) {
 
 std::string JackMidiServices::OutGetErrorText(MidiResult result) {
     return JackErrorText(result);
+}
+
+std::string JackMidiServices::DescribeServer() {
+    bool connected = false;
+    m_impl->worker.RunSync([&] { connected = m_impl->EnsureClient(); });
+    if (!connected) {
+        return "No JACK server is running.";
+    }
+    // jackd's library picks its server by this name; PipeWire's has none.
+    const char* server = std::getenv("JACK_DEFAULT_SERVER");
+    return DescribeJackServer(JackLibraryVersion(), server != nullptr ? server : "");
 }
 
 }  // namespace bq::midi

@@ -27,6 +27,10 @@ constexpr MidiResult JACKERR_REGISTER = 0x403;     // no port of our own could b
 constexpr MidiResult JACKERR_CONNECT = 0x404;      // our port could not be connected
 constexpr MidiResult JACKERR_TOO_MANY = 0x405;     // every port slot is in use
 
+// The text of jack_get_version_string() of the JACK library this program runs with: jackd's,
+// or PipeWire's when it was started through pw-jack (see JackServerInfo.h).
+std::string JackLibraryVersion();
+
 class JackMidiServices final : public IMidiServices {
 public:
     // `clientName` is the name asked of the server (it may add a suffix when taken). No
@@ -59,6 +63,9 @@ public:
     MidiResult OutClose(HMIDIOUT output) override;
     std::string InGetErrorText(MidiResult result) override;
     std::string OutGetErrorText(MidiResult result) override;
+    // The server and its version ("PipeWire 0.3.65", "jackd (JACK 1.9.21), server default"),
+    // connecting if need be; says so when no server runs.
+    std::string DescribeServer() override;
 
     struct Impl;
 

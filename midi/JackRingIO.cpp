@@ -33,9 +33,15 @@ std::size_t JackRingToEvents(jack_ringbuffer_t* ring, void* portBuffer) {
     std::size_t moved = 0;
     for (;;) {
         const std::size_t readable = jack_ringbuffer_read_space(ring);
-        // Asking for more than max_event_size would make JACK log from this thread.
+        // Asking for more than max_event_size would make JACK log from this thread. Short of
+        // it, headroom grows with the events already in the buffer (see JackRingIO.h).
         const std::size_t room = jack_midi_max_event_size(portBuffer);
-        std::size_t size = std::min(readable, room);
+        const std::size_t headroom =
+            kJackEventHeadroom + kJackEventOverhead * jack_midi_get_event_count(portBuffer);
+        if (room <= headroom) {
+            break;
+        }
+        std::size_t size = std::min({readable, room - headroom, kJackMaxEventBytes});
         if (size == 0) {
             break;
         }

@@ -102,6 +102,9 @@ public:
 
     virtual std::string InGetErrorText(MidiResult result) = 0;
     virtual std::string OutGetErrorText(MidiResult result) = 0;
+
+    // What carries the MIDI, for people (the About box); empty when there is nothing to say.
+    virtual std::string DescribeServer() { return {}; }
 };
 
 }  // namespace bq::midi

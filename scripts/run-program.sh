@@ -11,6 +11,7 @@ set -uo pipefail
 build=${1:?build directory}
 program="$build/app/bankquill"
 karma="$build/tools/virtual-karma-jack/bankquill-virtual-karma"
+info="$build/tools/bankquill-jack-info"
 demo="$build/tools/demo.pcg"
 logs="$build/run-logs"
 
@@ -163,9 +164,19 @@ demo_rig() {
 }
 
 if jack_answers; then
-    echo "A JACK server is running (${JACK_DEFAULT_SERVER:-default}): starting Bankquill alone;"
+    # Names jackd or PipeWire (through pw-jack, or as the system's libjack) and its version.
+    about=$("$info" 2>/dev/null) || about="JACK server ${JACK_DEFAULT_SERVER:-default}"
+    if [[ $about == PipeWire* ]]; then
+        echo "The JACK server is PipeWire: $about. Starting Bankquill alone;"
+    else
+        echo "A JACK server is running: $about. Starting Bankquill alone;"
+    fi
     echo "View > Workstation searches that server's MIDI ports for the Karma."
 else
+    if [[ -S "${PIPEWIRE_RUNTIME_DIR:-${XDG_RUNTIME_DIR:-/nonexistent}}/pipewire-0" ]]; then
+        echo "PipeWire runs in this session, but this is not its JACK library;"
+        echo "\`pw-jack make run\` uses PipeWire instead of the demo rig below."
+    fi
     demo_rig || exit 1
 fi
 if [[ -f "$demo" ]]; then

@@ -42,8 +42,17 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
     m_credits->setWordWrap(true);
     m_credits->setGeometry(Units(23, 46, 129, 32));
 
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("status"));
+    m_status->setWordWrap(true);
+    m_status->setGeometry(Units(7, 79, 108, 21));
+
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setDefault(true);
     ok->setGeometry(Units(119, 82, 50, 14));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void CAboutDialog::SetStatusText(const QString& text) {
+    m_status->setText(text.isEmpty() ? QString() : QStringLiteral("MIDI: ") + text);
 }

@@ -47,7 +47,8 @@ QString ToolTip(int id) {
 
 }  // namespace
 
-CMainFrame::CMainFrame(bq::midi::IMidiServices& services, QWidget* parent) : QMainWindow(parent) {
+CMainFrame::CMainFrame(bq::midi::IMidiServices& services, QWidget* parent)
+    : QMainWindow(parent), m_services(services) {
     setWindowTitle(bq::LoadString(kTitleId));
     setWindowIcon(QIcon(QStringLiteral(":/res/images/bankquill.xpm")));
 
@@ -387,6 +388,7 @@ void CMainFrame::OnViewWorkstation() {
 
 void CMainFrame::OnAppAbout() {
     CAboutDialog dialog(this);
+    dialog.SetStatusText(QString::fromStdString(m_services.DescribeServer()));
     dialog.exec();
 }
 

@@ -87,6 +87,7 @@ private:
     QLabel* m_midiStatusPane = nullptr;
     QToolBar* m_toolBar = nullptr;
     QToolBar* m_dialogBar = nullptr;
+    bq::midi::IMidiServices& m_services;
     CWSFrame* m_wsFrame = nullptr;  // child of the MDI area, lives as long as this window
     QMap<int, QAction*> m_actions;
     QList<QMenu*> m_menus;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "midi/JackRingIO.h"
+#include "midi/JackServerInfo.h"
 #include "model/Result.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 
@@ -204,6 +205,11 @@ void OnShutdown(jack_status_t, const char*, void* arg) {
     static_cast<Ports*>(arg)->gone.store(true);
 }
 
+// PipeWire's JACK library calls only this one when its server ends; jackd's only the other.
+void OnPlainShutdown(void* arg) {
+    static_cast<Ports*>(arg)->gone.store(true);
+}
+
 // Received bytes to complete SysEx messages, across events and cycles.
 class Assembler {
 public:
@@ -365,6 +371,7 @@ int main(int argc, char** argv) {
     } else {
         jack_set_process_callback(client, Process, &ports);
         jack_on_info_shutdown(client, OnShutdown, &ports);
+        jack_on_shutdown(client, OnPlainShutdown, &ports);
         if (jack_activate(client) != 0) {
             std::fprintf(stderr, "bankquill-virtual-karma: cannot activate the JACK client\n");
             result = 1;
@@ -372,6 +379,16 @@ int main(int argc, char** argv) {
     }
 
     if (result == 0) {
+        // Its dumps are SysEx messages far longer than one event: say at once when the server
+        // is one that loses them.
+        const char* serverName = std::getenv("JACK_DEFAULT_SERVER");
+        std::printf("server: %s\n", bq::midi::DescribeJackServer(jack_get_version_string(),
+                                                                 serverName ? serverName : "")
+                                        .c_str());
+        const std::string warning = bq::midi::SplitSysExWarning(jack_get_version_string());
+        if (!warning.empty()) {
+            std::fprintf(stderr, "bankquill-virtual-karma: warning: %s\n", warning.c_str());
+        }
         std::printf("ready: %s %s\n", jack_port_name(ports.in), jack_port_name(ports.out));
         Assembler assembler;
         Sender sender(options.rate);

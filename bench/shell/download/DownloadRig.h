@@ -77,8 +77,12 @@ public:
             return false;
         }
         m_env.emplace("JACK_DEFAULT_SERVER", server);
-        m_karma = e2e::StartVirtualKarma(karmaProgram, {"--rate", std::to_string(rate)},
-                                         {"JACK_DEFAULT_SERVER=" + server});
+        return StartOnServer(karmaProgram, rate);
+    }
+    // The same on the server this process reaches already (the caller has made sure it is a
+    // private one).
+    bool StartOnServer(const std::string& karmaProgram, std::uint32_t rate) {
+        m_karma = e2e::StartVirtualKarma(karmaProgram, {"--rate", std::to_string(rate)});
         if (!m_karma) {
             std::fprintf(stderr, "bench: bankquill-virtual-karma did not start\n");
             return false;
@@ -117,13 +121,13 @@ public:
 
     // Expands the bank node and returns the seconds until its 128 items are in the tree;
     // nullopt when they do not come.
-    std::optional<double> Download(QTreeWidgetItem* node) {
+    std::optional<double> Download(QTreeWidgetItem* node, int timeoutMs = 60000) {
         if (node == nullptr) {
             return std::nullopt;
         }
         const auto start = Clock::now();
         node->setExpanded(true);  // the download runs inside the expansion
-        if (!RunUntil([node] { return node->childCount() >= 128; }, 60000)) {
+        if (!RunUntil([node] { return node->childCount() >= 128; }, timeoutMs)) {
             return std::nullopt;
         }
         return Seconds(Clock::now() - start);

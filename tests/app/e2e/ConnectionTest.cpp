@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QRegularExpression>
 #include <QString>
 
 #include <chrono>
@@ -19,6 +20,7 @@
 #include "AppRig.h"
 #include "midi/JackMidiServices.h"
 #include "midi/SysEx.h"
+#include "shell/AboutDialog.h"
 #include "tests/support/PrivateJackServer.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 #include "workstation/WSBankView.h"
@@ -63,6 +65,42 @@ TEST(EndToEndConnection, ViewWorkstationFindsTheVirtualKarmaAndShowsItsPorts) {
     ASSERT_TRUE(ports.has_value());
     EXPECT_FALSE(AnyPortStartsWith(*ports, "bankquill-e2e")) << "no port left after closing";
     EXPECT_EQ(StopVirtualKarma(*karma), 0);
+}
+
+// The status text of the About box, shown through the Help menu's command.
+QString AboutStatus(AppRig& app) {
+    QString status = "(no About box)";
+    QTimer::singleShot(0, [&] {
+        if (auto* about = qobject_cast<CAboutDialog*>(QApplication::activeModalWidget())) {
+            status = about->StatusText()->text();
+            about->accept();
+        }
+    });
+    app.frame->ExecuteCommand(ID_APP_ABOUT);
+    return status;
+}
+
+TEST(EndToEndAbout, TheAboutBoxNamesTheServerAndItsVersionOrThatThereIsNone) {
+    ExpectServerAnswers();
+    {
+        AppRig app;
+        const QString status = AboutStatus(app);
+        if (bq::test::TestServerIsPipeWire()) {
+            EXPECT_TRUE(
+                QRegularExpression(R"(^MIDI: PipeWire \d+\.\d+\.\d+$)").match(status).hasMatch())
+                << status.toStdString();
+        } else {
+            EXPECT_EQ(status, QStringLiteral("MIDI: jackd (JACK %1), server %2")
+                                  .arg(QString::fromStdString(midi::JackLibraryVersion()),
+                                       qEnvironmentVariable("BQ_TEST_JACK_SERVER")));
+        }
+    }
+    // Neither jackd's library nor PipeWire's finds a server under this name.
+    const std::string nobody = "bankquill-nobody-" + std::to_string(::getpid());
+    ScopedEnv jackd("JACK_DEFAULT_SERVER", nobody);
+    ScopedEnv pipewire("PIPEWIRE_REMOTE", nobody);
+    AppRig app;
+    EXPECT_EQ(AboutStatus(app), "MIDI: No JACK server is running.");
 }
 
 // Descendants of `pid`, from /proc.
@@ -147,6 +185,10 @@ TEST(EndToEndExecutable, StartsOffscreenStaysUpAndLeavesNothingWhenKilled) {
 
 // A server of its own: this test stops it.
 TEST(EndToEndServerStops, AWriteFailsWithoutAHangAndTheProgramWorksAgainAfterwards) {
+    if (bq::test::TestServerIsPipeWire()) {
+        GTEST_SKIP() << "jackd only: this test pauses and stops a jackd of its own by name, "
+                        "which PipeWire's JACK library cannot reach";
+    }
     const std::string server = "bankquill-e2e-stop-" + std::to_string(::getpid());
     PrivateJackd jackd;
     ASSERT_TRUE(jackd.Start(server)) << "the private jackd did not come up";

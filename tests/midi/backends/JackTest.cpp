@@ -360,6 +360,9 @@ TEST_F(JackKarmaTest, OpeningRefusesBadDevicesVanishedPortsAndTooManyPorts) {
 // ---- the program's options, with a virtual Karma of its own ----
 
 TEST(JackVirtualKarma, WritesLandInTheMemoryItWritesOnExitAndTheRateIsKept) {
+    if (bq::test::TestServerIsPipeWire()) {
+        GTEST_SKIP() << bq::test::kPacedStreamJackdOnly;
+    }
     JackMidiServices services("bankquill-test");
     ASSERT_TRUE(services.Connected()) << "no JACK server answers";
     char path[] = "/tmp/bankquill-memory-XXXXXX";
@@ -540,12 +543,43 @@ TEST(JackVirtualKarma, PcgOptionFillsItsMemory) {
     EXPECT_EQ(missing.Wait(10000), 1);
 }
 
-// ---- without a server, and with one that goes away ----
+// ---- the guard, without a server, and with one that goes away ----
+
+TEST(JackTestGuard, RefusesEveryServerButTheTestCommandsOwn) {
+    ASSERT_EQ(bq::test::PrivateJackServerProblem(), "") << "the run's own server passes";
+    const bool pipewire = bq::test::TestServerIsPipeWire();
+    {
+        ScopedEnv unset("BQ_TEST_JACK_SERVER", "");
+        EXPECT_NE(bq::test::PrivateJackServerProblem(), "");
+    }
+    {
+        // The other kind of server than this run's: the loaded JACK library cannot reach it.
+        ScopedEnv other("BQ_TEST_JACK_SERVER", pipewire ? "bankquill-test-x" : "pipewire:/tmp/x");
+        ScopedEnv runtime("PIPEWIRE_RUNTIME_DIR", "/tmp/x");
+        ScopedEnv name("JACK_DEFAULT_SERVER", "bankquill-test-x");
+        EXPECT_NE(bq::test::PrivateJackServerProblem(), "");
+    }
+    if (pipewire) {
+        {
+            ScopedEnv runtime("PIPEWIRE_RUNTIME_DIR", "/run/user/1000");
+            EXPECT_NE(bq::test::PrivateJackServerProblem(), "") << "the user's runtime directory";
+        }
+        ScopedEnv remote("PIPEWIRE_REMOTE", "/run/user/1000/pipewire-0");
+        EXPECT_NE(bq::test::PrivateJackServerProblem(), "") << "a socket path of its own";
+    } else {
+        ScopedEnv name("JACK_DEFAULT_SERVER", "default");
+        EXPECT_NE(bq::test::PrivateJackServerProblem(), "") << "the user's server";
+    }
+    EXPECT_EQ(bq::test::PrivateJackServerProblem(), "");
+}
 
 TEST(JackWithoutServer, NoDevicesAndNothingWaits) {
     const auto start = Clock::now();
     {
-        ScopedEnv env("JACK_DEFAULT_SERVER", "bankquill-nobody-" + std::to_string(::getpid()));
+        // A server name for jackd's library, a socket name for PipeWire's: nobody listens.
+        const std::string nobody = "bankquill-nobody-" + std::to_string(::getpid());
+        ScopedEnv jackd("JACK_DEFAULT_SERVER", nobody);
+        ScopedEnv pipewire("PIPEWIRE_REMOTE", nobody);
         JackMidiServices services("bankquill-test");
         EXPECT_FALSE(services.Connected());
         EXPECT_EQ(services.InGetNumDevs(), 0u);
@@ -565,6 +599,10 @@ TEST(JackWithoutServer, NoDevicesAndNothingWaits) {
 }
 
 TEST(JackServerGone, ASendInProgressFailsWhenTheServerStallsOrDies) {
+    if (bq::test::TestServerIsPipeWire()) {
+        GTEST_SKIP() << "jackd only: this test starts, stops and kills a jackd of its own by "
+                        "name, which PipeWire's JACK library cannot reach";
+    }
     const std::string server = "bankquill-vanish-" + std::to_string(::getpid());
     struct Leftovers {
         std::string server;
@@ -648,6 +686,62 @@ TEST(JackServerGone, ASendInProgressFailsWhenTheServerStallsOrDies) {
     EXPECT_FALSE(services.Connected());
     EXPECT_EQ(services.OutGetNumDevs(), 0u);
     EXPECT_EQ(karma.Wait(10000), 1) << "the virtual Karma notices too and ends";
+}
+
+// A PipeWire of its own, started as scripts/private-pipewire.sh starts the test command's.
+TEST(JackServerGone, APipeWireThatEndsIsNoticedByTheServicesAndTheVirtualKarma) {
+    if (!bq::test::TestServerIsPipeWire()) {
+        GTEST_SKIP() << "PipeWire only: for jackd, ASendInProgressFailsWhenTheServerStallsOrDies "
+                        "kills the server";
+    }
+    char dir[] = "/tmp/bankquill-pw-gone-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    struct Remove {
+        std::string dir;
+        ~Remove() {
+            std::error_code error;
+            std::filesystem::remove_all(dir, error);
+        }
+    } remove{dir};
+    const std::string conf = std::string(dir) + "/pipewire.conf";
+    {
+        ChildProcess write;
+        ASSERT_TRUE(write.Start({"bash", "-c", "source \"$0\" && private_pipewire_conf >\"$1\"",
+                                 BQ_PRIVATE_PIPEWIRE, conf}));
+        ASSERT_EQ(write.Wait(5000), 0);
+    }
+    const std::vector<std::string> env = {std::string("PIPEWIRE_RUNTIME_DIR=") + dir,
+                                          std::string("XDG_RUNTIME_DIR=") + dir};
+    ChildProcess pipewire;
+    ASSERT_TRUE(pipewire.Start({"pipewire", "-c", conf}, env, true));
+    ScopedEnv runtime("PIPEWIRE_RUNTIME_DIR", dir);
+    bool up = false;
+    for (int i = 0; i < 100 && !up; ++i) {
+        JackMidiServices probe("bankquill-probe");
+        up = probe.Connected();
+        if (!up) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    ASSERT_TRUE(up) << "the private PipeWire did not come up";
+    ChildProcess karma;
+    ASSERT_TRUE(StartKarma(karma, {"--rate", "0"}, env));
+    JackMidiServices services("bankquill-test");
+    ASSERT_TRUE(FindDevice(services, false, kKarmaIn).has_value());
+
+    ASSERT_TRUE(pipewire.Signal(SIGTERM));
+    pipewire.Wait(10000);
+    EXPECT_EQ(karma.Wait(10000), 1) << "the virtual Karma notices and ends";
+    // The services learn it from libjack's thread; then no device is left.
+    bool noticed = false;
+    for (int i = 0; i < 50 && !noticed; ++i) {
+        noticed = !services.Connected();
+        if (!noticed) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    EXPECT_TRUE(noticed) << "the services still take the client for connected";
+    EXPECT_EQ(services.OutGetNumDevs(), 0u);
 }
 
 }  // namespace
