@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -68,6 +69,22 @@ TEST(Items, FactoriesCopyExactlyOneRecordAndReportItsSize) {
     EXPECT_EQ(NameOf(*moss, 19), "To Do!");
     EXPECT_EQ(NameOf(*moss, 3), "To ");
     EXPECT_EQ(bq::ItemText(7, *moss), "007 : To Do!");
+}
+
+TEST(Items, ANewItemStartsWithAnEmptyRecord) {
+    // Only the reader, which fills the whole record at once, makes items without zeroing it.
+    for (int round = 0; round < 2; ++round) {
+        auto combi = bq::Ref<CKarmaCombi>::Adopt(new CKarmaCombi());
+        auto program = bq::Ref<CKarmaPCMProgram>::Adopt(new CKarmaPCMProgram());
+        unsigned long size = 0;
+        const unsigned char* c = combi->GetData(&size);
+        EXPECT_EQ(std::count(c, c + size, 0), 996);
+        const unsigned char* p = program->GetData(&size);
+        EXPECT_EQ(std::count(p, p + size, 0), 804);
+        // Dirty the memory the next round's items may get.
+        std::memset(combi->Record(), 0xA5, 996);
+        std::memset(program->Record(), 0xA5, 804);
+    }
 }
 
 TEST(Items, TritonItemsExposeNothing) {
