@@ -71,6 +71,25 @@ TEST(Items, FactoriesCopyExactlyOneRecordAndReportItsSize) {
     EXPECT_EQ(bq::ItemText(7, *moss), "007 : To Do!");
 }
 
+TEST(Items, ItemTextsGiveTheSlotInThreeDigitsThenTheName) {
+    auto record = Record(996, "Warm Pad        ");
+    unsigned long size = 0;
+    auto combi = bq::Ref<CKarmaCombi>::Adopt(CKarmaCombi::LoadCombi(record.data(), &size));
+    EXPECT_EQ(bq::ItemText(0, *combi), "000 : Warm Pad");
+    EXPECT_EQ(bq::ItemText(9, *combi), "009 : Warm Pad");
+    EXPECT_EQ(bq::ItemText(10, *combi), "010 : Warm Pad");
+    EXPECT_EQ(bq::ItemText(127, *combi), "127 : Warm Pad");
+    EXPECT_EQ(bq::ItemText(999, *combi), "999 : Warm Pad");
+    // Outside three digits the name still starts at character 6, over what the slot left.
+    EXPECT_EQ(bq::ItemText(1000, *combi), "1000 :Warm Pad");
+    EXPECT_EQ(bq::ItemText(-1, *combi), "-001 :Warm Pad");
+    // A name whose first byte is 0 leaves the slot alone.
+    auto unnamed = Record(996, "                ");
+    unnamed[0] = 0;
+    auto empty = bq::Ref<CKarmaCombi>::Adopt(CKarmaCombi::LoadCombi(unnamed.data(), &size));
+    EXPECT_EQ(bq::ItemText(42, *empty), "042 : ");
+}
+
 TEST(Items, ANewItemStartsWithAnEmptyRecord) {
     // Only the reader, which fills the whole record at once, makes items without zeroing it.
     for (int round = 0; round < 2; ++round) {
