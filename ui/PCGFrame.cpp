@@ -73,10 +73,10 @@ void CPCGFrame::showEvent(QShowEvent* event) {
     // An MDI window elides its title afresh (shaping the whole path) each time it measures its
     // title bar, well over a hundred times while it is placed, sized and shown: the title goes
     // on once that is done, still before the first paint.
+    QMdiSubWindow::showEvent(event);
     if (!m_pendingTitle.isNull()) {
         setWindowTitle(std::exchange(m_pendingTitle, QString()));
     }
-    QMdiSubWindow::showEvent(event);
 }
 
 CPCGFrame::~CPCGFrame() {
