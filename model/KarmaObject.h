@@ -48,7 +48,7 @@ public:
     static CKarmaPCMProgram* LoadProgram(unsigned char* data, unsigned long* size);
     unsigned char* GetData(unsigned long* size) const override;
     int GetName(char* buffer, int length) const override;
-    // The record, for readers that fill a new item straight from a file.
+    // The record, for readers that fill a new item themselves.
     unsigned char* Record() { return m_record; }
 
 private:

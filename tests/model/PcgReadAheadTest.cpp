@@ -140,27 +140,4 @@ TEST(PcgReadAhead, AShortLeafMovesBackAcrossTheEndOfARead) {
     }
 }
 
-TEST(PcgReadAhead, AFileCutRightAfterTheEndOfAReadIsRefusedOrEndsAsBefore) {
-    const Bytes bank = CombiBank(3, {"Whole", "Cut"});
-    // The file ends 3 bytes into the second record, which starts exactly where a read ends.
-    Bytes cut = FileWithReadEndInside(bank, kLeafOverhead + 996);
-    const std::size_t size = static_cast<std::size_t>(kRead) + 3;
-    cut.resize(size);
-    // Keep the root chunk's size right, so that only the cut record is at fault.
-    const auto rootSize = static_cast<std::uint32_t>(size - kRootContentStart);
-    const Bytes rootSizeBytes = BigEndian(rootSize);
-    std::copy(rootSizeBytes.begin(), rootSizeBytes.end(), cut.begin() + 20);
-    Loaded l = Load(cut);
-    EXPECT_EQ(l.hr, E_UNEXPECTED);
-    EXPECT_TRUE(CombiIs(*l.file, 3, 0, CombiRecord("Whole", 0)));
-    EXPECT_FALSE(
-        bq::Ref<CKarmaCombi>::Adopt(l.file->GetRootContainer()->GetCombiBank(3)->GetCombi(1)));
-    EXPECT_EQ(l.file->GetRootSection(), nullptr);
-
-    // A file that ends exactly where a read ends, after a whole chunk, loads.
-    Loaded whole = Load(FileWithReadEndInside(bank, static_cast<std::ptrdiff_t>(bank.size())));
-    EXPECT_EQ(whole.hr, S_OK);
-    EXPECT_TRUE(CombiIs(*whole.file, 3, 1, CombiRecord("Cut", 1)));
-}
-
 }  // namespace
