@@ -60,6 +60,12 @@ CBankItemData* CBankTreeView::AddItemData(CKarmaObject* object, long bank, long 
     return m_items.back().get();
 }
 
+void CBankTreeView::RemoveAllItems() {
+    // The nodes first: they hold the records' addresses.
+    clear();
+    m_items.clear();
+}
+
 CBankItemData* CBankTreeView::GetItemRecord(const QTreeWidgetItem* item) const {
     int image = 0;
     if (!GetItemImage(item, &image) || (image != IMAGE_PROGRAM && image != IMAGE_COMBINATION)) {

@@ -64,6 +64,8 @@ public:
     // The record of an item node (null for groups, banks and foreign items).
     CBankItemData* GetItemRecord(const QTreeWidgetItem* item) const;
     const std::vector<std::unique_ptr<CBankItemData>>& ItemRecords() const { return m_items; }
+    // Removes every node, then every record: for views that show passing results.
+    void RemoveAllItems();
 
 private:
     std::vector<std::unique_ptr<CBankItemData>> m_items;

@@ -101,21 +101,26 @@ TEST_F(MainFrameTest, MenuBarReadsAsTheCommandTable) {
     for (QAction* action : frame->menuBar()->actions()) {
         titles << action->text();
     }
-    EXPECT_EQ(titles, QStringList({"&File", "&View", "&Bank", "&Program", "&Combination", "&Tools",
-                                   "&Window", "&Help"}));
+    EXPECT_EQ(titles, QStringList({"&File", "&Edit", "&View", "&Bank", "&Program", "&Combination",
+                                   "&Tools", "&Window", "&Help"}));
     frame->UpdateCommandUI();
     EXPECT_EQ(Describe(Menu(*frame, "&File")),
-              QStringList({"&Open...\tCtrl+O", "-", "Recent File (off)", "-", "E&xit"}));
+              QStringList({"&Open...\tCtrl+O", "&Export List... (off)", "-", "Recent File (off)",
+                           "-", "E&xit"}));
+    EXPECT_EQ(Describe(Menu(*frame, "&Edit")), QStringList({"&Find...\tCtrl+F"}));
     EXPECT_EQ(Describe(Menu(*frame, "&View")), QStringList({"&Workstation\tCtrl+W"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Bank")), QStringList({"&Initialise (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Program")), QStringList({"&Initialise (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Combination")), QStringList({"&Initialise (off)"}));
-    EXPECT_EQ(Describe(Menu(*frame, "&Tools")), QStringList({"&Options... (off)"}));
+    EXPECT_EQ(Describe(Menu(*frame, "&Tools")),
+              QStringList({"&Options... (off)", "-", "Compare With &Workstation (off)",
+                           "C&lear Comparison (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Window")), QStringList({"&Close All (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Help")), QStringList({"&About..."}));
 
     EXPECT_EQ(frame->CommandAction(ID_FILE_OPEN)->shortcut(), QKeySequence("Ctrl+O"));
     EXPECT_EQ(frame->CommandAction(ID_VIEW_WORKSTATION)->shortcut(), QKeySequence("Ctrl+W"));
+    EXPECT_EQ(frame->CommandAction(ID_EDIT_FIND)->shortcut(), QKeySequence("Ctrl+F"));
     EXPECT_EQ(frame->CommandAction(ID_NEXT_PANE)->shortcut(), QKeySequence("F6"));
     EXPECT_EQ(frame->CommandAction(ID_PREV_PANE)->shortcut(), QKeySequence("Shift+F6"));
     EXPECT_EQ(frame->CommandAction(ID_FILE_MRU_FILE1)->statusTip(), "Open this document");

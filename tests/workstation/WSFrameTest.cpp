@@ -22,6 +22,7 @@
 #include <optional>
 #include <vector>
 
+#include "banktree/ItemPane.h"
 #include "messages/StringTable.h"
 #include "midi/SysEx.h"
 #include "midi/loopback/LoopbackMidiServices.h"
