@@ -116,10 +116,6 @@ std::uintptr_t CDragTreeView::GetItemData(const QTreeWidgetItem* item) const {
     return item == nullptr ? 0 : item->data(0, kDataRole).value<quintptr>();
 }
 
-void CDragTreeView::SetItemData(QTreeWidgetItem* item, std::uintptr_t data) {
-    item->setData(0, kDataRole, QVariant::fromValue<quintptr>(data));
-}
-
 void CDragTreeView::SetImageList(const QList<QIcon>& images) {
     m_images = images;
 }

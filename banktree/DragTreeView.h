@@ -66,7 +66,6 @@ public:
     // False when the node has no image index.
     bool GetItemImage(const QTreeWidgetItem* item, int* image) const;
     std::uintptr_t GetItemData(const QTreeWidgetItem* item) const;
-    void SetItemData(QTreeWidgetItem* item, std::uintptr_t data);
     // The pictures shown for the image indices, in index order.
     void SetImageList(const QList<QIcon>& images);
 
