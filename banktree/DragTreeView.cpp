@@ -86,7 +86,11 @@ CDragTreeView::~CDragTreeView() {
 
 QTreeWidgetItem* CDragTreeView::InsertItem(const QString& text, int image, std::uintptr_t data,
                                            QTreeWidgetItem* parent) {
-    auto* item = new QTreeWidgetItem(QStringList(text));
+    return AddNode(new QTreeWidgetItem(QStringList(text)), image, data, parent);
+}
+
+QTreeWidgetItem* CDragTreeView::AddNode(QTreeWidgetItem* item, int image, std::uintptr_t data,
+                                        QTreeWidgetItem* parent) {
     item->setData(0, kImageRole, image);
     item->setData(0, kDataRole, QVariant::fromValue<quintptr>(data));
     if (image >= 0 && image < m_images.size()) {
