@@ -43,9 +43,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint8_t kChannel = 5;
 constexpr std::size_t kItemWriteSize = 8 + bq::sysex::PackedLength(996) + 1;
 
-// The virtual Karma, with three faults of its own: the n-th Item Write answered with a Failed
-// Reply (and not stored), answers to Item Writes coming late, and one fixed answer to every
-// dump request. Runs on the loopback's thread.
 // The records that the item nodes of a view carry, in tree order.
 std::vector<CBankItemData*> ItemRecords(CBankTreeView* view) {
     std::vector<CBankItemData*> records;
@@ -57,6 +54,9 @@ std::vector<CBankItemData*> ItemRecords(CBankTreeView* view) {
     return records;
 }
 
+// The virtual Karma, with three faults of its own: the n-th Item Write answered with a Failed
+// Reply (and not stored), answers to Item Writes coming late, and one fixed answer to every
+// dump request. Runs on the loopback's thread.
 class Instrument final : public bq::midi::IMidiDevice {
 public:
     explicit Instrument(std::shared_ptr<bq::VirtualKarma> karma) : m_karma(std::move(karma)) {}
