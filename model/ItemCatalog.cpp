@@ -111,6 +111,17 @@ ItemCatalog ItemCatalog::FromItems(std::vector<PlacedItem> items) {
     return catalog;
 }
 
+std::size_t ItemCatalog::IndexOf(ItemKind kind, long bank, long slot) const {
+    const auto key = PlaceKey(kind, bank, slot);
+    const auto it = std::lower_bound(
+        m_entries.begin(), m_entries.end(), key,
+        [](const Entry& e, const auto& k) { return PlaceKey(e.kind, e.bank, e.slot) < k; });
+    if (it == m_entries.end() || PlaceKey(it->kind, it->bank, it->slot) != key) {
+        return npos;
+    }
+    return static_cast<std::size_t>(it - m_entries.begin());
+}
+
 void ItemCatalog::Find(std::string_view text, std::vector<std::uint32_t>& out) const {
     out.clear();
     const std::string needle = FoldCase(text);

@@ -60,6 +60,8 @@ public:
     std::size_t Size() const { return m_entries.size(); }
     const Entry& At(std::size_t index) const { return m_entries[index]; }
     CKarmaObject& Item(std::size_t index) const { return *m_items[index]; }
+    // The index of the item at a place, or npos.
+    std::size_t IndexOf(ItemKind kind, long bank, long slot) const;
 
     // The indexes of the items whose name contains `text`, ASCII letters compared without
     // case, in catalogue order. `out` is cleared first, so a view can keep one buffer while

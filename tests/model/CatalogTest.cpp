@@ -72,6 +72,8 @@ TEST(ItemCatalog, FindsNamesAsGetNameGivesThemWithAsciiLettersInAnyCase) {
     EXPECT_EQ(c.Find("pad ").size(), 0u);
     EXPECT_EQ(c.Find("").size(), 7u);
     EXPECT_EQ(c.Find("Big Strings and more").size(), 0u);
+    EXPECT_EQ(c.IndexOf(ItemKind::Combination, 2, 7), 4u);
+    EXPECT_EQ(c.IndexOf(ItemKind::Program, 2, 7), ItemCatalog::npos);
 }
 
 TEST(ItemCatalog, ItemsWithoutBanksKeepTheTreeOrderAndTheLastItemOfAPlace) {
@@ -170,7 +172,22 @@ TEST(Export, CsvQuotesOnlyWhereNeededAndWritesUtf8) {
     bq::AppendCsvLine(line, {"plain", " spaced ", "a,b", "say \"hi\"", "cr\rlf\n", ""});
     EXPECT_EQ(line, "plain, spaced ,\"a,b\",\"say \"\"hi\"\"\",\"cr\rlf\n\",\n");
 
-    EXPECT_EQ(bq::Latin1ToUtf8("Caf\xE9 \xFF!"), "Caf\xC3\xA9 \xC3\xBF!");
+    const ItemCatalog c = ItemCatalog::FromItems({
+        At(ItemKind::Program, 5, 127, Program(ProgramRecord("Caf\xE9"))),
+        At(ItemKind::Combination, 2, 0, Combi(CombiRecord("Strings, \"Big\""))),
+    });
+    EXPECT_EQ(bq::ExportCsv(c),
+              "kind,bank,slot,name\n"
+              "Combination,C,000,\"Strings, \"\"Big\"\"\"\n"
+              "Program,F,127,Caf\xC3\xA9\n");
+    EXPECT_EQ(bq::ExportText(c),
+              "Combinations\n"
+              "  Bank C\n"
+              "    000 : Strings, \"Big\"\n"
+              "Programs\n"
+              "  Bank F (MOSS)\n"
+              "    127 : Caf\xC3\xA9\n");
+    EXPECT_EQ(bq::ExportText(ItemCatalog()), "Combinations\nPrograms\n");
 }
 
 }  // namespace
