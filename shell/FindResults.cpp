@@ -42,11 +42,11 @@ CFindResultsView::CFindResultsView(QWidget* parent) : CBankTreeView(parent) {
 }
 
 void CFindResultsView::ClearResults() {
-    RemoveAllItems();
+    clear();
 }
 
 void CFindResultsView::SetResults(const std::vector<Group>& groups) {
-    RemoveAllItems();
+    clear();
     QList<QTreeWidgetItem*> rows;
     for (const Group& g : groups) {
         if (g.catalog == nullptr || g.matches == nullptr || g.matches->empty()) {
@@ -63,13 +63,11 @@ void CFindResultsView::SetResults(const std::vector<Group>& groups) {
                 continue;
             }
             const bq::ItemCatalog::Entry& e = g.catalog->At(m);
-            CKarmaObject& item = g.catalog->Item(m);
-            item.AddRef();  // the record takes it over
-            CBankItemData* record = AddItemData(&item, e.bank, e.slot);
             const int image =
                 e.kind == bq::ItemKind::Combination ? IMAGE_COMBINATION : IMAGE_PROGRAM;
-            QTreeWidgetItem* row = InsertItem(QString::fromLatin1(e.name, e.nameLength), image,
-                                              reinterpret_cast<std::uintptr_t>(record), group);
+            QTreeWidgetItem* row = InsertItemNode(QString::fromLatin1(e.name, e.nameLength), image,
+                                                  bq::Ref<CKarmaObject>::Share(&g.catalog->Item(m)),
+                                                  e.bank, e.slot, group);
             row->setText(kKind, QLatin1String(bq::KindName(e.kind)));
             row->setText(kBank, CItemSources::BankText(e.kind, e.bank));
             row->setText(kSlot, QString::fromStdString(bq::SlotText(e.slot)));

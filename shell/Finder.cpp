@@ -56,10 +56,7 @@ bool CFinder::RefreshDragged(std::uint32_t source, CBankItemData* record, int im
     // What the window holds there now, which is what the user sees listed.
     CKarmaObject* live = &s->catalog.Item(index);
     if (record->GetObject() != live) {
-        live->AddRef();
-        if (CKarmaObject* previous = record->SetObject(live)) {
-            previous->Release();
-        }
+        record->SetObject(bq::Ref<CKarmaObject>::Share(live));
     }
     return true;
 }

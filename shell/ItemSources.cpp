@@ -7,7 +7,6 @@
 #include <QTreeWidgetItemIterator>
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "banktree/BankTreeView.h"
 #include "model/SameSound.h"
@@ -174,21 +173,14 @@ void CItemSources::Rebuild(Source& source) {
     std::vector<bq::PlacedItem> items;
     std::vector<Found> found;
     if (CBankTreeView* view = source.view) {
-        std::unordered_set<const CBankItemData*> owned;
-        owned.reserve(view->ItemRecords().size());
-        for (const auto& record : view->ItemRecords()) {
-            owned.insert(record.get());
-        }
-        items.reserve(owned.size());
-        found.reserve(owned.size());
         for (QTreeWidgetItemIterator it(view); *it != nullptr; ++it) {
             int image = -1;
             if (!view->GetItemImage(*it, &image) ||
                 (image != IMAGE_PROGRAM && image != IMAGE_COMBINATION)) {
                 continue;
             }
-            const auto* record = reinterpret_cast<const CBankItemData*>(view->GetItemData(*it));
-            if (owned.count(record) == 0 || record->GetObject() == nullptr) {
+            const CBankItemData* record = view->GetItemRecord(*it);
+            if (record == nullptr || record->GetObject() == nullptr) {
                 continue;
             }
             const auto kind =
