@@ -24,6 +24,7 @@
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
 #include "workstation/WSFrame.h"
+#include "workstation/WSSession.h"
 
 namespace {
 
@@ -101,6 +102,11 @@ void CMainFrame::CreateMenus() {
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     open->setToolTip(ToolTip(ID_FILE_OPEN));
     open->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(0, 0, 16, 15)));
+    // The writes to the instrument, whichever window is active; the texts name the step.
+    QAction* undo = AddCommand(ID_EDIT_UNDO, QStringLiteral("&Undo\tCtrl+Z"), ID_EDIT_UNDO);
+    undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    QAction* redo = AddCommand(ID_EDIT_REDO, QStringLiteral("&Redo\tCtrl+Shift+Z"), ID_EDIT_REDO);
+    redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     QAction* recent =
         AddCommand(ID_FILE_MRU_FILE1, QStringLiteral("Recent File"), ID_FILE_MRU_FILE1);
     QAction* exit = AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), ID_APP_EXIT);
@@ -143,6 +149,7 @@ void CMainFrame::CreateMenus() {
         m_menus.append(menu);
     };
     addMenu(QStringLiteral("&File"), {open, nullptr, recent, nullptr, exit});
+    addMenu(QStringLiteral("&Edit"), {undo, redo});
     addMenu(QStringLiteral("&View"), {workstation});
     addMenu(QStringLiteral("&Bank"), {bankInit});
     addMenu(QStringLiteral("&Program"), {programInit});
@@ -150,6 +157,37 @@ void CMainFrame::CreateMenus() {
     addMenu(QStringLiteral("&Tools"), {options});
     addMenu(QStringLiteral("&Window"), {closeAll});
     addMenu(QStringLiteral("&Help"), {about});
+}
+
+void CMainFrame::UpdateEditCommands() {
+    // The texts name the step, as the history holds it now.
+    CWSSession* session = m_wsFrame != nullptr ? &m_wsFrame->Session() : nullptr;
+    const bool busy = m_wsFrame != nullptr && m_wsFrame->IsBusy();
+    const struct {
+        int id;
+        bool enabled;
+        QString text;
+        const char* key;
+    } commands[] = {
+        {ID_EDIT_UNDO, session != nullptr && session->CanUndo() && !busy,
+         session != nullptr ? session->UndoText() : QStringLiteral("Undo"), "Ctrl+Z"},
+        {ID_EDIT_REDO, session != nullptr && session->CanRedo() && !busy,
+         session != nullptr ? session->RedoText() : QStringLiteral("Redo"), "Ctrl+Shift+Z"},
+    };
+    for (const auto& command : commands) {
+        QAction* action = m_actions.value(command.id);
+        if (action == nullptr) {
+            continue;
+        }
+        const QString text =
+            QStringLiteral("&%1\t%2").arg(command.text, QLatin1String(command.key));
+        if (action->text() != text) {
+            action->setText(text);
+        }
+        if (action->isEnabled() != command.enabled) {
+            action->setEnabled(command.enabled);
+        }
+    }
 }
 
 void CMainFrame::CreateBars() {
@@ -205,6 +243,12 @@ bool CMainFrame::event(QEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Leaving ends the connection, and with it the writes that could still be undone: the
+    // user may keep the program open instead.
+    if (m_wsFrame != nullptr && !m_wsFrame->ConfirmEndOfConnection()) {
+        event->ignore();
+        return;
+    }
     // Exit closes every document window with the main window.
     m_mdiArea->closeAllSubWindows();
     event->accept();
@@ -233,6 +277,18 @@ bool CMainFrame::ExecuteCommand(int id) {
     switch (id) {
         case ID_FILE_OPEN:
             OnFileOpen();
+            return true;
+        case ID_EDIT_UNDO:
+        case ID_EDIT_REDO:
+            // The writes to the instrument, whichever window is active.
+            if (m_wsFrame == nullptr) {
+                return false;
+            }
+            if (id == ID_EDIT_UNDO) {
+                m_wsFrame->Session().Undo();
+            } else {
+                m_wsFrame->Session().Redo();
+            }
             return true;
         case ID_APP_EXIT:
             close();
@@ -280,6 +336,7 @@ void CMainFrame::UpdateCommandUI() {
             m_actions[id]->setEnabled(document);
         }
     }
+    UpdateEditCommands();
 }
 
 void CMainFrame::UpdateMIDIStatus() {

@@ -24,6 +24,8 @@ enum : int {
     ID_VIEW_WORKSTATION = 135,
     ID_WINDOW_CLOSE_ALL = 505,
     ID_TOOLS_OPTIONS = 506,
+    ID_EDIT_UNDO = 0xE12B,
+    ID_EDIT_REDO = 0xE12C,
     ID_FILE_OPEN = 0xE101,
     ID_FILE_MRU_FILE1 = 0xE110,
     ID_APP_ABOUT = 0xE140,
@@ -71,6 +73,7 @@ protected:
 
 private:
     void CreateMenus();
+    void UpdateEditCommands();
     void CreateBars();
     QAction* AddCommand(int id, const QString& text, int promptId = 0);
     void AddDocumentWindow(QMdiSubWindow* window);

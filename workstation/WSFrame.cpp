@@ -25,6 +25,7 @@
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"
 #include "workstation/WSMessages.h"
+#include "workstation/WSSession.h"
 #include "workstation/WSTransport.h"
 
 using namespace bq::midi;
@@ -141,6 +142,7 @@ CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
     // Lives as long as the main window; closing only hides it.
     setAttribute(Qt::WA_DeleteOnClose, false);
     m_search->target = this;
+    m_session = std::make_unique<CWSSession>(*this);
     // Every chunk that arrives restarts the silence bound of a waiting request.
     m_transport->installEventFilter(this);
 }
@@ -171,7 +173,20 @@ bool CWSFrame::GetMIDIStatusText(QString* text) {
 }
 
 bool CWSFrame::ClosePorts() {
+    // The end of the connection ends what is known of the instrument through it: another one
+    // may answer the next search.
+    if (m_session) {
+        m_session->Reset();
+    }
     return m_transport->ClosePorts();
+}
+
+bool CWSFrame::IsConnected() const {
+    return m_transport->InputHandle() != 0 && m_transport->OutputHandle() != 0;
+}
+
+bool CWSFrame::ConfirmEndOfConnection() {
+    return m_session->ConfirmEnd();
 }
 
 void CWSFrame::SetReplySilenceMs(int ms) {
@@ -239,6 +254,10 @@ void CWSFrame::showEvent(QShowEvent* event) {
 
 void CWSFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
+    QPointer<CWSFrame> self(this);
+    if (!ConfirmEndOfConnection() || !self) {
+        return;
+    }
     hide();
 }
 

@@ -24,6 +24,7 @@
 #include "midi/MidiServices.h"
 
 class CMIDIProgressDlg;
+class CWSSession;
 class CWSTransport;
 class QEventLoop;
 class QSplitter;
@@ -88,6 +89,12 @@ public:
     CWSTransport& Transport() { return *m_transport; }
     // The dialog of the dump being received, if it shows one.
     CMIDIProgressDlg* ProgressDialog() const { return m_progress.get(); }
+    // What this connection has downloaded and written, with Undo and Redo.
+    CWSSession& Session() { return *m_session; }
+    bool IsConnected() const;
+    // Before the connection is ended on purpose (closing the window, leaving the program):
+    // asks whether the writes that could still be undone may be forgotten. False: keep it.
+    bool ConfirmEndOfConnection();
     bool IsWaiting() const { return m_wait != nullptr; }
     // From the showing that starts a search until the connection is made or given up (the
     // "not found" question included).
@@ -145,6 +152,7 @@ private:
     QTreeView* m_otherView = nullptr;   // right pane, 100 pixels, never filled
 
     std::unique_ptr<CMIDIProgressDlg> m_progress;
+    std::unique_ptr<CWSSession> m_session;
     int m_replySilenceMs = kDefaultReplySilenceMs;
     int m_progressPeriodMs;
 
