@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -11,6 +13,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -23,6 +26,7 @@
 #include "shell/AboutDialog.h"
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
+#include "workstation/WSBackup.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSSession.h"
 
@@ -36,6 +40,7 @@ constexpr int kNotConnectedId = 147;
 constexpr int kSearchingId = 149;
 constexpr int kOpenTitleId = 155;
 constexpr int kOpenFilterId = 156;
+constexpr int kBackupTitleId = 710;
 constexpr int kMIDIStatusWidth = 500;
 
 // A command string is "prompt\ntooltip"; either part may be missing.
@@ -102,6 +107,9 @@ void CMainFrame::CreateMenus() {
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     open->setToolTip(ToolTip(ID_FILE_OPEN));
     open->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(0, 0, 16, 15)));
+    QAction* backup = AddCommand(ID_FILE_BACKUP, QStringLiteral("&Back Up Workstation...\tCtrl+B"),
+                                 ID_FILE_BACKUP);
+    backup->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     // The writes to the instrument, whichever window is active; the texts name the step.
     QAction* undo = AddCommand(ID_EDIT_UNDO, QStringLiteral("&Undo\tCtrl+Z"), ID_EDIT_UNDO);
     undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
@@ -148,7 +156,7 @@ void CMainFrame::CreateMenus() {
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
         m_menus.append(menu);
     };
-    addMenu(QStringLiteral("&File"), {open, nullptr, recent, nullptr, exit});
+    addMenu(QStringLiteral("&File"), {open, backup, nullptr, recent, nullptr, exit});
     addMenu(QStringLiteral("&Edit"), {undo, redo});
     addMenu(QStringLiteral("&View"), {workstation});
     addMenu(QStringLiteral("&Bank"), {bankInit});
@@ -277,6 +285,9 @@ bool CMainFrame::ExecuteCommand(int id) {
     switch (id) {
         case ID_FILE_OPEN:
             OnFileOpen();
+            return true;
+        case ID_FILE_BACKUP:
+            OnFileBackUp();
             return true;
         case ID_EDIT_UNDO:
         case ID_EDIT_REDO:
@@ -429,6 +440,64 @@ CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
     frame->BankView()->setFocus();
     UpdateFrameTitle();
     return frame;
+}
+
+std::unique_ptr<QFileDialog> CMainFrame::CreateBackupDialog() {
+    auto dialog = std::make_unique<QFileDialog>(this, bq::LoadString(kBackupTitleId));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    QStringList filters = NameFilters(bq::LoadString(kOpenFilterId));
+    dialog->setNameFilters(filters);
+    if (!filters.isEmpty()) {
+        dialog->selectNameFilter(filters.first());
+    }
+    dialog->setDefaultSuffix(QStringLiteral("pcg"));
+    dialog->setDirectory(QDir::homePath());
+    dialog->selectFile(
+        QDir::home().filePath(CWSBackup::DefaultFileName(QDateTime::currentDateTime())));
+    return dialog;
+}
+
+bool CMainFrame::ConnectWorkstation() {
+    if (m_wsFrame->IsConnected()) {
+        return true;
+    }
+    if (!m_wsFrame->isVisible()) {
+        m_midiStatusPane->setText(bq::LoadString(kSearchingId));
+        m_midiStatusPane->repaint();
+    }
+    QPointer<CMainFrame> self(this);
+    const bool connected = m_wsFrame->ConnectNow();
+    if (!self || !connected) {
+        return false;
+    }
+    m_mdiArea->setActiveSubWindow(m_wsFrame);
+    return true;
+}
+
+void CMainFrame::OnFileBackUp() {
+    if (m_wsFrame->IsBusy()) {
+        return;
+    }
+    QPointer<CMainFrame> self(this);
+    // First the instrument, so that no file name is asked for a backup that cannot be made.
+    if (!ConnectWorkstation() || !self) {
+        return;
+    }
+    std::unique_ptr<QFileDialog> dialog = CreateBackupDialog();
+    if (dialog->exec() != QDialog::Accepted || !self || dialog->selectedFiles().isEmpty()) {
+        return;
+    }
+    const QString path = dialog->selectedFiles().first();
+    dialog.reset();
+    BackUpWorkstation(path);
+}
+
+bool CMainFrame::BackUpWorkstation(const QString& path) {
+    if (m_wsFrame->IsBusy() || !ConnectWorkstation()) {
+        return false;
+    }
+    return CWSBackup::Run(*m_wsFrame, path) == CWSBackup::Outcome::Written;
 }
 
 void CMainFrame::OnViewWorkstation() {

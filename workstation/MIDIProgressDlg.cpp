@@ -12,6 +12,7 @@
 #include <climits>
 
 #include "messages/Messages.h"
+#include "messages/StringTable.h"
 
 // Resources of a static library are registered by hand; outside any namespace.
 static void InitWorkstationResources() {
@@ -21,6 +22,7 @@ static void InitWorkstationResources() {
 namespace {
 
 constexpr int kNoTrafficMessage = 162;
+constexpr int kTimeLeftText = 714;
 
 // Layout of the dialog in dialog units, turned into pixels by the dialog font.
 constexpr int kDialogWidthDu = 193;
@@ -33,6 +35,9 @@ constexpr DuRect kStatusDu{7, 24, 179, 8};
 constexpr DuRect kProgressDu{7, 36, 179, 9};
 constexpr DuRect kKBytesDu{7, 54, 121, 8};
 constexpr DuRect kCancelDu{136, 52, 50, 14};
+// A backup's dialog is taller by the line that says the time left.
+constexpr int kBackupHeightDu = 78;
+constexpr DuRect kTimeLeftDu{7, 64, 121, 8};
 
 // Dialog base units of a font, measured the way the platform does: the average width of the
 // 52 letters and the full height.
@@ -106,6 +111,7 @@ void CMIDIProgressDlg::BuildControls() {
     m_cancel->setGeometry(du.Rect(kCancelDu));
     m_cancel->setEnabled(false);
     m_cancel->setAutoDefault(false);
+    connect(m_cancel, &QPushButton::clicked, this, &CMIDIProgressDlg::OnCancel);
 }
 
 bool CMIDIProgressDlg::BeginTransfer(QWidget* parent, const QString& statusText,
@@ -121,6 +127,49 @@ bool CMIDIProgressDlg::BeginTransfer(QWidget* parent, const QString& statusText,
     OnInitDialog();
     show();
     return true;
+}
+
+bool CMIDIProgressDlg::BeginBackup(QWidget* parent, std::uint32_t expected) {
+    m_backup = true;
+    const DialogUnits du(font());
+    setFixedSize(du.X(kDialogWidthDu), du.Y(kBackupHeightDu));
+    m_timeLeft = new QLabel(this);
+    m_timeLeft->setObjectName(QStringLiteral("timeLeftText"));
+    m_timeLeft->setGeometry(du.Rect(kTimeLeftDu));
+    m_timeLeft->setText(TimeLeftText(0, expected, 0));
+    m_cancel->setEnabled(true);
+    m_clock.start();
+    return BeginTransfer(parent, QString(), expected);
+}
+
+void CMIDIProgressDlg::SetStatusText(const QString& text) {
+    m_statusText = text;
+    m_status->setText(text);
+}
+
+QString CMIDIProgressDlg::TimeLeftText(std::uint64_t received, std::uint64_t expected,
+                                       std::int64_t elapsedMs) {
+    QString left = QStringLiteral("--:--");
+    if (received > 0 && elapsedMs >= 1000) {
+        const std::uint64_t rest = expected > received ? expected - received : 0;
+        const auto seconds =
+            static_cast<long long>(static_cast<double>(rest) * static_cast<double>(elapsedMs) /
+                                       1000.0 / static_cast<double>(received) +
+                                   0.5);
+        left = seconds >= 3600 ? QString::asprintf("%lld:%02lld:%02lld", seconds / 3600,
+                                                   seconds / 60 % 60, seconds % 60)
+                               : QString::asprintf("%lld:%02lld", seconds / 60, seconds % 60);
+    }
+    return bq::FormatText(bq::LoadString(kTimeLeftText), {left});
+}
+
+void CMIDIProgressDlg::OnCancel() {
+    if (!m_backup || m_ended) {
+        return;
+    }
+    m_cancelled = true;
+    EndDialog();
+    emit TransferCancelled();  // may delete this dialog: nothing after it
 }
 
 void CMIDIProgressDlg::OnInitDialog() {
@@ -149,6 +198,9 @@ void CMIDIProgressDlg::UpdateProgress(std::uint32_t bytes) {
     m_progress->setValue(
         static_cast<int>(std::min({m_received, m_expected, std::uint32_t{INT_MAX}})));
     m_traffic = 1;
+    if (m_timeLeft != nullptr) {
+        m_timeLeft->setText(TimeLeftText(m_received, m_expected, m_clock.elapsed()));
+    }
 }
 
 void CMIDIProgressDlg::timerEvent(QTimerEvent* event) {
@@ -221,10 +273,17 @@ void CMIDIProgressDlg::EndDialog() {
 }
 
 void CMIDIProgressDlg::closeEvent(QCloseEvent* event) {
-    // The title bar's Close and Alt+F4 do not end a transfer.
+    // The title bar's Close and Alt+F4 do not end a bank's transfer; a backup's they cancel.
     event->ignore();
+    if (m_backup) {
+        OnCancel();
+    }
 }
 
 void CMIDIProgressDlg::reject() {
-    // Escape neither: only the No answer to the no-traffic question gives a transfer up.
+    // Escape neither: only the No answer to the no-traffic question gives a transfer up. A
+    // backup has its Cancel button, which Escape presses.
+    if (m_backup) {
+        OnCancel();
+    }
 }

@@ -195,6 +195,25 @@ bool CWSBankView::PutBankItems(QTreeWidgetItem* bankNode, long bank, Kind kind, 
         position += consumed;
     }
 
+    // A bank that shows its items already (from an earlier connection) gets the new records in
+    // the same nodes, so that what is selected or open stays so.
+    if (bankNode->childCount() == kSlots) {
+        for (int slot = 0; slot < kSlots; ++slot) {
+            if (GetItemRecord(bankNode->child(slot)) == nullptr) {
+                return false;
+            }
+        }
+        for (long slot = 0; slot < kSlots; ++slot) {
+            QTreeWidgetItem* item = bankNode->child(static_cast<int>(slot));
+            CBankItemData* record = GetItemRecord(item);
+            item->setText(0, ItemLabel(slot, *objects[slot]));
+            // The record takes over the new item's reference and hands back the old one.
+            if (CKarmaObject* previous = record->SetObject(objects[slot].Detach())) {
+                previous->Release();
+            }
+        }
+        return true;
+    }
     if (bankNode->childCount() != 0) {
         return false;
     }
@@ -225,6 +244,36 @@ QTreeWidgetItem* CWSBankView::BankNode(std::uintptr_t kind, long bank) const {
         }
     }
     return nullptr;
+}
+
+bool CWSBankView::BankRecords(bool combination, long bank,
+                              std::vector<std::uint8_t>* records) const {
+    QTreeWidgetItem* node = BankNode(combination ? kCombiBankKind : kProgramBankKind, bank);
+    if (node == nullptr || node->childCount() != kSlots || records == nullptr) {
+        return false;
+    }
+    records->clear();
+    for (int slot = 0; slot < kSlots; ++slot) {
+        const CBankItemData* record = GetItemRecord(node->child(slot));
+        unsigned long size = 0;
+        const unsigned char* data = record != nullptr && record->GetObject() != nullptr
+                                        ? record->GetObject()->GetData(&size)
+                                        : nullptr;
+        if (data == nullptr) {
+            return false;
+        }
+        records->insert(records->end(), data, data + size);
+    }
+    return true;
+}
+
+bool CWSBankView::ShowDownloadedBank(bool combination, long bank,
+                                     std::vector<std::uint8_t>& records) {
+    QTreeWidgetItem* node = BankNode(combination ? kCombiBankKind : kProgramBankKind, bank);
+    const Kind kind = combination         ? Kind::Combi
+                      : bank == kMossBank ? Kind::MossProgram
+                                          : Kind::PcmProgram;
+    return node != nullptr && PutBankItems(node, bank, kind, records.data(), records.size());
 }
 
 void CWSBankView::ShowStoredCombi(long bank, long slot, const std::vector<std::uint8_t>& record) {

@@ -105,7 +105,8 @@ TEST_F(MainFrameTest, MenuBarReadsAsTheCommandTable) {
                                    "&Tools", "&Window", "&Help"}));
     frame->UpdateCommandUI();
     EXPECT_EQ(Describe(Menu(*frame, "&File")),
-              QStringList({"&Open...\tCtrl+O", "-", "Recent File (off)", "-", "E&xit"}));
+              QStringList({"&Open...\tCtrl+O", "&Back Up Workstation...\tCtrl+B", "-",
+                           "Recent File (off)", "-", "E&xit"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Edit")),
               QStringList({"&Undo\tCtrl+Z (off)", "&Redo\tCtrl+Shift+Z (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&View")), QStringList({"&Workstation\tCtrl+W"}));
