@@ -5,7 +5,9 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
+#include "messages/StringId.h"
 #include "midi/MidiServices.h"
 
 class CPCGFrame;
@@ -81,7 +83,8 @@ private:
     void CreateMenus();
     void UpdateEditCommands();
     void CreateBars();
-    QAction* AddCommand(int id, const QString& text, int promptId = 0);
+    // The prompt is shown in the message pane ("prompt\ntooltip": its first line).
+    QAction* AddCommand(int id, const QString& text, std::optional<bq::StringId> prompt = {});
     void AddDocumentWindow(QMdiSubWindow* window);
     void ReleaseCtrlW(QMdiSubWindow* window);
     ICommandTarget* ActiveCommandTarget() const;

@@ -21,9 +21,6 @@ static void InitWorkstationResources() {
 
 namespace {
 
-constexpr int kNoTrafficMessage = 162;
-constexpr int kTimeLeftText = 714;
-
 // Layout of the dialog in dialog units, turned into pixels by the dialog font.
 constexpr int kDialogWidthDu = 193;
 constexpr int kDialogHeightDu = 72;
@@ -160,7 +157,7 @@ QString CMIDIProgressDlg::TimeLeftText(std::uint64_t received, std::uint64_t exp
                                                    seconds / 60 % 60, seconds % 60)
                                : QString::asprintf("%lld:%02lld", seconds / 60, seconds % 60);
     }
-    return bq::FormatText(bq::LoadString(kTimeLeftText), {left});
+    return bq::FormatText(bq::LoadString(bq::StringId::TimeLeft), {left});
 }
 
 void CMIDIProgressDlg::OnCancel() {
@@ -237,7 +234,8 @@ void CMIDIProgressDlg::AskToContinue() {
     m_askPending = false;
     m_questionOpen = true;
     QPointer<CMIDIProgressDlg> self(this);
-    const int answer = bq::ShowMessage(kNoTrafficMessage, bq::MB_YESNO | bq::MB_ICONWARNING);
+    const int answer =
+        bq::ShowMessage(bq::StringId::NoTrafficQuestion, bq::MB_YESNO | bq::MB_ICONWARNING);
     if (!self) {
         return;  // deleted meanwhile; its destructor cleared the flag
     }

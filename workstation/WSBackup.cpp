@@ -23,20 +23,9 @@
 
 namespace {
 
-constexpr std::array<int, 6> kCombiBankNames = {136, 137, 138, 139, 140, 141};
-constexpr std::array<int, 6> kProgramBankNames = {136, 137, 138, 139, 140, 154};
-constexpr int kStepText = 711;
-constexpr int kCombinationTitle = 712;
-constexpr int kProgramTitle = 713;
-constexpr int kNotSent = 715;
-constexpr int kRefused = 716;
-constexpr int kStopped = 717;
-constexpr int kBadDump = 718;
-constexpr int kNotWritten = 719;
-constexpr int kWritten = 726;
 constexpr unsigned kInformation = 0x40;  // the information icon
 
-void Report(int format, const QString& what, unsigned style = bq::MB_ICONERROR) {
+void Report(bq::StringId format, const QString& what, unsigned style = bq::MB_ICONERROR) {
     bq::ShowMessage(bq::FormatText(bq::LoadString(format), {what}), style);
 }
 
@@ -52,14 +41,16 @@ QString CWSBackup::BankTitle(int index) {
     if (bank.recordSize == 0) {
         return {};
     }
-    const int name = bank.combination ? kCombiBankNames[bank.bank] : kProgramBankNames[bank.bank];
-    return bq::FormatText(bq::LoadString(bank.combination ? kCombinationTitle : kProgramTitle),
+    const bq::StringId name =
+        bank.combination ? bq::kCombiBankNames[bank.bank] : bq::kProgramBankNames[bank.bank];
+    return bq::FormatText(bq::LoadString(bank.combination ? bq::StringId::BackupCombinationBank
+                                                          : bq::StringId::BackupProgramBank),
                           {bq::LoadString(name)});
 }
 
 QString CWSBackup::BankStepText(int index) {
     return bq::FormatText(
-        bq::LoadString(kStepText),
+        bq::LoadString(bq::StringId::BackupStep),
         {QString::number(index + 1), QString::number(bq::midi::kBackupBanks), BankTitle(index)});
 }
 
@@ -110,10 +101,11 @@ CWSBackup::Outcome CWSBackup::Run(CWSFrame& frame, const QString& path) {
                 if (cancelled) {
                     return Outcome::Cancelled;
                 }
-                const int problem = !received && end == CWSFrame::DumpEnd::NotSent   ? kNotSent
-                                    : !received && end == CWSFrame::DumpEnd::Refused ? kRefused
-                                    : !received                                      ? kStopped
-                                                                                     : kBadDump;
+                const bq::StringId problem =
+                    !received && end == CWSFrame::DumpEnd::NotSent   ? bq::StringId::BackupNotSent
+                    : !received && end == CWSFrame::DumpEnd::Refused ? bq::StringId::BackupRefused
+                    : !received                                      ? bq::StringId::BackupStopped
+                                                                     : bq::StringId::BackupBadDump;
                 Report(problem, BankTitle(index));
                 return Outcome::Failed;
             }
@@ -137,9 +129,9 @@ CWSBackup::Outcome CWSBackup::Run(CWSFrame& frame, const QString& path) {
         QGuiApplication::restoreOverrideCursor();
     }
     if (!result.Succeeded()) {
-        Report(kNotWritten, QString::fromStdString(result.reason));
+        Report(bq::StringId::BackupNotWritten, QString::fromStdString(result.reason));
         return Outcome::Failed;
     }
-    Report(kWritten, path, bq::MB_OK | kInformation);
+    Report(bq::StringId::BackupWritten, path, bq::MB_OK | kInformation);
     return Outcome::Written;
 }

@@ -23,6 +23,9 @@
 
 class CKarmaObject;
 class CWSFrame;
+namespace bq {
+enum class StringId : int;
+}
 class QAction;
 
 class CWSBankView : public CBankTreeView, public ICommandTarget {
@@ -85,7 +88,7 @@ private:
     QTreeWidgetItem* BankNode(std::uintptr_t kind, long bank) const;
     bool SelectedImageIs(int image) const;
     void OnBankInitialise();
-    void OnItemInitialise(int questionId);
+    void OnItemInitialise(bq::StringId questionId);
     void OnRoundTrip();
     // The item node of a Combination place when its bank is loaded; null otherwise.
     QTreeWidgetItem* LoadedCombiItem(long bank, long slot) const;

@@ -16,14 +16,6 @@ using bq::ws::WriteStep;
 
 namespace {
 
-constexpr int kBankNames[] = {136, 137, 138, 139, 140, 141};  // "Bank A" .. "Bank F"
-constexpr int kTransferError = 163;
-constexpr int kSendStep = 720;
-constexpr int kSwapStep = 721;
-constexpr int kRoundTripStep = 722;
-constexpr int kUndoFormat = 723;
-constexpr int kRedoFormat = 724;
-constexpr int kEndQuestion = 725;
 constexpr std::size_t kCombiRecordSize = 996;
 
 int BankIndex(bool combination, int bank) {
@@ -32,8 +24,9 @@ int BankIndex(bool combination, int bank) {
 
 // "Bank A 005", as the tree names the bank, then the slot as it numbers it.
 QString PlaceName(const bq::ws::Place& place) {
-    const QString bank =
-        place.bank >= 0 && place.bank < 6 ? bq::LoadString(kBankNames[place.bank]) : QString();
+    const QString bank = place.bank >= 0 && place.bank < 6
+                             ? bq::LoadString(bq::kCombiBankNames[place.bank])
+                             : QString();
     return bank + QString::asprintf(" %03d", place.slot);
 }
 
@@ -63,8 +56,8 @@ bool CWSSession::ConfirmEnd() {
         return true;
     }
     QPointer<CWSFrame> frame(&m_frame);
-    const int answer =
-        bq::ShowMessage(kEndQuestion, bq::MB_YESNO | bq::MB_ICONWARNING | bq::MB_DEFBUTTON2);
+    const int answer = bq::ShowMessage(bq::StringId::EndConnectionQuestion,
+                                       bq::MB_YESNO | bq::MB_ICONWARNING | bq::MB_DEFBUTTON2);
     if (!frame) {
         return true;  // the window, and the history with it, went while the question was up
     }
@@ -89,14 +82,15 @@ QString CWSSession::StepName(const WriteStep& step) {
     }
     switch (step.kind) {
         case StepKind::Send:
-            return bq::FormatText(bq::LoadString(kSendStep), {PlaceName(step.writes[0].place)});
+            return bq::FormatText(bq::LoadString(bq::StringId::SendStep),
+                                  {PlaceName(step.writes[0].place)});
         case StepKind::Swap:
             // The dragged Combination's place first: the first write went to the other one.
             return bq::FormatText(
-                bq::LoadString(kSwapStep),
+                bq::LoadString(bq::StringId::SwapStep),
                 {PlaceName(step.writes.back().place), PlaceName(step.writes.front().place)});
         case StepKind::RoundTrip:
-            return bq::FormatText(bq::LoadString(kRoundTripStep),
+            return bq::FormatText(bq::LoadString(bq::StringId::RoundTripStep),
                                   {PlaceName(step.writes[0].place)});
     }
     return {};
@@ -104,14 +98,16 @@ QString CWSSession::StepName(const WriteStep& step) {
 
 QString CWSSession::UndoText() const {
     const WriteStep* step = m_history.UndoStep();
-    return step != nullptr ? bq::FormatText(bq::LoadString(kUndoFormat), {StepName(*step)})
-                           : QStringLiteral("Undo");
+    return step != nullptr
+               ? bq::FormatText(bq::LoadString(bq::StringId::UndoFormat), {StepName(*step)})
+               : QStringLiteral("Undo");
 }
 
 QString CWSSession::RedoText() const {
     const WriteStep* step = m_history.RedoStep();
-    return step != nullptr ? bq::FormatText(bq::LoadString(kRedoFormat), {StepName(*step)})
-                           : QStringLiteral("Redo");
+    return step != nullptr
+               ? bq::FormatText(bq::LoadString(bq::StringId::RedoFormat), {StepName(*step)})
+               : QStringLiteral("Redo");
 }
 
 bool CWSSession::Undo() {
@@ -158,7 +154,7 @@ bool CWSSession::Replay(bool undo) {
         m_history.Redone(done);
     }
     if (failed) {
-        bq::ShowMessage(kTransferError, bq::MB_ICONERROR);
+        bq::ShowMessage(bq::StringId::TransferError, bq::MB_ICONERROR);
     }
     return !failed;
 }

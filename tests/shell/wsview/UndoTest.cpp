@@ -76,7 +76,9 @@ TEST_F(UndoRedo, ASendASwapAndARoundTripEachUndoAndRedoToTheExactRecords) {
     EXPECT_EQ(karma->CombiRecord(0, 0), karma->CurrentCombi());
     EXPECT_EQ(Combi(0, 0)->text(0), Label(0, karma->CurrentCombi()));
     EXPECT_EQ(RedoItem(), "(disabled) &Redo\tCtrl+Shift+Z");
-    EXPECT_EQ(presenter.Texts(), QStringList{LoadString(165).replace("%s", "000 : Combi A-000")});
+    EXPECT_EQ(presenter.Texts(),
+              QStringList{
+                  LoadString(StringId::RoundTripNamedQuestion).replace("%s", "000 : Combi A-000")});
 }
 
 TEST_F(UndoRedo, AFailedWriteOfASwapOrOfItsUndoIsRecordedAsTheInstrumentHoldsIt) {
@@ -173,7 +175,7 @@ TEST_F(UndoRedo, ARoundTripBeforeBankAIsInDownloadsItFirstSoThatItCanBeUndone) {
 TEST_F(UndoRedo, EndingTheConnectionAsksFirstAndClearsTheHistory) {
     view->expandItem(Bank(0, 0));
     Drag(view, Combi(0, 1), Combi(0, 2));
-    const QString question = LoadString(725);
+    const QString question = LoadString(StringId::EndConnectionQuestion);
 
     // The Workstation window's Close: No keeps it open, connected, with its history.
     presenter.Answer(IDNO);
