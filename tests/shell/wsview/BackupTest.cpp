@@ -1,5 +1,6 @@
 // File > Back Up Workstation over the loopback: which banks it asks for, what its one dialog
-// says, the file it writes, and what stays when the instrument refuses or the user cancels.
+// says, the file it writes, and what stays when the instrument refuses. (Cancel and a folder
+// that cannot be written are tested against the virtual Karma over JACK.)
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -111,7 +112,7 @@ TEST_F(Backup, OnlyBanksNotDownloadedInThisConnectionAreAskedForUnderOneDialog) 
     EXPECT_EQ(ReadAll(Target()), ExpectedFile(*karma));
 }
 
-TEST_F(Backup, ARefusedBankOrACancelWritesNothingAndKeepsAnEarlierFile) {
+TEST_F(Backup, ARefusedBankWritesNothingAndKeepsAnEarlierFile) {
     const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
     {
         QFile file(Target());
@@ -129,34 +130,6 @@ TEST_F(Backup, ARefusedBankOrACancelWritesNothingAndKeepsAnEarlierFile) {
     EXPECT_EQ(ReadAll(Target()), earlier);
     EXPECT_EQ(Folder(), QStringList{"karma.pcg"});
     EXPECT_TRUE(main->isEnabled());
-
-    // Cancel in the middle of a dump that has paused: nothing more is said or written.
-    VirtualKarma::Faults pause;
-    pause.pauseDumps = true;
-    pause.pauseAfterBytes = 20000;
-    pause.pauseMs = 3000;
-    karma->SetFaults(pause);
-    presenter.Clear();
-    bool clicked = false;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        CMIDIProgressDlg* dialog = ws->ProgressDialog();
-        if (!clicked && dialog != nullptr && dialog->Received() >= 20000) {
-            clicked = true;
-            auto* cancel = dialog->findChild<QPushButton*>("cancelButton");
-            WindowInput(cancel).Click(cancel->mapToGlobal(cancel->rect().center()));
-        }
-    });
-    watch.start(10);
-    EXPECT_FALSE(main->BackUpWorkstation(Target()));
-    watch.stop();
-    EXPECT_TRUE(clicked);
-    EXPECT_TRUE(presenter.Messages().empty()) << presenter.Texts().join("\n").toStdString();
-    EXPECT_EQ(ReadAll(Target()), earlier);
-    EXPECT_EQ(Folder(), QStringList{"karma.pcg"});
-    EXPECT_EQ(ws->ProgressDialog(), nullptr);
-    EXPECT_TRUE(main->isEnabled());
-    EXPECT_FALSE(ws->IsBusy());
 }
 
 TEST_F(Backup, TheFileMenuOffersANewFileInTheHomeFolder) {
