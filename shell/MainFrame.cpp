@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -11,6 +13,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -23,7 +26,9 @@
 #include "shell/AboutDialog.h"
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
+#include "workstation/WSBackup.h"
 #include "workstation/WSFrame.h"
+#include "workstation/WSSession.h"
 
 namespace {
 
@@ -94,6 +99,16 @@ void CMainFrame::CreateMenus() {
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     open->setToolTip(ToolTip(bq::StringId::FileOpenPrompt));
     open->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(0, 0, 16, 15)));
+    QAction* backup = AddCommand(ID_FILE_BACKUP, QStringLiteral("&Back Up Workstation...\tCtrl+B"),
+                                 bq::StringId::BackupPrompt);
+    backup->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    // The writes to the instrument, whichever window is active; the texts name the step.
+    QAction* undo =
+        AddCommand(ID_EDIT_UNDO, QStringLiteral("&Undo\tCtrl+Z"), bq::StringId::EditUndoPrompt);
+    undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    QAction* redo = AddCommand(ID_EDIT_REDO, QStringLiteral("&Redo\tCtrl+Shift+Z"),
+                               bq::StringId::EditRedoPrompt);
+    redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     QAction* recent = AddCommand(ID_FILE_MRU_FILE1, QStringLiteral("Recent File"),
                                  bq::StringId::RecentFilePrompt);
     QAction* exit = AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), bq::StringId::AppExitPrompt);
@@ -137,7 +152,8 @@ void CMainFrame::CreateMenus() {
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
         m_menus.append(menu);
     };
-    addMenu(QStringLiteral("&File"), {open, nullptr, recent, nullptr, exit});
+    addMenu(QStringLiteral("&File"), {open, backup, nullptr, recent, nullptr, exit});
+    addMenu(QStringLiteral("&Edit"), {undo, redo});
     addMenu(QStringLiteral("&View"), {workstation});
     addMenu(QStringLiteral("&Bank"), {bankInit});
     addMenu(QStringLiteral("&Program"), {programInit});
@@ -145,6 +161,37 @@ void CMainFrame::CreateMenus() {
     addMenu(QStringLiteral("&Tools"), {options});
     addMenu(QStringLiteral("&Window"), {closeAll});
     addMenu(QStringLiteral("&Help"), {about});
+}
+
+void CMainFrame::UpdateEditCommands() {
+    // The texts name the step, as the history holds it now.
+    CWSSession* session = m_wsFrame != nullptr ? &m_wsFrame->Session() : nullptr;
+    const bool busy = m_wsFrame != nullptr && m_wsFrame->IsBusy();
+    const struct {
+        int id;
+        bool enabled;
+        QString text;
+        const char* key;
+    } commands[] = {
+        {ID_EDIT_UNDO, session != nullptr && session->CanUndo() && !busy,
+         session != nullptr ? session->UndoText() : QStringLiteral("Undo"), "Ctrl+Z"},
+        {ID_EDIT_REDO, session != nullptr && session->CanRedo() && !busy,
+         session != nullptr ? session->RedoText() : QStringLiteral("Redo"), "Ctrl+Shift+Z"},
+    };
+    for (const auto& command : commands) {
+        QAction* action = m_actions.value(command.id);
+        if (action == nullptr) {
+            continue;
+        }
+        const QString text =
+            QStringLiteral("&%1\t%2").arg(command.text, QLatin1String(command.key));
+        if (action->text() != text) {
+            action->setText(text);
+        }
+        if (action->isEnabled() != command.enabled) {
+            action->setEnabled(command.enabled);
+        }
+    }
 }
 
 void CMainFrame::CreateBars() {
@@ -200,6 +247,12 @@ bool CMainFrame::event(QEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Leaving ends the connection, and with it the writes that could still be undone: the
+    // user may keep the program open instead.
+    if (m_wsFrame != nullptr && !m_wsFrame->ConfirmEndOfConnection()) {
+        event->ignore();
+        return;
+    }
     // Exit closes every document window with the main window.
     m_mdiArea->closeAllSubWindows();
     event->accept();
@@ -228,6 +281,21 @@ bool CMainFrame::ExecuteCommand(int id) {
     switch (id) {
         case ID_FILE_OPEN:
             OnFileOpen();
+            return true;
+        case ID_FILE_BACKUP:
+            OnFileBackUp();
+            return true;
+        case ID_EDIT_UNDO:
+        case ID_EDIT_REDO:
+            // The writes to the instrument, whichever window is active.
+            if (m_wsFrame == nullptr) {
+                return false;
+            }
+            if (id == ID_EDIT_UNDO) {
+                m_wsFrame->Session().Undo();
+            } else {
+                m_wsFrame->Session().Redo();
+            }
             return true;
         case ID_APP_EXIT:
             close();
@@ -275,6 +343,7 @@ void CMainFrame::UpdateCommandUI() {
             m_actions[id]->setEnabled(document);
         }
     }
+    UpdateEditCommands();
 }
 
 void CMainFrame::UpdateMIDIStatus() {
@@ -367,6 +436,64 @@ CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
     frame->BankView()->setFocus();
     UpdateFrameTitle();
     return frame;
+}
+
+std::unique_ptr<QFileDialog> CMainFrame::CreateBackupDialog() {
+    auto dialog = std::make_unique<QFileDialog>(this, bq::LoadString(bq::StringId::BackupTitle));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    QStringList filters = NameFilters(bq::LoadString(bq::StringId::PcgFilter));
+    dialog->setNameFilters(filters);
+    if (!filters.isEmpty()) {
+        dialog->selectNameFilter(filters.first());
+    }
+    dialog->setDefaultSuffix(QStringLiteral("pcg"));
+    dialog->setDirectory(QDir::homePath());
+    dialog->selectFile(
+        QDir::home().filePath(CWSBackup::DefaultFileName(QDateTime::currentDateTime())));
+    return dialog;
+}
+
+bool CMainFrame::ConnectWorkstation() {
+    if (m_wsFrame->IsConnected()) {
+        return true;
+    }
+    if (!m_wsFrame->isVisible()) {
+        m_midiStatusPane->setText(bq::LoadString(bq::StringId::MidiSearching));
+        m_midiStatusPane->repaint();
+    }
+    QPointer<CMainFrame> self(this);
+    const bool connected = m_wsFrame->ConnectNow();
+    if (!self || !connected) {
+        return false;
+    }
+    m_mdiArea->setActiveSubWindow(m_wsFrame);
+    return true;
+}
+
+void CMainFrame::OnFileBackUp() {
+    if (m_wsFrame->IsBusy()) {
+        return;
+    }
+    QPointer<CMainFrame> self(this);
+    // First the instrument, so that no file name is asked for a backup that cannot be made.
+    if (!ConnectWorkstation() || !self) {
+        return;
+    }
+    std::unique_ptr<QFileDialog> dialog = CreateBackupDialog();
+    if (dialog->exec() != QDialog::Accepted || !self || dialog->selectedFiles().isEmpty()) {
+        return;
+    }
+    const QString path = dialog->selectedFiles().first();
+    dialog.reset();
+    BackUpWorkstation(path);
+}
+
+bool CMainFrame::BackUpWorkstation(const QString& path) {
+    if (m_wsFrame->IsBusy() || !ConnectWorkstation()) {
+        return false;
+    }
+    return CWSBackup::Run(*m_wsFrame, path) == CWSBackup::Outcome::Written;
 }
 
 void CMainFrame::OnViewWorkstation() {

@@ -101,11 +101,14 @@ TEST_F(MainFrameTest, MenuBarReadsAsTheCommandTable) {
     for (QAction* action : frame->menuBar()->actions()) {
         titles << action->text();
     }
-    EXPECT_EQ(titles, QStringList({"&File", "&View", "&Bank", "&Program", "&Combination", "&Tools",
-                                   "&Window", "&Help"}));
+    EXPECT_EQ(titles, QStringList({"&File", "&Edit", "&View", "&Bank", "&Program", "&Combination",
+                                   "&Tools", "&Window", "&Help"}));
     frame->UpdateCommandUI();
     EXPECT_EQ(Describe(Menu(*frame, "&File")),
-              QStringList({"&Open...\tCtrl+O", "-", "Recent File (off)", "-", "E&xit"}));
+              QStringList({"&Open...\tCtrl+O", "&Back Up Workstation...\tCtrl+B", "-",
+                           "Recent File (off)", "-", "E&xit"}));
+    EXPECT_EQ(Describe(Menu(*frame, "&Edit")),
+              QStringList({"&Undo\tCtrl+Z (off)", "&Redo\tCtrl+Shift+Z (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&View")), QStringList({"&Workstation\tCtrl+W"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Bank")), QStringList({"&Initialise (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Program")), QStringList({"&Initialise (off)"}));
