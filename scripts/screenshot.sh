@@ -2,7 +2,8 @@
 # Makes docs/pcg-window.png: the desktop program with the demo PCG file open, on a virtual X
 # display; then docs/workstation-download.png and docs/workstation-drag.png: the same connected
 # to a virtual Karma on a JACK server of its own (dummy driver), during a bank download and
-# during a drag. Usage: scripts/screenshot.sh [build directory, default build/release]
+# during a drag, and docs/workstation-backup.png during File > Back Up Workstation. Usage:
+# scripts/screenshot.sh [build directory, default build/release]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
@@ -44,3 +45,6 @@ docs=$PWD/docs
 (cd "$build/tools" && xvfb-run -a -s "-screen 0 1280x800x24" "$program" --workstation demo.pcg \
     "$docs/workstation-download.png" "$docs/workstation-drag.png")
 echo "Wrote $docs/workstation-download.png and $docs/workstation-drag.png"
+(cd "$build/tools" && xvfb-run -a -s "-screen 0 1280x800x24" "$program" --backup demo.pcg \
+    "$docs/workstation-backup.png")
+echo "Wrote $docs/workstation-backup.png"

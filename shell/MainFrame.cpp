@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
 #include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
@@ -36,7 +38,9 @@
 #include "shell/ListExport.h"
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
+#include "workstation/WSBackup.h"
 #include "workstation/WSFrame.h"
+#include "workstation/WSSession.h"
 
 namespace {
 
@@ -114,6 +118,16 @@ void CMainFrame::CreateMenus() {
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     open->setToolTip(ToolTip(bq::StringId::FileOpenPrompt));
     open->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(0, 0, 16, 15)));
+    QAction* backup = AddCommand(ID_FILE_BACKUP, QStringLiteral("&Back Up Workstation...\tCtrl+B"),
+                                 bq::StringId::BackupPrompt);
+    backup->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    // The writes to the instrument, whichever window is active; the texts name the step.
+    QAction* undo =
+        AddCommand(ID_EDIT_UNDO, QStringLiteral("&Undo\tCtrl+Z"), bq::StringId::EditUndoPrompt);
+    undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    QAction* redo = AddCommand(ID_EDIT_REDO, QStringLiteral("&Redo\tCtrl+Shift+Z"),
+                               bq::StringId::EditRedoPrompt);
+    redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     QAction* recent = AddCommand(ID_FILE_MRU_FILE1, QStringLiteral("Recent File"),
                                  bq::StringId::RecentFilePrompt);
     QAction* exit = AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), bq::StringId::AppExitPrompt);
@@ -159,8 +173,8 @@ void CMainFrame::CreateMenus() {
         m_menus.append(menu);
     };
     addMenu(QStringLiteral("&File"),
-            {open, CommandAction(ID_FILE_EXPORT_LIST), nullptr, recent, nullptr, exit});
-    CreateEditMenu();
+            {open, backup, CommandAction(ID_FILE_EXPORT_LIST), nullptr, recent, nullptr, exit});
+    addMenu(QStringLiteral("&Edit"), {undo, redo, nullptr, CommandAction(ID_EDIT_FIND)});
     addMenu(QStringLiteral("&View"), {workstation});
     addMenu(QStringLiteral("&Bank"), {bankInit});
     addMenu(QStringLiteral("&Program"), {programInit});
@@ -170,6 +184,37 @@ void CMainFrame::CreateMenus() {
              CommandAction(ID_TOOLS_CLEAR_COMPARISON)});
     addMenu(QStringLiteral("&Window"), {closeAll});
     addMenu(QStringLiteral("&Help"), {about});
+}
+
+void CMainFrame::UpdateEditCommands() {
+    // The texts name the step, as the history holds it now.
+    CWSSession* session = m_wsFrame != nullptr ? &m_wsFrame->Session() : nullptr;
+    const bool busy = m_wsFrame != nullptr && m_wsFrame->IsBusy();
+    const struct {
+        int id;
+        bool enabled;
+        QString text;
+        const char* key;
+    } commands[] = {
+        {ID_EDIT_UNDO, session != nullptr && session->CanUndo() && !busy,
+         session != nullptr ? session->UndoText() : QStringLiteral("Undo"), "Ctrl+Z"},
+        {ID_EDIT_REDO, session != nullptr && session->CanRedo() && !busy,
+         session != nullptr ? session->RedoText() : QStringLiteral("Redo"), "Ctrl+Shift+Z"},
+    };
+    for (const auto& command : commands) {
+        QAction* action = m_actions.value(command.id);
+        if (action == nullptr) {
+            continue;
+        }
+        const QString text =
+            QStringLiteral("&%1\t%2").arg(command.text, QLatin1String(command.key));
+        if (action->text() != text) {
+            action->setText(text);
+        }
+        if (action->isEnabled() != command.enabled) {
+            action->setEnabled(command.enabled);
+        }
+    }
 }
 
 void CMainFrame::CreateBars() {
@@ -225,6 +270,12 @@ bool CMainFrame::event(QEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Leaving ends the connection, and with it the writes that could still be undone: the
+    // user may keep the program open instead.
+    if (m_wsFrame != nullptr && !m_wsFrame->ConfirmEndOfConnection()) {
+        event->ignore();
+        return;
+    }
     // Exit closes every document window with the main window.
     m_mdiArea->closeAllSubWindows();
     event->accept();
@@ -253,6 +304,21 @@ bool CMainFrame::ExecuteCommand(int id) {
     switch (id) {
         case ID_FILE_OPEN:
             OnFileOpen();
+            return true;
+        case ID_FILE_BACKUP:
+            OnFileBackUp();
+            return true;
+        case ID_EDIT_UNDO:
+        case ID_EDIT_REDO:
+            // The writes to the instrument, whichever window is active.
+            if (m_wsFrame == nullptr) {
+                return false;
+            }
+            if (id == ID_EDIT_UNDO) {
+                m_wsFrame->Session().Undo();
+            } else {
+                m_wsFrame->Session().Redo();
+            }
             return true;
         case ID_APP_EXIT:
             close();
@@ -309,6 +375,7 @@ void CMainFrame::UpdateCommandUI() {
             m_actions[id]->setEnabled(document);
         }
     }
+    UpdateEditCommands();
     UpdateFindCommands();
 }
 
@@ -405,6 +472,64 @@ CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
     return frame;
 }
 
+std::unique_ptr<QFileDialog> CMainFrame::CreateBackupDialog() {
+    auto dialog = std::make_unique<QFileDialog>(this, bq::LoadString(bq::StringId::BackupTitle));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    QStringList filters = NameFilters(bq::LoadString(bq::StringId::PcgFilter));
+    dialog->setNameFilters(filters);
+    if (!filters.isEmpty()) {
+        dialog->selectNameFilter(filters.first());
+    }
+    dialog->setDefaultSuffix(QStringLiteral("pcg"));
+    dialog->setDirectory(QDir::homePath());
+    dialog->selectFile(
+        QDir::home().filePath(CWSBackup::DefaultFileName(QDateTime::currentDateTime())));
+    return dialog;
+}
+
+bool CMainFrame::ConnectWorkstation() {
+    if (m_wsFrame->IsConnected()) {
+        return true;
+    }
+    if (!m_wsFrame->isVisible()) {
+        m_midiStatusPane->setText(bq::LoadString(bq::StringId::MidiSearching));
+        m_midiStatusPane->repaint();
+    }
+    QPointer<CMainFrame> self(this);
+    const bool connected = m_wsFrame->ConnectNow();
+    if (!self || !connected) {
+        return false;
+    }
+    m_mdiArea->setActiveSubWindow(m_wsFrame);
+    return true;
+}
+
+void CMainFrame::OnFileBackUp() {
+    if (m_wsFrame->IsBusy()) {
+        return;
+    }
+    QPointer<CMainFrame> self(this);
+    // First the instrument, so that no file name is asked for a backup that cannot be made.
+    if (!ConnectWorkstation() || !self) {
+        return;
+    }
+    std::unique_ptr<QFileDialog> dialog = CreateBackupDialog();
+    if (dialog->exec() != QDialog::Accepted || !self || dialog->selectedFiles().isEmpty()) {
+        return;
+    }
+    const QString path = dialog->selectedFiles().first();
+    dialog.reset();
+    BackUpWorkstation(path);
+}
+
+bool CMainFrame::BackUpWorkstation(const QString& path) {
+    if (m_wsFrame->IsBusy() || !ConnectWorkstation()) {
+        return false;
+    }
+    return CWSBackup::Run(*m_wsFrame, path) == CWSBackup::Outcome::Written;
+}
+
 void CMainFrame::OnViewWorkstation() {
     if (!m_wsFrame->isVisible()) {
         m_midiStatusPane->setText(bq::LoadString(bq::StringId::MidiSearching));
@@ -462,14 +587,6 @@ void CMainFrame::AddFindCommands() {
         QStringLiteral("Mark the items of the active file by whether the instrument holds them"));
     QAction* clear = AddCommand(ID_TOOLS_CLEAR_COMPARISON, QStringLiteral("C&lear Comparison"));
     clear->setStatusTip(QStringLiteral("Remove the comparison marks from the active file"));
-}
-
-// The Edit menu, between File and View.
-void CMainFrame::CreateEditMenu() {
-    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    edit->addAction(CommandAction(ID_EDIT_FIND));
-    connect(edit, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
-    m_menus.append(edit);
 }
 
 void CMainFrame::UpdateFindCommands() {

@@ -36,6 +36,9 @@ enum : int {
     ID_FILE_EXPORT_LIST = 530,
     ID_TOOLS_COMPARE_WORKSTATION = 531,
     ID_TOOLS_CLEAR_COMPARISON = 532,
+    ID_FILE_BACKUP = 540,
+    ID_EDIT_UNDO = 0xE12B,
+    ID_EDIT_REDO = 0xE12C,
     ID_FILE_OPEN = 0xE101,
     ID_FILE_MRU_FILE1 = 0xE110,
     ID_EDIT_FIND = 0xE124,
@@ -61,6 +64,11 @@ public:
     std::unique_ptr<QFileDialog> CreateOpenDialog();
     // "A|a|B|b||" filter text as name filters ("A", "B" when they name their patterns).
     static QStringList NameFilters(const QString& filterText);
+    // The save dialog of File Back Up Workstation, on a new file in the home folder.
+    std::unique_ptr<QFileDialog> CreateBackupDialog();
+    // What File Back Up Workstation does once it has the file name: connects when it is not
+    // (the usual search), then backs the whole memory up into `path`. True when written.
+    bool BackUpWorkstation(const QString& path);
 
     // Runs a command as its menu item, key or button does; false when nothing handles it.
     bool ExecuteCommand(int id);
@@ -95,6 +103,7 @@ protected:
 
 private:
     void CreateMenus();
+    void UpdateEditCommands();
     void CreateBars();
     // The prompt is shown in the message pane ("prompt\ntooltip": its first line).
     QAction* AddCommand(int id, const QString& text, std::optional<bq::StringId> prompt = {});
@@ -102,11 +111,13 @@ private:
     void ReleaseCtrlW(QMdiSubWindow* window);
     ICommandTarget* ActiveCommandTarget() const;
     void OnFileOpen();
+    void OnFileBackUp();
+    // Connects the Workstation window when it is not; true once it is.
+    bool ConnectWorkstation();
     void OnViewWorkstation();
     void OnAppAbout();
     void OnPane(bool forward);
     void OnIdle();
-    void CreateEditMenu();
     void AddFindCommands();
     void UpdateFindCommands();
     void WatchItems(CPCGFrame* frame);

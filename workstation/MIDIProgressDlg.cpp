@@ -13,6 +13,7 @@
 #include <climits>
 
 #include "messages/Messages.h"
+#include "messages/StringTable.h"
 
 // Resources of a static library are registered by hand; outside any namespace.
 static void InitWorkstationResources() {
@@ -127,6 +128,7 @@ void CMIDIProgressDlg::BuildControls() {
     layout->addSpacing(du.Y(kBarToButtonDu));
     layout->addLayout(bottomRow);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    connect(m_cancel, &QPushButton::clicked, this, &CMIDIProgressDlg::OnCancel);
 }
 
 bool CMIDIProgressDlg::BeginTransfer(QWidget* parent, const QString& statusText,
@@ -142,6 +144,52 @@ bool CMIDIProgressDlg::BeginTransfer(QWidget* parent, const QString& statusText,
     OnInitDialog();
     show();
     return true;
+}
+
+bool CMIDIProgressDlg::BeginBackup(QWidget* parent, std::uint32_t expected) {
+    m_backup = true;
+    // A backup's dialog has one more line under the kilobytes: the time left.
+    const DialogUnits du(font());
+    m_timeLeft = new QLabel(this);
+    m_timeLeft->setObjectName(QStringLiteral("timeLeftText"));
+    m_timeLeft->setMinimumSize(du.X(kKBytesWidthDu), du.Y(kStatusHeightDu));
+    if (auto* column = qobject_cast<QVBoxLayout*>(layout())) {
+        column->addWidget(m_timeLeft);
+    }
+    m_timeLeft->setText(TimeLeftText(0, expected, 0));
+    m_cancel->setEnabled(true);
+    m_clock.start();
+    return BeginTransfer(parent, QString(), expected);
+}
+
+void CMIDIProgressDlg::SetStatusText(const QString& text) {
+    m_statusText = text;
+    m_status->setText(text);
+}
+
+QString CMIDIProgressDlg::TimeLeftText(std::uint64_t received, std::uint64_t expected,
+                                       std::int64_t elapsedMs) {
+    QString left = QStringLiteral("--:--");
+    if (received > 0 && elapsedMs >= 1000) {
+        const std::uint64_t rest = expected > received ? expected - received : 0;
+        const auto seconds =
+            static_cast<long long>(static_cast<double>(rest) * static_cast<double>(elapsedMs) /
+                                       1000.0 / static_cast<double>(received) +
+                                   0.5);
+        left = seconds >= 3600 ? QString::asprintf("%lld:%02lld:%02lld", seconds / 3600,
+                                                   seconds / 60 % 60, seconds % 60)
+                               : QString::asprintf("%lld:%02lld", seconds / 60, seconds % 60);
+    }
+    return bq::FormatText(bq::LoadString(bq::StringId::TimeLeft), {left});
+}
+
+void CMIDIProgressDlg::OnCancel() {
+    if (!m_backup || m_ended) {
+        return;
+    }
+    m_cancelled = true;
+    EndDialog();
+    emit TransferCancelled();  // may delete this dialog: nothing after it
 }
 
 void CMIDIProgressDlg::OnInitDialog() {
@@ -170,6 +218,9 @@ void CMIDIProgressDlg::UpdateProgress(std::uint32_t bytes) {
     m_progress->setValue(
         static_cast<int>(std::min({m_received, m_expected, std::uint32_t{INT_MAX}})));
     m_traffic = 1;
+    if (m_timeLeft != nullptr) {
+        m_timeLeft->setText(TimeLeftText(m_received, m_expected, m_clock.elapsed()));
+    }
 }
 
 void CMIDIProgressDlg::timerEvent(QTimerEvent* event) {
@@ -243,10 +294,17 @@ void CMIDIProgressDlg::EndDialog() {
 }
 
 void CMIDIProgressDlg::closeEvent(QCloseEvent* event) {
-    // The title bar's Close and Alt+F4 do not end a transfer.
+    // The title bar's Close and Alt+F4 do not end a bank's transfer; a backup's they cancel.
     event->ignore();
+    if (m_backup) {
+        OnCancel();
+    }
 }
 
 void CMIDIProgressDlg::reject() {
-    // Escape neither: only the No answer to the no-traffic question gives a transfer up.
+    // Escape neither: only the No answer to the no-traffic question gives a transfer up. A
+    // backup has its Cancel button, which Escape presses.
+    if (m_backup) {
+        OnCancel();
+    }
 }

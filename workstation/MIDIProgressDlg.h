@@ -9,6 +9,7 @@
 
 #include <QBasicTimer>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 
@@ -35,6 +36,20 @@ public:
     // Counts `bytes` more received; nothing once the dialog has ended.
     void UpdateProgress(std::uint32_t bytes);
 
+    // The whole-backup variant: one dialog over a series of dumps, `expected` bytes in all.
+    // Its Cancel button is enabled (Escape and the title bar's Close press it), and a line
+    // under the kilobytes says how long the rest will take at the rate measured so far.
+    bool BeginBackup(QWidget* parent, std::uint32_t expected);
+    // The line above the bar: what is being received now.
+    void SetStatusText(const QString& text);
+    bool IsBackup() const { return m_backup; }
+    // True once Cancel has ended the dialog.
+    bool Cancelled() const { return m_cancelled; }
+    // "Time left: 5:16" for `received` of `expected` bytes after `elapsedMs`; the time stays
+    // unknown ("--:--") until something has come for a second.
+    static QString TimeLeftText(std::uint64_t received, std::uint64_t expected,
+                                std::int64_t elapsedMs);
+
     std::uint32_t Expected() const { return m_expected; }
     std::uint32_t Received() const { return m_received; }
     int TimerPeriodMs() const { return m_timerPeriodMs; }
@@ -47,6 +62,8 @@ signals:
     // The user answered No to the no-traffic question: the transfer has failed. The dialog is
     // already hidden, its timer stopped and the parent enabled; the receiver may delete it.
     void TransferAbandoned();
+    // Cancel was pressed in a backup: ended like TransferAbandoned.
+    void TransferCancelled();
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -61,6 +78,7 @@ private:
     // What destroying the window did: stop the timer, enable the parent. Runs once.
     void EndDialog();
     QString KBytesText() const;
+    void OnCancel();
 
     static int s_promptOpen;
 
@@ -75,6 +93,9 @@ private:
     bool m_ended = false;
     bool m_askPending = false;    // the question is queued, not shown yet
     bool m_questionOpen = false;  // this dialog's question is on screen
+    bool m_backup = false;
+    bool m_cancelled = false;
+    QElapsedTimer m_clock;  // since the backup began
 
     QBasicTimer m_timer;
     QLabel* m_animation = nullptr;
@@ -82,5 +103,6 @@ private:
     QLabel* m_status = nullptr;
     QProgressBar* m_progress = nullptr;
     QLabel* m_kbytes = nullptr;
+    QLabel* m_timeLeft = nullptr;  // backups only
     QPushButton* m_cancel = nullptr;
 };

@@ -16,6 +16,7 @@
 #include "model/KarmaObject.h"
 #include "model/Ref.h"
 #include "workstation/WSFrame.h"
+#include "workstation/WSSession.h"
 
 namespace {
 
@@ -36,6 +37,10 @@ std::vector<std::uint8_t> CombiBytes(const CKarmaObject* object) {
         return {};
     }
     return std::vector<std::uint8_t>(data, data + size);
+}
+
+bq::ws::Place PlaceOf(const CBankItemData& record) {
+    return {static_cast<int>(record.GetBank()), static_cast<int>(record.GetSlot())};
 }
 
 }  // namespace
@@ -138,17 +143,26 @@ void CWSBankView::LoadBank(QTreeWidgetItem* bankNode, long bank, Kind kind, std:
         return;
     }
 
+    if (PutBankItems(bankNode, bank, kind, data.data(), data.size())) {
+        if (CWSFrame* now = GetWSFrame()) {
+            now->Session().NoteBankDownloaded(kind == Kind::Combi, static_cast<int>(bank));
+        }
+    }
+}
+
+bool CWSBankView::PutBankItems(QTreeWidgetItem* bankNode, long bank, Kind kind, std::uint8_t* data,
+                               std::size_t size) {
     const unsigned long recordSize = kind == Kind::Combi         ? CKarmaCombi::kRecordSize
                                      : kind == Kind::MossProgram ? CKarmaMOSSProgram::kRecordSize
                                                                  : CKarmaPCMProgram::kRecordSize;
     // Never read past the decoded bytes: a dump without 128 whole records is a failed load,
     // and a bank is shown whole or not at all.
-    if (data.size() / recordSize < static_cast<std::size_t>(kSlots)) {
-        return;
+    if (size / recordSize < static_cast<std::size_t>(kSlots)) {
+        return false;
     }
     std::vector<bq::Ref<CKarmaObject>> objects;
     objects.reserve(kSlots);
-    unsigned char* position = data.data();
+    unsigned char* position = data;
     for (int slot = 0; slot < kSlots; ++slot) {
         unsigned long consumed = 0;
         CKarmaObject* object = nullptr;
@@ -164,10 +178,30 @@ void CWSBankView::LoadBank(QTreeWidgetItem* bankNode, long bank, Kind kind, std:
                 break;
         }
         if (object == nullptr) {
-            return;  // out of memory: the ones built so far go with `objects`
+            return false;  // out of memory: the ones built so far go with `objects`
         }
         objects.push_back(bq::Ref<CKarmaObject>::Adopt(object));
         position += consumed;
+    }
+
+    // A bank that shows its items already (from an earlier connection) gets the new records in
+    // the same nodes, so that what is selected or open stays so.
+    if (bankNode->childCount() == kSlots) {
+        for (int slot = 0; slot < kSlots; ++slot) {
+            if (GetItemRecord(bankNode->child(slot)) == nullptr) {
+                return false;
+            }
+        }
+        for (long slot = 0; slot < kSlots; ++slot) {
+            QTreeWidgetItem* item = bankNode->child(static_cast<int>(slot));
+            CBankItemData* record = GetItemRecord(item);
+            item->setText(0, ItemLabel(slot, *objects[slot]));
+            record->SetObject(std::move(objects[slot]));
+        }
+        return true;
+    }
+    if (bankNode->childCount() != 0) {
+        return false;
     }
 
     const int image = kind == Kind::Combi ? IMAGE_COMBINATION : IMAGE_PROGRAM;
@@ -179,6 +213,61 @@ void CWSBankView::LoadBank(QTreeWidgetItem* bankNode, long bank, Kind kind, std:
         InsertItemNode(label, image, std::move(objects[slot]), bank, slot, &items);
     }
     bankNode->addChildren(items.takeChildren());
+    return true;
+}
+
+QTreeWidgetItem* CWSBankView::BankNode(std::uintptr_t kind, long bank) const {
+    for (int g = 0; g < topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = topLevelItem(g);
+        for (int b = 0; b < group->childCount(); ++b) {
+            QTreeWidgetItem* node = group->child(b);
+            int image = -1;
+            if (GetItemImage(node, &image) && image == IMAGE_BANK &&
+                GetItemData(node) == BankNodeData(kind, bank)) {
+                return node;
+            }
+        }
+    }
+    return nullptr;
+}
+
+bool CWSBankView::BankRecords(bool combination, long bank,
+                              std::vector<std::uint8_t>* records) const {
+    QTreeWidgetItem* node = BankNode(combination ? kCombiBankKind : kProgramBankKind, bank);
+    if (node == nullptr || node->childCount() != kSlots || records == nullptr) {
+        return false;
+    }
+    records->clear();
+    for (int slot = 0; slot < kSlots; ++slot) {
+        const CBankItemData* record = GetItemRecord(node->child(slot));
+        unsigned long size = 0;
+        const unsigned char* data = record != nullptr && record->GetObject() != nullptr
+                                        ? record->GetObject()->GetData(&size)
+                                        : nullptr;
+        if (data == nullptr) {
+            return false;
+        }
+        records->insert(records->end(), data, data + size);
+    }
+    return true;
+}
+
+bool CWSBankView::ShowDownloadedBank(bool combination, long bank,
+                                     std::vector<std::uint8_t>& records) {
+    QTreeWidgetItem* node = BankNode(combination ? kCombiBankKind : kProgramBankKind, bank);
+    const Kind kind = combination         ? Kind::Combi
+                      : bank == kMossBank ? Kind::MossProgram
+                                          : Kind::PcmProgram;
+    return node != nullptr && PutBankItems(node, bank, kind, records.data(), records.size());
+}
+
+void CWSBankView::ShowStoredCombi(long bank, long slot, const std::vector<std::uint8_t>& record) {
+    QTreeWidgetItem* item = LoadedCombiItem(bank, slot);
+    if (item == nullptr || record.size() != CKarmaCombi::kRecordSize) {
+        return;
+    }
+    std::vector<std::uint8_t> copy = record;
+    ReplaceWithCopy(item, GetItemRecord(item), copy.data());
 }
 
 // ---- send and swap ----
@@ -210,6 +299,13 @@ void CWSBankView::OnDrop(DRAGTREEINFO* info) {
     }
 }
 
+void CWSBankView::RecordStep(bq::ws::StepKind kind, std::vector<bq::ws::SlotWrite> writes,
+                             std::size_t applied) {
+    if (CWSFrame* frame = GetWSFrame()) {
+        frame->Session().History().Record(kind, std::move(writes), applied);
+    }
+}
+
 bool CWSBankView::WriteCombi(std::uint8_t* record, std::size_t size, long bank, long slot) {
     const auto header = bq::sysex::ItemWriteHeader(static_cast<int>(bank), static_cast<int>(slot));
     CWSFrame* frame = GetWSFrame();
@@ -236,6 +332,7 @@ void CWSBankView::Send(QTreeWidgetItem* targetItem, CBankItemData* target, CBank
     // Taken now: the new item is made of exactly the bytes written, whatever becomes of the
     // source while the write waits.
     std::vector<std::uint8_t> record = CombiBytes(source->GetObject());
+    std::vector<std::uint8_t> before = CombiBytes(target->GetObject());
     if (record.empty()) {
         return;
     }
@@ -244,6 +341,9 @@ void CWSBankView::Send(QTreeWidgetItem* targetItem, CBankItemData* target, CBank
         WriteCombi(record.data(), record.size(), target->GetBank(), target->GetSlot());
     if (!self) {
         return;
+    }
+    if (written) {
+        RecordStep(bq::ws::StepKind::Send, {{PlaceOf(*target), std::move(before), record}}, 1);
     }
     if (!written || !ReplaceWithCopy(targetItem, target, record.data())) {
         bq::ShowMessage(bq::StringId::TransferError, bq::MB_ICONERROR);
@@ -272,6 +372,12 @@ void CWSBankView::Swap(QTreeWidgetItem* targetItem, CBankItemData* target,
     if (!self) {
         return;
     }
+    // One step, even when only its first write went through: the target's Combination was
+    // overwritten all the same.
+    RecordStep(bq::ws::StepKind::Swap,
+               {{PlaceOf(*target), targetRecord, sourceRecord},
+                {PlaceOf(*source), sourceRecord, targetRecord}},
+               second ? 2 : 1);
     if (!second) {
         // Nothing is rolled back: the instrument now holds the source Combination in both
         // places, so the target shows (a copy of) it; the source place is unchanged.
@@ -392,6 +498,26 @@ void CWSBankView::OnRoundTrip() {
     if (!self || answer != bq::IDYES || (frame = GetWSFrame()) == nullptr) {
         return;
     }
+    // What A-000 holds now is kept for Undo, so it must be known: bank A is downloaded first
+    // when it is not in, and shows in the tree as when its node is opened. Without it nothing
+    // is written.
+    QTreeWidgetItem* place = LoadedCombiItem(kRoundTripBank, kRoundTripSlot);
+    if (place == nullptr) {
+        QTreeWidgetItem* node = BankNode(kCombiBankKind, kRoundTripBank);
+        if (node == nullptr || node->childCount() != 0) {
+            return;
+        }
+        LoadCombiBank(node, kRoundTripBank);
+        if (!self || (place = LoadedCombiItem(kRoundTripBank, kRoundTripSlot)) == nullptr ||
+            (frame = GetWSFrame()) == nullptr) {
+            return;
+        }
+        expandItem(node);
+    }
+    std::vector<std::uint8_t> before = CombiBytes(GetItemRecord(place)->GetObject());
+    if (before.empty()) {
+        return;
+    }
     auto request = bq::sysex::SingleCombiDumpRequest();
     std::vector<std::uint8_t> data;
     // A failed download ends the command; the transport has reported what it had to.
@@ -410,6 +536,10 @@ void CWSBankView::OnRoundTrip() {
     if (!self || !written) {
         return;
     }
+    RecordStep(bq::ws::StepKind::RoundTrip,
+               {{bq::ws::Place{kRoundTripBank, kRoundTripSlot}, std::move(before),
+                 std::vector<std::uint8_t>(data.begin(), data.begin() + CKarmaCombi::kRecordSize)}},
+               1);
     if (QTreeWidgetItem* item = LoadedCombiItem(kRoundTripBank, kRoundTripSlot)) {
         ReplaceWithCopy(item, GetItemRecord(item), data.data());
     }

@@ -15,9 +15,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "banktree/BankTreeView.h"
 #include "banktree/CommandTarget.h"
+#include "workstation/WriteHistory.h"
 
 class CKarmaObject;
 class CWSFrame;
@@ -60,6 +62,15 @@ public:
     // The one entry of the view's context menu.
     QAction* RoundTripAction() const { return m_roundTrip; }
 
+    // The records of a bank whose items are in, back to back, slot 0 first; false when its
+    // node holds no items.
+    bool BankRecords(bool combination, long bank, std::vector<std::uint8_t>* records) const;
+    // Shows the 128 records of a bank just downloaded: as the items of its node when it has
+    // none yet, else in place of the ones it shows. False when they are not 128 whole records.
+    bool ShowDownloadedBank(bool combination, long bank, std::vector<std::uint8_t>& records);
+    // Shows `record` as what a Combination place now holds, when its bank is in.
+    void ShowStoredCombi(long bank, long slot, const std::vector<std::uint8_t>& record);
+
 protected:
     void OnDrop(DRAGTREEINFO* info) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -70,6 +81,11 @@ private:
     void OnItemExpanding(QTreeWidgetItem* node);
     void LoadBank(QTreeWidgetItem* bankNode, long bank, Kind kind, std::uint8_t* request,
                   const QString& statusText, std::uint32_t expected);
+    // Builds the bank's 128 items from unpacked records and puts them into its node (or in
+    // place of those it holds); false when the records are short or memory runs out.
+    bool PutBankItems(QTreeWidgetItem* bankNode, long bank, Kind kind, std::uint8_t* data,
+                      std::size_t size);
+    QTreeWidgetItem* BankNode(std::uintptr_t kind, long bank) const;
     bool SelectedImageIs(int image) const;
     void OnBankInitialise();
     void OnItemInitialise(bq::StringId questionId);
@@ -81,6 +97,9 @@ private:
               CBankItemData* source);
     // Puts a new Combination made of `record` into the item node, with its label.
     bool ReplaceWithCopy(QTreeWidgetItem* item, CBankItemData* data, std::uint8_t* record);
+    // Adds a write step to the history of the window's connection.
+    void RecordStep(bq::ws::StepKind kind, std::vector<bq::ws::SlotWrite> writes,
+                    std::size_t applied);
     // One Item Write of a Combination record to a place of the instrument.
     bool WriteCombi(std::uint8_t* record, std::size_t size, long bank, long slot);
 

@@ -26,6 +26,7 @@
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"
 #include "workstation/WSMessages.h"
+#include "workstation/WSSession.h"
 #include "workstation/WSTransport.h"
 
 using namespace bq::midi;
@@ -140,6 +141,7 @@ CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
     // Lives as long as the main window; closing only hides it.
     setAttribute(Qt::WA_DeleteOnClose, false);
     m_search->target = this;
+    m_session = std::make_unique<CWSSession>(*this);
     // Every chunk that arrives restarts the silence bound of a waiting request.
     m_transport->installEventFilter(this);
 }
@@ -170,7 +172,39 @@ bool CWSFrame::GetMIDIStatusText(QString* text) {
 }
 
 bool CWSFrame::ClosePorts() {
+    // The end of the connection ends what is known of the instrument through it: another one
+    // may answer the next search.
+    if (m_session) {
+        m_session->Reset();
+    }
     return m_transport->ClosePorts();
+}
+
+CMIDIProgressDlg* CWSFrame::ProgressDialog() const {
+    return m_progress ? m_progress.get() : m_sharedProgress.data();
+}
+
+bool CWSFrame::IsConnected() const {
+    return m_transport->InputHandle() != 0 && m_transport->OutputHandle() != 0;
+}
+
+bool CWSFrame::ConnectNow() {
+    if (IsConnected()) {
+        return true;
+    }
+    if (IsSearching()) {
+        return false;
+    }
+    QPointer<CWSFrame> self(this);
+    if (!isVisible()) {
+        show();  // its connect message comes later and finds nothing left to do
+    }
+    OnConnect();
+    return self && isVisible() && IsConnected();
+}
+
+bool CWSFrame::ConfirmEndOfConnection() {
+    return m_session->ConfirmEnd();
 }
 
 void CWSFrame::SetReplySilenceMs(int ms) {
@@ -227,6 +261,10 @@ void CWSFrame::showEvent(QShowEvent* event) {
 
 void CWSFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
+    QPointer<CWSFrame> self(this);
+    if (!ConfirmEndOfConnection() || !self) {
+        return;
+    }
     hide();
 }
 
@@ -489,15 +527,17 @@ bool CWSFrame::RunWait(Wait& wait) {
         }
         // A dump during an item write is dropped with its event.
     });
-    if (m_progress) {
-        // The dialog's question is the only bound of a wait that shows it. Ending, the dialog
-        // has enabled the main window, but the request is not over yet.
-        connect(m_progress.get(), &CMIDIProgressDlg::TransferAbandoned, &wait.loop, [this, &wait] {
+    if (CMIDIProgressDlg* progress = ProgressDialog()) {
+        // The dialog's question (and a backup's Cancel) is the only bound of a wait that shows
+        // it. Ending, the dialog has enabled the main window, but the request is not over yet.
+        auto abandon = [this, &wait] {
             if (m_blockedWindow) {
                 m_blockedWindow->setEnabled(false);
             }
             wait.Finish(Wait::End::Abandoned);
-        });
+        };
+        connect(progress, &CMIDIProgressDlg::TransferAbandoned, &wait.loop, abandon);
+        connect(progress, &CMIDIProgressDlg::TransferCancelled, &wait.loop, abandon);
     } else {
         wait.silence.setSingleShot(true);
         connect(&wait.silence, &QTimer::timeout, &wait.loop,
@@ -538,13 +578,41 @@ void CWSFrame::CloseProgressDialog() {
 bool CWSFrame::RequestDump(std::uint8_t* request, std::size_t length, const QString& statusText,
                            std::uint32_t expected, unsigned headerLength,
                            std::vector<std::uint8_t>* data) {
+    DumpEnd end = DumpEnd::NotSent;
+    return RunDumpRequest(request, length, statusText, expected, headerLength, data, nullptr, &end);
+}
+
+bool CWSFrame::RequestDumpWith(CMIDIProgressDlg* dialog, std::uint8_t* request, std::size_t length,
+                               unsigned headerLength, std::vector<std::uint8_t>* data,
+                               DumpEnd* end) {
+    DumpEnd ignored = DumpEnd::NotSent;
+    if (end == nullptr) {
+        end = &ignored;
+    }
+    // A dialog given up already (Cancel, or No) has ended the whole series.
+    if (dialog == nullptr || dialog->HasEnded()) {
+        *end = DumpEnd::GivenUp;
+        return false;
+    }
+    return RunDumpRequest(request, length, QString(), 0, headerLength, data, dialog, end);
+}
+
+bool CWSFrame::RunDumpRequest(std::uint8_t* request, std::size_t length, const QString& statusText,
+                              std::uint32_t expected, unsigned headerLength,
+                              std::vector<std::uint8_t>* data, CMIDIProgressDlg* shared,
+                              DumpEnd* end) {
+    *end = DumpEnd::NotSent;
     // One request at a time: the instrument's answers carry nothing to tell them apart.
     if (request == nullptr || length < 3 || data == nullptr || IsBusy()) {
         return false;
     }
     OverrideCursor cursor(Qt::WaitCursor);
     InputBlock block(this);
-    if (expected >= kProgressThreshold) {
+    if (shared != nullptr) {
+        m_sharedProgress = shared;
+        m_transport->SetProgressDialog(shared);
+        cursor.Change(Qt::BusyCursor);
+    } else if (expected >= kProgressThreshold) {
         m_progress = std::make_unique<CMIDIProgressDlg>(m_progressPeriodMs);
         m_transport->SetProgressDialog(m_progress.get());
         m_progress->BeginTransfer(bq::MainWindow(), statusText, expected);
@@ -558,7 +626,12 @@ bool CWSFrame::RequestDump(std::uint8_t* request, std::size_t length, const QStr
     if (sent && !RunWait(wait)) {
         return false;  // the frame is gone
     }
-    CloseProgressDialog();
+    if (shared != nullptr) {
+        m_transport->SetProgressDialog(nullptr);
+        m_sharedProgress = nullptr;  // the caller's, to close when its series ends
+    } else {
+        CloseProgressDialog();
+    }
     block.Release();
     // The frame passes the focus on to its view, which is where the request came from.
     if (m_bankView != nullptr) {
@@ -566,8 +639,22 @@ bool CWSFrame::RequestDump(std::uint8_t* request, std::size_t length, const QStr
     } else {
         setFocus();
     }
-    if (!sent || wait.end != Wait::End::Dump) {
+    if (!sent) {
         return false;
+    }
+    switch (wait.end) {
+        case Wait::End::Dump:
+            *end = DumpEnd::Received;
+            break;
+        case Wait::End::Reply:
+            *end = DumpEnd::Refused;
+            return false;
+        case Wait::End::Silence:
+            *end = DumpEnd::Silent;
+            return false;
+        default:
+            *end = DumpEnd::GivenUp;
+            return false;
     }
     unsigned long decoded = static_cast<unsigned long>(wait.dump.size());
     bq::sysex::UnpackSysEx(headerLength, wait.dump.data(), &decoded);

@@ -25,6 +25,7 @@
 
 class CItemPane;
 class CMIDIProgressDlg;
+class CWSSession;
 class CWSTransport;
 class QEventLoop;
 class QSplitter;
@@ -69,8 +70,15 @@ public:
     bool RequestDump(std::uint8_t* request, std::size_t length, const QString& statusText,
                      std::uint32_t expected, unsigned headerLength,
                      std::vector<std::uint8_t>* data);
-    // Sends one Item Write (the 8 header bytes, the packed record, F7) and waits for its status
-    // reply; true on a Completed Reply.
+    // How a dump request ended.
+    enum class DumpEnd { Received, NotSent, Refused, GivenUp, Silent };
+    // RequestDump for one of several dumps under a progress dialog of the caller's, begun
+    // already (a backup): the dump's bytes count there, and its Cancel or the No to its
+    // no-traffic question gives the request up. The dialog stays up. *end says how it ended.
+    bool RequestDumpWith(CMIDIProgressDlg* dialog, std::uint8_t* request, std::size_t length,
+                         unsigned headerLength, std::vector<std::uint8_t>* data, DumpEnd* end);
+    // Sends one Item Write (header, packed record, F7) and waits for its status reply; true on
+    // a Completed Reply.
     bool SendPacked(const std::uint8_t* record, std::size_t count, const std::uint8_t* header,
                     std::size_t headerLength);
 
@@ -78,6 +86,7 @@ public:
     // no-traffic period; shortened by tests.
     void SetReplySilenceMs(int ms);
     void SetProgressTimerPeriodMs(int ms);
+    int ProgressTimerPeriodMs() const { return m_progressPeriodMs; }
 
     // The left pane: the Workstation view, made with the frame.
     QTreeWidget* BankView() const { return m_bankView; }
@@ -87,7 +96,16 @@ public:
 
     CWSTransport& Transport() { return *m_transport; }
     // The dialog of the dump being received, if it shows one.
-    CMIDIProgressDlg* ProgressDialog() const { return m_progress.get(); }
+    CMIDIProgressDlg* ProgressDialog() const;
+    // What this connection has downloaded and written, with Undo and Redo.
+    CWSSession& Session() { return *m_session; }
+    bool IsConnected() const;
+    // Shows the window and searches at once (instead of from the message that showing posts);
+    // true when it is connected, as it may be already.
+    bool ConnectNow();
+    // Before the connection is ended on purpose (closing the window, leaving the program):
+    // asks whether the writes that could still be undone may be forgotten. False: keep it.
+    bool ConfirmEndOfConnection();
     bool IsWaiting() const { return m_wait != nullptr; }
     // From the showing that starts a search until the connection is made or given up (the
     // "not found" question included).
@@ -136,6 +154,10 @@ private:
     // Runs the nested loop of a request; false when the frame was destroyed meanwhile (then
     // nothing of it may be touched).
     bool RunWait(Wait& wait);
+    // RequestDump's work, with a dialog of its own (`shared` null) or the caller's.
+    bool RunDumpRequest(std::uint8_t* request, std::size_t length, const QString& statusText,
+                        std::uint32_t expected, unsigned headerLength,
+                        std::vector<std::uint8_t>* data, CMIDIProgressDlg* shared, DumpEnd* end);
     void CloseProgressDialog();
     ICommandTarget* ActiveViewTarget() const;
 
@@ -145,6 +167,8 @@ private:
     CItemPane* m_otherView = nullptr;   // right pane, 100 pixels
 
     std::unique_ptr<CMIDIProgressDlg> m_progress;
+    QPointer<CMIDIProgressDlg> m_sharedProgress;  // a caller's dialog, for one request
+    std::unique_ptr<CWSSession> m_session;
     int m_replySilenceMs = kDefaultReplySilenceMs;
     int m_progressPeriodMs;
 

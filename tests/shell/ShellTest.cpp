@@ -105,9 +105,11 @@ TEST_F(MainFrameTest, MenuBarReadsAsTheCommandTable) {
                                    "&Tools", "&Window", "&Help"}));
     frame->UpdateCommandUI();
     EXPECT_EQ(Describe(Menu(*frame, "&File")),
-              QStringList({"&Open...\tCtrl+O", "&Export List... (off)", "-", "Recent File (off)",
-                           "-", "E&xit"}));
-    EXPECT_EQ(Describe(Menu(*frame, "&Edit")), QStringList({"&Find...\tCtrl+F"}));
+              QStringList({"&Open...	Ctrl+O", "&Back Up Workstation...	Ctrl+B",
+                           "&Export List... (off)", "-", "Recent File (off)", "-", "E&xit"}));
+    EXPECT_EQ(Describe(Menu(*frame, "&Edit")),
+              QStringList({"&Undo	Ctrl+Z (off)", "&Redo	Ctrl+Shift+Z (off)", "-",
+                           "&Find...	Ctrl+F"}));
     EXPECT_EQ(Describe(Menu(*frame, "&View")), QStringList({"&Workstation\tCtrl+W"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Bank")), QStringList({"&Initialise (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Program")), QStringList({"&Initialise (off)"}));

@@ -292,4 +292,41 @@ TEST_F(ProgressDlg, DeletedWhileItsQuestionIsOpenTakesTheQuestionAlong) {
     EXPECT_TRUE(main.isEnabled());
 }
 
+TEST_F(ProgressDlg, ABackupsDialogCountsTheWholeBackupAndItsCancelEndsIt) {
+    auto dialog = std::make_unique<CMIDIProgressDlg>(kPeriodMs);
+    bool cancelled = false;
+    QObject::connect(dialog.get(), &CMIDIProgressDlg::TransferCancelled, [&] { cancelled = true; });
+    dialog->BeginBackup(&main, 1524000);
+    dialog->SetStatusText("Bank 4 of 12: Combination Bank D");
+    EXPECT_FALSE(main.isEnabled());
+    EXPECT_EQ(dialog->findChild<QLabel*>("statusText")->text(), "Bank 4 of 12: Combination Bank D");
+    EXPECT_EQ(KBytes(*dialog), "Received 0 of 1488 KBytes...");
+    EXPECT_EQ(dialog->findChild<QLabel*>("timeLeftText")->text(), "Time left: --:--");
+    dialog->UpdateProgress(534528);
+    EXPECT_EQ(KBytes(*dialog), "Received 522 of 1488 KBytes...");
+    const QRect inside = dialog->rect();
+    for (QWidget* w : dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        EXPECT_TRUE(inside.contains(w->geometry())) << w->objectName().toStdString();
+    }
+
+    // Escape presses Cancel (a click on it is tested with the backup).
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_Escape);
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(dialog->Cancelled());
+    EXPECT_TRUE(dialog->HasEnded());
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(main.isEnabled());
+
+    EXPECT_TRUE(presenter.Messages().empty());
+}
+
+TEST(ProgressDlgTime, TimeLeftIsTheRestAtTheRateMeasuredSoFar) {
+    // 522 KB in 170 s of 1488 KB: 966 KB to go at 3.07 KB/s.
+    EXPECT_EQ(CMIDIProgressDlg::TimeLeftText(534528, 1524000, 170000), "Time left: 5:15");
+    EXPECT_EQ(CMIDIProgressDlg::TimeLeftText(1000, 1524000, 20000), "Time left: 8:27:40");
+    EXPECT_EQ(CMIDIProgressDlg::TimeLeftText(1000, 1524000, 999), "Time left: --:--");
+    EXPECT_EQ(CMIDIProgressDlg::TimeLeftText(0, 1524000, 60000), "Time left: --:--");
+    EXPECT_EQ(CMIDIProgressDlg::TimeLeftText(1600000, 1524000, 60000), "Time left: 0:00");
+}
+
 }  // namespace

@@ -3,11 +3,17 @@
 // bankquill-screenshot --workstation PCG DOWNLOAD.png DRAG.png: the same with the Workstation
 // window connected to an instrument on JACK (a virtual Karma): the screen during a bank
 // download with its progress dialog, then during a drag from the PCG window onto it.
+// bankquill-screenshot --backup PCG BACKUP.png: the Workstation window connected the same way,
+// during File > Back Up Workstation, with its progress dialog at the fourth bank.
 // Meant to run under a virtual X server (scripts/screenshot.sh).
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QLabel>
 #include <QMdiArea>
+#include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -21,6 +27,7 @@
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
 #include "workstation/MIDIProgressDlg.h"
+#include "workstation/WSBackup.h"
 #include "workstation/WSBankView.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSTransport.h"
@@ -105,19 +112,67 @@ int WorkstationPictures(CMainFrame* frame, CPCGFrame* window, const QString& dow
     return 0;
 }
 
+int BackupPicture(CMainFrame* frame, CPCGFrame* window, const QString& path) {
+    CWSFrame* ws = frame->WorkstationFrame();
+    frame->ExecuteCommand(ID_VIEW_WORKSTATION);
+    for (int i = 0; i < 400 && ws->Transport().InputHandle() == 0; ++i) {
+        RunFor(50);
+    }
+    auto* view = qobject_cast<CWSBankView*>(ws->BankView());
+    if (ws->Transport().InputHandle() == 0 || view == nullptr) {
+        std::fprintf(stderr, "bankquill-screenshot: no instrument found on JACK\n");
+        return 1;
+    }
+    frame->MdiArea()->tileSubWindows();
+    window->BankView()->expandItem(window->BankView()->topLevelItem(0));
+    view->expandItem(view->topLevelItem(0));
+    view->expandItem(view->topLevelItem(1));
+    RunFor(300);
+
+    // Taken from inside the backup, a third of the way through Combination bank D; then the
+    // backup is cancelled, as the picture is all that is wanted of it.
+    const QString fourth = CWSBackup::BankStepText(3);
+    bool taken = false;
+    std::uint32_t bankStart = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        CMIDIProgressDlg* dialog = ws->ProgressDialog();
+        if (taken || dialog == nullptr) {
+            return;
+        }
+        if (dialog->findChild<QLabel*>("statusText")->text() != fourth) {
+            bankStart = dialog->Received();
+        } else if (dialog->Received() >= bankStart + 50000) {
+            taken = GrabScreen(frame, dialog, path);
+            dialog->findChild<QPushButton*>("cancelButton")->click();
+        }
+    });
+    watch.start(50);
+    QTemporaryDir folder;
+    frame->BackUpWorkstation(QDir(folder.path()).filePath(QStringLiteral("karma.pcg")));
+    watch.stop();
+    if (!taken) {
+        std::fprintf(stderr, "bankquill-screenshot: the backup did not show\n");
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
     QStringList args = QApplication::arguments();
     const bool workstation = args.size() == 5 && args[1] == QStringLiteral("--workstation");
-    if (args.size() != 3 && !workstation) {
+    const bool backup = args.size() == 4 && args[1] == QStringLiteral("--backup");
+    if (args.size() != 3 && !workstation && !backup) {
         std::fprintf(stderr,
                      "usage: bankquill-screenshot FILE.pcg OUT.png\n"
-                     "       bankquill-screenshot --workstation FILE.pcg DOWNLOAD.png DRAG.png\n");
+                     "       bankquill-screenshot --workstation FILE.pcg DOWNLOAD.png DRAG.png\n"
+                     "       bankquill-screenshot --backup FILE.pcg BACKUP.png\n");
         return 2;
     }
-    if (workstation) {
+    if (workstation || backup) {
         args.removeAt(1);
     }
     bq::midi::JackMidiServices services;
@@ -134,6 +189,9 @@ int main(int argc, char** argv) {
     }
     if (workstation) {
         return WorkstationPictures(frame, window, args[2], args[3]);
+    }
+    if (backup) {
+        return BackupPicture(frame, window, args[2]);
     }
     window->setGeometry(12, 10, 620, 470);
     CPCGBankView* view = window->BankView();

@@ -82,6 +82,8 @@ def generated(slot, bank="A"):
 SOURCE = (0, 3)  # the file's Combination A-003 ...
 SENT_TO = 10  # ... written into the instrument's A-010
 SWAP_FROM, SWAP_TO = 4, 1  # then the instrument's A-004 dragged onto its A-001
+UNDO_SOURCE = (0, 5)  # then the file's Combination A-005 ...
+UNDONE = 6  # ... written into the instrument's A-006, and taken back with Ctrl+Z
 
 CONNECTED = "MIDI Status: Connected [In: virtual-karma:midi_out, Out: virtual-karma:midi_in]"
 WORKSTATION = "Karma Workstation [MIDI]"
@@ -256,6 +258,23 @@ def swap(s):
                     f"slots {SWAP_TO:03d} and {SWAP_FROM:03d} relabelled with each other's names")
 
 
+@case("Dragging a file Combination onto a Workstation slot, then Ctrl+Z, puts the slot's own back")
+def undo(s):
+    name = record_name(s.file_records[UNDO_SOURCE])
+    source_tree = s.bank_tree(s.frame(f"PCG File - [{s.pcg_path}]"))
+    target_tree = s.bank_tree(s.frame(WORKSTATION))
+    ui.drag(s.row_point(source_tree, label(UNDO_SOURCE[1], name)),
+            s.row_point(target_tree, generated(UNDONE)))
+    s.wait_for_rows(target_tree, {UNDONE: label(UNDONE, name)},
+                    f"slot {UNDONE:03d} of the Workstation window relabelled {name!r}")
+    ui.press(s.main, "ctrl+z")
+    sent = record_name(s.file_records[SOURCE])
+    s.wait_for_rows(target_tree, {UNDONE: generated(UNDONE), SENT_TO: label(SENT_TO, sent),
+                                  SWAP_TO: label(SWAP_TO, f"Combi A-{SWAP_FROM:03d}")},
+                    f"slot {UNDONE:03d} showing its own Combination again, and only the last "
+                    "write undone")
+
+
 def found_row(s):
     """A Combination of the file that only the file holds, found by part of its name."""
     taken = {record_name(s.file_records[SOURCE])}
@@ -311,9 +330,15 @@ def menu(s):
     ui.find_one(s.app, "menu item", "Exit", what="the File menu open, showing Exit")
 
 
-@case("File > Exit ends the program cleanly")
+@case("File > Exit asks first, since the writes could still be undone; Yes ends the program "
+      "cleanly")
 def leave(s):
     ui.click(ui.center(ui.find_one(s.app, "menu item", "Exit")))
+    ui.find_one(s.app, "label", lambda n: n.startswith("Ending the connection to the Karma"),
+                what="the question before the Undo history goes")
+    yes = ui.find_one(s.app, "push button", lambda n: n.replace("&", "") == "Yes",
+                      what="the question's Yes button")
+    ui.click(ui.center(yes))
     ui.wait_for("the program to end", lambda: s.rig.program.poll() is not None, timeout=60)
     status = s.rig.program.returncode
     if status != 0:
@@ -341,8 +366,9 @@ def memory(s):
         elsewhere = expected[:bank_a.start] != after[:bank_a.start] or \
             expected[bank_a.stop:] != after[bank_a.stop:]
         raise Failure(f"expected the memory as before but for A-{SENT_TO:03d} written from the "
-                      f"file and A-{SWAP_TO:03d} and A-{SWAP_FROM:03d} swapped; Combinations "
-                      f"that differ from that: {wrong}"
+                      f"file and A-{SWAP_TO:03d} and A-{SWAP_FROM:03d} swapped (A-{UNDONE:03d}, "
+                      f"written and undone, as before); Combinations that differ from that: "
+                      f"{wrong}"
                       + ("; the memory outside Combination bank A differs too" if elsewhere
                          else ""))
 

@@ -1,0 +1,137 @@
+#include "workstation/WSBackup.h"
+
+#include <QCursor>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPointer>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
+#include "midi/BackupDownload.h"
+#include "midi/SysEx.h"
+#include "model/PcgWriter.h"
+#include "workstation/MIDIProgressDlg.h"
+#include "workstation/WSBankView.h"
+#include "workstation/WSFrame.h"
+#include "workstation/WSSession.h"
+
+namespace {
+
+constexpr unsigned kInformation = 0x40;  // the information icon
+
+void Report(bq::StringId format, const QString& what, unsigned style = bq::MB_ICONERROR) {
+    bq::ShowMessage(bq::FormatText(bq::LoadString(format), {what}), style);
+}
+
+}  // namespace
+
+QString CWSBackup::DefaultFileName(const QDateTime& now) {
+    return QStringLiteral("karma-backup-%1.pcg")
+        .arg(now.toString(QStringLiteral("yyyy-MM-dd-HHmm")));
+}
+
+QString CWSBackup::BankTitle(int index) {
+    const bq::midi::BackupBank bank = bq::midi::BackupBankAt(index);
+    if (bank.recordSize == 0) {
+        return {};
+    }
+    const bq::StringId name =
+        bank.combination ? bq::kCombiBankNames[bank.bank] : bq::kProgramBankNames[bank.bank];
+    return bq::FormatText(bq::LoadString(bank.combination ? bq::StringId::BackupCombinationBank
+                                                          : bq::StringId::BackupProgramBank),
+                          {bq::LoadString(name)});
+}
+
+QString CWSBackup::BankStepText(int index) {
+    return bq::FormatText(
+        bq::LoadString(bq::StringId::BackupStep),
+        {QString::number(index + 1), QString::number(bq::midi::kBackupBanks), BankTitle(index)});
+}
+
+CWSBackup::Outcome CWSBackup::Run(CWSFrame& frame, const QString& path) {
+    if (!frame.IsConnected() || frame.IsBusy()) {
+        return Outcome::Failed;
+    }
+    QPointer<CWSFrame> self(&frame);
+    bq::pcg::KarmaMemory memory;
+    std::vector<int> missing;
+    std::uint64_t total = 0;
+    for (int index = 0; index < bq::midi::kBackupBanks; ++index) {
+        const bq::midi::BackupBank bank = bq::midi::BackupBankAt(index);
+        std::vector<std::uint8_t>& records =
+            bank.combination ? memory.combis[bank.bank] : memory.programs[bank.bank];
+        // A bank the view shows from an earlier connection may not be what this instrument
+        // holds: only this connection's downloads are taken as they are.
+        auto* view = qobject_cast<CWSBankView*>(frame.BankView());
+        if (view != nullptr && frame.Session().BankDownloaded(bank.combination, bank.bank) &&
+            view->BankRecords(bank.combination, bank.bank, &records) &&
+            records.size() == bq::pcg::kBankSlots * bank.recordSize) {
+            continue;
+        }
+        records.clear();
+        missing.push_back(index);
+        total += bank.dumpBytes;
+    }
+
+    if (!missing.empty()) {
+        auto dialog = std::make_unique<CMIDIProgressDlg>(frame.ProgressTimerPeriodMs());
+        dialog->BeginBackup(bq::MainWindow(), static_cast<std::uint32_t>(total));
+        for (int index : missing) {
+            const bq::midi::BackupBank bank = bq::midi::BackupBankAt(index);
+            dialog->SetStatusText(BankStepText(index));
+            auto request = bq::midi::BackupDumpRequest(index, 0);
+            std::vector<std::uint8_t> data;
+            CWSFrame::DumpEnd end = CWSFrame::DumpEnd::NotSent;
+            const bool received =
+                frame.RequestDumpWith(dialog.get(), request.data(), request.size(),
+                                      bq::sysex::kHeaderLength, &data, &end);
+            if (!self) {
+                return Outcome::Failed;  // the window went, and the backup with it
+            }
+            const std::size_t size = bq::pcg::kBankSlots * bank.recordSize;
+            if (!received || data.size() < size) {
+                const bool cancelled = dialog->Cancelled();
+                dialog.reset();  // enables the main window before any message
+                if (cancelled) {
+                    return Outcome::Cancelled;
+                }
+                const bq::StringId problem =
+                    !received && end == CWSFrame::DumpEnd::NotSent   ? bq::StringId::BackupNotSent
+                    : !received && end == CWSFrame::DumpEnd::Refused ? bq::StringId::BackupRefused
+                    : !received                                      ? bq::StringId::BackupStopped
+                                                                     : bq::StringId::BackupBadDump;
+                Report(problem, BankTitle(index));
+                return Outcome::Failed;
+            }
+            // The closing F7 that a short last group takes in is not a record's.
+            data.resize(size);
+            if (auto* view = qobject_cast<CWSBankView*>(frame.BankView());
+                view != nullptr &&
+                view->ShowDownloadedBank(bank.combination, static_cast<long>(bank.bank), data)) {
+                frame.Session().NoteBankDownloaded(bank.combination, bank.bank);
+            }
+            (bank.combination ? memory.combis[bank.bank] : memory.programs[bank.bank]) =
+                std::move(data);
+        }
+        dialog.reset();
+    }
+
+    bq::pcg::PcgWriteResult result;
+    {
+        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+        result = bq::pcg::WritePcgFile(QFile::encodeName(path).toStdString(), memory);
+        QGuiApplication::restoreOverrideCursor();
+    }
+    if (!result.Succeeded()) {
+        Report(bq::StringId::BackupNotWritten, QString::fromStdString(result.reason));
+        return Outcome::Failed;
+    }
+    Report(bq::StringId::BackupWritten, path, bq::MB_OK | kInformation);
+    return Outcome::Written;
+}
