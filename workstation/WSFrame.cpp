@@ -143,6 +143,7 @@ CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
     m_search->target = this;
     // Every chunk that arrives restarts the silence bound of a waiting request.
     m_transport->installEventFilter(this);
+    connect(m_transport, &CWSTransport::PortsChanged, this, &CWSFrame::MIDIStatusChanged);
 }
 
 CWSFrame::~CWSFrame() {
@@ -234,6 +235,7 @@ void CWSFrame::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
         m_connectPending = true;
         QCoreApplication::postEvent(this, new QEvent(bq::ws::WM_WS_CONNECT));
+        emit MIDIStatusChanged();
     }
 }
 
@@ -246,6 +248,7 @@ void CWSFrame::hideEvent(QHideEvent* event) {
     QMdiSubWindow::hideEvent(event);
     if (!event->spontaneous()) {
         ClosePorts();
+        emit MIDIStatusChanged();  // no longer searching, whether or not ports were open
     }
 }
 
@@ -268,6 +271,7 @@ void CWSFrame::OnConnect() {
     // A show that was undone before its message came, a second show during a search, or a
     // frame that is connected already: nothing to do.
     if (!isVisible() || m_connecting || m_transport->InputHandle() != 0) {
+        emit MIDIStatusChanged();
         return;
     }
     QPointer<CWSFrame> self(this);
@@ -277,6 +281,7 @@ void CWSFrame::OnConnect() {
         return;
     }
     m_connecting = false;
+    emit MIDIStatusChanged();
     // Hidden while it searched: the ports it has just opened must not stay open behind a
     // hidden window (hiding an already hidden frame would not close them).
     if (!connected || !isVisible()) {
@@ -354,12 +359,14 @@ bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outp
     OverrideCursor cursor(Qt::WaitCursor);
     InputBlock block(this);
     m_searching = true;
+    emit MIDIStatusChanged();
     // Cleared on every way out, the frame's destruction included.
     struct Searching {
         QPointer<CWSFrame> frame;
         ~Searching() {
             if (frame) {
                 frame->m_searching = false;
+                emit frame->MIDIStatusChanged();
             }
         }
     } searching{self};
