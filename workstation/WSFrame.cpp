@@ -562,17 +562,19 @@ bool CWSFrame::RequestDump(std::uint8_t* request, std::size_t length, const QStr
     }
     OverrideCursor cursor(Qt::WaitCursor);
     InputBlock block(this);
-    if (expected >= kProgressThreshold) {
-        m_progress = std::make_unique<CMIDIProgressDlg>(m_progressPeriodMs);
-        m_transport->SetProgressDialog(m_progress.get());
-        m_progress->BeginTransfer(bq::MainWindow(), statusText, expected);
-        cursor.Change(Qt::BusyCursor);
-    }
     request[2] = bq::sysex::ChannelByte(m_transport->GlobalChannel());
 
     Wait wait(true);
     m_transport->BeginRequest();
     const bool sent = m_transport->SendSysEx(request, length);
+    // Made while the instrument answers: the dump's first chunks are handled only in the wait,
+    // so the dialog counts every byte.
+    if (sent && expected >= kProgressThreshold) {
+        m_progress = std::make_unique<CMIDIProgressDlg>(m_progressPeriodMs);
+        m_transport->SetProgressDialog(m_progress.get());
+        m_progress->BeginTransfer(bq::MainWindow(), statusText, expected);
+        cursor.Change(Qt::BusyCursor);
+    }
     if (sent && !RunWait(wait)) {
         return false;  // the frame is gone
     }
