@@ -59,6 +59,11 @@ CMainFrame::CMainFrame(bq::midi::IMidiServices& services, QWidget* parent)
     m_mdiArea->addSubWindow(m_wsFrame);
     AddDocumentWindow(m_wsFrame);
     m_wsFrame->hide();
+    // The pane follows the connection's changes; it never asks the MIDI services while idle.
+    connect(m_wsFrame, &CWSFrame::MIDIStatusChanged, this, [this] {
+        UpdateMIDIStatus();
+        UpdateCommandUI();
+    });
 
     connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
         if (window != nullptr) {
@@ -377,7 +382,6 @@ void CMainFrame::UpdateFrameTitle() {
 
 void CMainFrame::OnIdle() {
     UpdateCommandUI();
-    UpdateMIDIStatus();
     UpdateFrameTitle();
 }
 
