@@ -3,6 +3,8 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -33,6 +35,13 @@ constexpr std::chrono::seconds kLinkWait{2};
 // A send waits for process cycles; when none has run for this long the server is treated as
 // gone, so that no send waits forever on a server that hangs without shutting down.
 constexpr std::chrono::milliseconds kDefaultStallLimit{10000};
+// How long the program's thread waits for a call that the worker runs (it may be inside libjack,
+// waiting for a server that hangs) before the call fails.
+constexpr std::chrono::milliseconds kDefaultCallLimit{10000};
+// A client whose server has ended is closed once libjack's threads that reported the end have
+// left; they are looked for this often, and given this long.
+constexpr int kRetireCheckMs = 2;
+constexpr std::chrono::seconds kRetireLimit{5};
 
 void SilentJackMessage(const char*) {}
 
@@ -82,6 +91,8 @@ struct JackMidiServices::Impl {
 
     bool EnsureClient();
     void DropClient();
+    bool CloseRetired();
+    bool ShutdownThreadsLeft() const;
     void Enumerate(unsigned long direction, std::vector<std::string>* names);
     std::vector<std::string>& KnownDevices(bool input);
     MidiResult OpenPort(bool input, std::uint32_t device, std::uint32_t* handle, int* slot);
@@ -95,10 +106,23 @@ struct JackMidiServices::Impl {
     void FailSends(Output& output, MidiResult result);
     void FeedOutput(Output& output);
     int Poll();
+    std::chrono::milliseconds CallLimit() const {
+        return std::chrono::milliseconds(callLimitMs.load());
+    }
 
     std::string clientName;
     jack_client_t* client = nullptr;  // worker thread only
     std::atomic<bool> gone{false};
+    // jackd's library cancels its own threads in jack_client_close, and asynchronously: a thread
+    // cancelled on its way out, inside the allocator, leaves the allocator's lock held for good.
+    // After the server's end the thread that reported it is on its way out, so that client is
+    // closed only once the thread has left (PipeWire's library joins its threads instead).
+    const bool closeCancelsThreads;
+    // Kernel ids of the threads that ran a shutdown callback of the current client (jackd's
+    // library may call both kinds, from one thread).
+    std::atomic<pid_t> shutdownThreads[2] = {};
+    jack_client_t* retired = nullptr;  // worker thread only: ended, awaiting its close
+    Clock::time_point retiredSince{};
     // Counts the server's connection reports (libjack's notification thread), so that an open
     // can wait for its own.
     std::mutex linkMutex;
@@ -107,7 +131,8 @@ struct JackMidiServices::Impl {
     std::atomic<std::uint64_t> cycles{0};  // odd while the process callback runs
     std::uint64_t lastCycles = 0;
     Clock::time_point lastProgress{};
-    std::chrono::milliseconds stallLimit = kDefaultStallLimit;
+    std::atomic<std::int64_t> stallLimitMs{kDefaultStallLimit.count()};
+    std::atomic<std::int64_t> callLimitMs{kDefaultCallLimit.count()};
 
     std::vector<std::string> inNames;
     std::vector<std::string> outNames;
@@ -124,23 +149,34 @@ struct JackMidiServices::Impl {
     // Last member: its thread stops before the state above goes away.
     BackendWorker worker;
 
-    // Runs `action` on the worker thread with the entry of an open input or output; an unknown
-    // handle gives MMSYSERR_INVALHANDLE. The action gets the iterator, so it may erase it.
+    // Runs `fn` on the worker and returns what it returns; `failed` when it does not end within
+    // the call limit (see BackendWorker::Call, which also says when `undo` runs). `fn` owns what
+    // it uses: the caller may have gone on when it runs.
+    template <typename R, typename F>
+    R Ask(R failed, F fn, std::function<void()> undo = {}) {
+        auto result = std::make_shared<R>(failed);
+        const bool ended = worker.Call([result, fn = std::move(fn)]() mutable { *result = fn(); },
+                                       CallLimit(), std::move(undo));
+        return ended ? *result : failed;
+    }
+
+    // Runs `action` on the worker with the entry of an open input or output (in `ports`, a
+    // member); an unknown handle gives MMSYSERR_INVALHANDLE, a call that does not end in time
+    // JACKERR_SERVER_GONE. The action gets the iterator, so it may erase it.
     template <typename Ports, typename Action>
-    MidiResult WithPort(Ports& ports, std::uint32_t handle, Action action) {
-        MidiResult result = MMSYSERR_INVALHANDLE;
-        worker.RunSync([&] {
-            auto it = ports.find(handle);
-            if (it != ports.end()) {
-                result = action(it);
-            }
+    MidiResult WithPort(Ports Impl::*ports, std::uint32_t handle, Action action) {
+        return Ask(JACKERR_SERVER_GONE, [this, ports, handle, action]() mutable -> MidiResult {
+            auto it = (this->*ports).find(handle);
+            return it == (this->*ports).end() ? MMSYSERR_INVALHANDLE : action(it);
         });
-        return result;
     }
 };
 
 JackMidiServices::Impl::Impl(std::string name)
-    : clientName(std::move(name)), worker([this] { return Poll(); }) {
+    : clientName(std::move(name)),
+      closeCancelsThreads(
+          !ParseJackVersion(JackLibraryVersion()).value_or(JackServerVersion{}).pipeWire),
+      worker([this] { return Poll(); }) {
     static std::once_flag silenced;
     // libjack prints to stderr when no server runs, which is an ordinary state here.
     std::call_once(silenced, [] {
@@ -154,9 +190,21 @@ JackMidiServices::Impl::~Impl() {
     for (auto& [handle, output] : outputs) {
         FailSends(output, MIDIERR_SEND_ABANDONED);
     }
+    if (client != nullptr && gone.load()) {
+        DropClient();
+    }
     if (client != nullptr) {
         jack_client_close(client);  // stops the process thread and drops our ports
         client = nullptr;
+    }
+    if (retired != nullptr) {
+        // No poll is left to look again: the threads are waited for here, as long as a poll
+        // would have waited.
+        const auto deadline = retiredSince + kRetireLimit;
+        while (!ShutdownThreadsLeft() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kRetireCheckMs));
+        }
+        CloseRetired();
     }
     for (auto& slot : inSlots) {
         if (slot.ring != nullptr) {
@@ -170,16 +218,19 @@ JackMidiServices::Impl::~Impl() {
     }
 }
 
-// JACK's real-time thread: ring copies only.
+// JACK's real-time thread: ring copies only, and a wake-up for the worker when it has bytes to
+// take or room to fill.
 int JackMidiServices::Impl::Process(jack_nframes_t frames, void* arg) {
     auto* impl = static_cast<Impl*>(arg);
     impl->cycles.fetch_add(1);
+    bool moved = false;
     for (InSlot& slot : impl->inSlots) {
         jack_port_t* port = slot.port.load();
         if (port == nullptr) {
             continue;
         }
         JackEventsToRing(jack_port_get_buffer(port, frames), slot.ring, &slot.lost);
+        moved = moved || jack_ringbuffer_read_space(slot.ring) != 0;
     }
     for (OutSlot& slot : impl->outSlots) {
         jack_port_t* port = slot.port.load();
@@ -194,19 +245,31 @@ int JackMidiServices::Impl::Process(jack_nframes_t frames, void* arg) {
             jack_ringbuffer_read_advance(slot.ring, stale);
             taken += stale;
             slot.discard.store(false);
+            moved = true;  // the worker waits for this before it writes again
         }
         taken += JackRingToEvents(slot.ring, buffer);
         if (taken != 0) {
             slot.consumed.fetch_add(taken);
+            moved = true;
         }
     }
     impl->cycles.fetch_add(1);
+    if (moved) {
+        impl->worker.Wake();
+    }
     return 0;
 }
 
 // A libjack thread, when the server shuts down or throws this client out.
 void JackMidiServices::Impl::Shutdown(jack_status_t, const char*, void* arg) {
     auto* impl = static_cast<Impl*>(arg);
+    const auto self = static_cast<pid_t>(::syscall(SYS_gettid));
+    for (auto& noted : impl->shutdownThreads) {
+        pid_t none = 0;
+        if (noted.load() == self || noted.compare_exchange_strong(none, self)) {
+            break;
+        }
+    }
     impl->gone.store(true);
     impl->NotifyLinks();
     impl->worker.Wake();
@@ -253,6 +316,13 @@ bool JackMidiServices::Impl::EnsureClient() {
     if (client != nullptr) {
         return true;
     }
+    // Not while the last one awaits its close: libjack would close it itself on the next open.
+    if (retired != nullptr && !CloseRetired()) {
+        return false;
+    }
+    for (auto& noted : shutdownThreads) {
+        noted.store(0);
+    }
     jack_status_t status{};
     // Never start a server, never wait for one: without a server there are no devices.
     client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
@@ -281,7 +351,21 @@ void JackMidiServices::Impl::DropClient() {
         FailSends(output, JACKERR_SERVER_GONE);
     }
     if (client != nullptr) {
-        jack_client_close(client);  // after this no process callback runs
+        if (closeCancelsThreads && shutdownThreads[0].load() != 0) {
+            // Its end was reported: closed once the reporting thread has left (Poll looks).
+            // Meanwhile no port of ours is left for its process callback.
+            for (auto& slot : inSlots) {
+                slot.port.store(nullptr);
+            }
+            for (auto& slot : outSlots) {
+                slot.port.store(nullptr);
+            }
+            WaitOutOfProcess();
+            retired = client;
+            retiredSince = Clock::now();
+        } else {
+            jack_client_close(client);  // after this no process callback runs
+        }
         client = nullptr;
     }
     // Open handles stay until the program closes them, without ports.
@@ -300,6 +384,31 @@ void JackMidiServices::Impl::DropClient() {
     inNames.clear();
     outNames.clear();
     inEnumerated = outEnumerated = false;
+}
+
+// Whether every thread that reported the server's end has ended: the kernel knows its id no
+// more (ids are not reused that soon).
+bool JackMidiServices::Impl::ShutdownThreadsLeft() const {
+    for (const auto& noted : shutdownThreads) {
+        const pid_t thread = noted.load();
+        if (thread != 0 && !(::syscall(SYS_tgkill, ::getpid(), thread, 0) != 0 && errno == ESRCH)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Closes the retired client once the threads that reported its end have left; true when it is
+// dealt with. One still there after kRetireLimit is stuck somewhere: the client is then left
+// open rather than cancelled under it.
+bool JackMidiServices::Impl::CloseRetired() {
+    if (ShutdownThreadsLeft()) {
+        jack_client_close(retired);
+    } else if (Clock::now() - retiredSince < kRetireLimit) {
+        return false;
+    }
+    retired = nullptr;
+    return true;
 }
 
 void JackMidiServices::Impl::Enumerate(unsigned long direction, std::vector<std::string>* names) {
@@ -509,13 +618,18 @@ void JackMidiServices::Impl::FeedOutput(Output& output) {
     }
 }
 
+// Runs when woken (a task, the process callback moving bytes, the server's end) or when the
+// stall check is due; sleeps without a bound otherwise.
 int JackMidiServices::Impl::Poll() {
+    if (retired != nullptr && !CloseRetired()) {
+        return kRetireCheckMs;  // only while libjack's thread leaves: microseconds, as a rule
+    }
     if (client == nullptr) {
         return -1;
     }
     if (gone.load()) {
         DropClient();
-        return -1;
+        return retired != nullptr ? kRetireCheckMs : -1;
     }
     // Received bytes first (no callback runs while the rings are read), then the callbacks:
     // a callback may close its own input, which frees the ring.
@@ -540,6 +654,7 @@ int JackMidiServices::Impl::Poll() {
         sending = sending || !output.queue.empty();
     }
     const std::uint64_t now = cycles.load();
+    const std::chrono::milliseconds stallLimit(stallLimitMs.load());
     if (now != lastCycles || !sending) {
         lastCycles = now;
         lastProgress = Clock::now();
@@ -548,7 +663,14 @@ int JackMidiServices::Impl::Poll() {
         DropClient();
         return -1;
     }
-    return inputs.empty() && outputs.empty() ? -1 : 1;
+    if (!sending) {
+        return -1;
+    }
+    // A send in progress: the callback wakes the worker at every cycle that takes bytes; this
+    // wake-up is only for when no cycle comes.
+    const auto due =
+        std::chrono::ceil<std::chrono::milliseconds>(lastProgress + stallLimit - Clock::now());
+    return static_cast<int>(std::max<std::int64_t>(1, due.count() + 1));
 }
 
 // ---- the services ----
@@ -584,105 +706,161 @@ std::string JackLibraryVersion() {
 JackMidiServices::JackMidiServices(std::string clientName)
     : m_impl(std::make_unique<Impl>(std::move(clientName))) {}
 
-JackMidiServices::~JackMidiServices() = default;
+JackMidiServices::~JackMidiServices() {
+    // A worker stuck inside libjack (a server that hangs) must not hold the program at its end:
+    // it is left to itself, with everything it uses.
+    if (!m_impl->worker.StopWithin(m_impl->CallLimit())) {
+        static_cast<void>(m_impl.release());
+    }
+}
 
 bool JackMidiServices::Connected() {
-    bool connected = false;
-    m_impl->worker.RunSync([&] { connected = m_impl->EnsureClient(); });
-    return connected;
+    Impl* d = m_impl.get();
+    return d->Ask(false, [d] { return d->EnsureClient(); });
 }
 
 void JackMidiServices::SetStallLimit(std::chrono::milliseconds limit) {
-    m_impl->worker.RunSync([&] { m_impl->stallLimit = limit; });
+    m_impl->stallLimitMs.store(limit.count());
+    m_impl->worker.Wake();  // a send in progress is measured against the new limit
+}
+
+void JackMidiServices::SetCallLimit(std::chrono::milliseconds limit) {
+    m_impl->callLimitMs.store(limit.count());
 }
 
 std::uint32_t JackMidiServices::InGetNumDevs() {
-    std::uint32_t count = 0;
-    m_impl->worker.RunSync([&] {
-        m_impl->Enumerate(JackPortIsOutput, &m_impl->inNames);
-        m_impl->inEnumerated = true;
-        count = static_cast<std::uint32_t>(m_impl->inNames.size());
+    Impl* d = m_impl.get();
+    return d->Ask(std::uint32_t{0}, [d] {
+        d->Enumerate(JackPortIsOutput, &d->inNames);
+        d->inEnumerated = true;
+        return static_cast<std::uint32_t>(d->inNames.size());
     });
-    return count;
 }
 
 std::uint32_t JackMidiServices::OutGetNumDevs() {
-    std::uint32_t count = 0;
-    m_impl->worker.RunSync([&] {
-        m_impl->Enumerate(JackPortIsInput, &m_impl->outNames);
-        m_impl->outEnumerated = true;
-        count = static_cast<std::uint32_t>(m_impl->outNames.size());
+    Impl* d = m_impl.get();
+    return d->Ask(std::uint32_t{0}, [d] {
+        d->Enumerate(JackPortIsInput, &d->outNames);
+        d->outEnumerated = true;
+        return static_cast<std::uint32_t>(d->outNames.size());
     });
-    return count;
 }
+
+namespace {
+
+// A device's name from the last listing of its direction, on the worker.
+using NameResult = std::pair<MidiResult, std::string>;
+
+}  // namespace
 
 MidiResult JackMidiServices::InGetDevCaps(std::uint32_t device, std::string* name) {
     if (name == nullptr) {
         return MMSYSERR_INVALPARAM;
     }
-    MidiResult result = MMSYSERR_NOERROR;
-    m_impl->worker.RunSync([&] {
-        const std::vector<std::string>& names = m_impl->KnownDevices(true);
-        if (device >= names.size()) {
-            result = MMSYSERR_BADDEVICEID;
-        } else {
-            *name = names[device].substr(0, kMaxNameLength);
-        }
-    });
-    return result;
+    Impl* d = m_impl.get();
+    const NameResult found =
+        d->Ask(NameResult{JACKERR_SERVER_GONE, {}}, [d, device]() -> NameResult {
+            const std::vector<std::string>& names = d->KnownDevices(true);
+            if (device >= names.size()) {
+                return {MMSYSERR_BADDEVICEID, {}};
+            }
+            return {MMSYSERR_NOERROR, names[device].substr(0, kMaxNameLength)};
+        });
+    if (found.first == MMSYSERR_NOERROR) {
+        *name = found.second;
+    }
+    return found.first;
 }
 
 MidiResult JackMidiServices::OutGetDevCaps(std::uint32_t device, std::string* name) {
     if (name == nullptr) {
         return MMSYSERR_INVALPARAM;
     }
-    MidiResult result = MMSYSERR_NOERROR;
-    m_impl->worker.RunSync([&] {
-        const std::vector<std::string>& names = m_impl->KnownDevices(false);
-        if (device >= names.size()) {
-            result = MMSYSERR_BADDEVICEID;
-        } else {
-            *name = names[device].substr(0, kMaxNameLength);
-        }
-    });
-    return result;
+    Impl* d = m_impl.get();
+    const NameResult found =
+        d->Ask(NameResult{JACKERR_SERVER_GONE, {}}, [d, device]() -> NameResult {
+            const std::vector<std::string>& names = d->KnownDevices(false);
+            if (device >= names.size()) {
+                return {MMSYSERR_BADDEVICEID, {}};
+            }
+            return {MMSYSERR_NOERROR, names[device].substr(0, kMaxNameLength)};
+        });
+    if (found.first == MMSYSERR_NOERROR) {
+        *name = found.second;
+    }
+    return found.first;
 }
+
+namespace {
+
+// What an open hands back from the worker; a handle that its caller stopped waiting for is
+// closed again there.
+struct Opened {
+    MidiResult result = JACKERR_SERVER_GONE;
+    std::uint32_t handle = 0;
+};
+
+}  // namespace
 
 MidiResult JackMidiServices::InOpen(HMIDIIN* input, std::uint32_t device, MidiInProc callback,
                                     std::uintptr_t instance) {
     if (input == nullptr) {
         return MMSYSERR_INVALPARAM;
     }
-    MidiResult result = MMSYSERR_NOERROR;
-    Impl& d = *m_impl;
-    d.worker.RunSync([&] {
-        HMIDIIN handle = 0;
-        int slot = -1;
-        result = d.OpenPort(true, device, &handle, &slot);
-        if (result != MMSYSERR_NOERROR) {
-            return;
-        }
-        auto port = std::make_shared<SysExInput>(handle, callback, instance);
-        d.inputs[handle] = Impl::Input{slot, port};
-        *input = handle;
-        port->Notify(MIM_OPEN);
-    });
-    return result;
+    Impl* d = m_impl.get();
+    auto opened = std::make_shared<Opened>();
+    const bool ended = d->worker.Call(
+        [d, opened, device, callback, instance] {
+            HMIDIIN handle = 0;
+            int slot = -1;
+            opened->result = d->OpenPort(true, device, &handle, &slot);
+            if (opened->result != MMSYSERR_NOERROR) {
+                return;
+            }
+            auto port = std::make_shared<SysExInput>(handle, callback, instance);
+            d->inputs[handle] = Impl::Input{slot, port};
+            opened->handle = handle;
+            port->Notify(MIM_OPEN);
+        },
+        d->CallLimit(),
+        [d, opened] {
+            auto it = d->inputs.find(opened->handle);
+            if (it == d->inputs.end()) {
+                return;
+            }
+            if (it->second.slot >= 0) {
+                d->FreeInSlot(it->second.slot);
+            }
+            std::shared_ptr<SysExInput> port = it->second.port;
+            d->inputs.erase(it);
+            port->Notify(MIM_CLOSE);
+        });
+    if (!ended) {
+        return JACKERR_SERVER_GONE;
+    }
+    if (opened->result == MMSYSERR_NOERROR) {
+        *input = opened->handle;
+    }
+    return opened->result;
 }
 
 MidiResult JackMidiServices::InAddBuffer(HMIDIIN input, std::unique_ptr<MidiBuffer> buffer) {
-    return m_impl->WithPort(m_impl->inputs, input, [&](auto it) {
-        if (!buffer || !buffer->data || buffer->length == 0) {
-            return MMSYSERR_INVALPARAM;
-        }
-        it->second.port->AddBuffer(std::move(buffer));
+    if (!buffer || !buffer->data || buffer->length == 0) {
+        return m_impl->WithPort(&Impl::inputs, input,
+                                [](auto) { return MMSYSERR_INVALPARAM; });  // freed here
+    }
+    // Shared with the task: freed with it when it does not run.
+    auto held = std::make_shared<std::unique_ptr<MidiBuffer>>(std::move(buffer));
+    return m_impl->WithPort(&Impl::inputs, input, [held](auto it) {
+        it->second.port->AddBuffer(std::move(*held));
         return MMSYSERR_NOERROR;
-    });  // on failure `buffer` is freed here
+    });
 }
 
 MidiResult JackMidiServices::InStart(HMIDIIN input) {
-    return m_impl->WithPort(m_impl->inputs, input, [&](auto it) {
-        if (it->second.slot < 0 || m_impl->gone.load()) {
+    Impl* d = m_impl.get();
+    return d->WithPort(&Impl::inputs, input, [d](auto it) {
+        if (it->second.slot < 0 || d->gone.load()) {
             return JACKERR_SERVER_GONE;
         }
         it->second.port->Start();
@@ -691,7 +869,7 @@ MidiResult JackMidiServices::InStart(HMIDIIN input) {
 }
 
 MidiResult JackMidiServices::InStop(HMIDIIN input) {
-    return m_impl->WithPort(m_impl->inputs, input, [](auto it) {
+    return m_impl->WithPort(&Impl::inputs, input, [](auto it) {
         std::shared_ptr<SysExInput> port = it->second.port;
         port->Stop();
         return MMSYSERR_NOERROR;
@@ -699,7 +877,7 @@ MidiResult JackMidiServices::InStop(HMIDIIN input) {
 }
 
 MidiResult JackMidiServices::InReset(HMIDIIN input) {
-    return m_impl->WithPort(m_impl->inputs, input, [](auto it) {
+    return m_impl->WithPort(&Impl::inputs, input, [](auto it) {
         std::shared_ptr<SysExInput> port = it->second.port;
         port->Reset();
         return MMSYSERR_NOERROR;
@@ -707,15 +885,16 @@ MidiResult JackMidiServices::InReset(HMIDIIN input) {
 }
 
 MidiResult JackMidiServices::InClose(HMIDIIN input) {
-    return m_impl->WithPort(m_impl->inputs, input, [&](auto it) {
+    Impl* d = m_impl.get();
+    return d->WithPort(&Impl::inputs, input, [d](auto it) {
         if (it->second.port->QueuedBuffers() > 0) {
             return MIDIERR_STILLPLAYING;  // the program must reset it first
         }
         if (it->second.slot >= 0) {
-            m_impl->FreeInSlot(it->second.slot);
+            d->FreeInSlot(it->second.slot);
         }
         std::shared_ptr<SysExInput> port = it->second.port;
-        m_impl->inputs.erase(it);
+        d->inputs.erase(it);
         port->Notify(MIM_CLOSE);
         return MMSYSERR_NOERROR;
     });
@@ -726,52 +905,73 @@ MidiResult JackMidiServices::OutOpen(HMIDIOUT* output, std::uint32_t device,
     if (output == nullptr || !event) {
         return MMSYSERR_INVALPARAM;
     }
-    MidiResult result = MMSYSERR_NOERROR;
-    Impl& d = *m_impl;
-    d.worker.RunSync([&] {
-        HMIDIOUT handle = 0;
-        int slot = -1;
-        result = d.OpenPort(false, device, &handle, &slot);
-        if (result != MMSYSERR_NOERROR) {
-            return;
-        }
-        Impl::Output out;
-        out.slot = slot;
-        out.event = event;
-        d.outputs[handle] = std::move(out);
-        *output = handle;
-        event->Signal();  // an output's event is signalled when it opens
-    });
-    return result;
+    Impl* d = m_impl.get();
+    auto opened = std::make_shared<Opened>();
+    const bool ended = d->worker.Call(
+        [d, opened, device, event] {
+            HMIDIOUT handle = 0;
+            int slot = -1;
+            opened->result = d->OpenPort(false, device, &handle, &slot);
+            if (opened->result != MMSYSERR_NOERROR) {
+                return;
+            }
+            Impl::Output out;
+            out.slot = slot;
+            out.event = event;
+            d->outputs[handle] = std::move(out);
+            opened->handle = handle;
+            event->Signal();  // an output's event is signalled when it opens
+        },
+        d->CallLimit(),
+        [d, opened] {
+            auto it = d->outputs.find(opened->handle);
+            if (it == d->outputs.end()) {
+                return;
+            }
+            if (it->second.slot >= 0) {
+                d->FreeOutSlot(it->second.slot);
+            }
+            d->outputs.erase(it);
+        });
+    if (!ended) {
+        return JACKERR_SERVER_GONE;
+    }
+    if (opened->result == MMSYSERR_NOERROR) {
+        *output = opened->handle;
+    }
+    return opened->result;
 }
 
 MidiResult JackMidiServices::OutLongMsg(HMIDIOUT output, const std::uint8_t* data,
                                         std::size_t length) {
-    return m_impl->WithPort(m_impl->outputs, output, [&](auto it) {
-        if (data == nullptr || length == 0) {
-            return MMSYSERR_INVALPARAM;
-        }
-        if (it->second.slot < 0 || m_impl->gone.load()) {
+    if (data == nullptr || length == 0) {
+        return m_impl->WithPort(&Impl::outputs, output, [](auto) { return MMSYSERR_INVALPARAM; });
+    }
+    Impl* d = m_impl.get();
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>(data, data + length);
+    return d->WithPort(&Impl::outputs, output, [d, bytes](auto it) {
+        if (it->second.slot < 0 || d->gone.load()) {
             return JACKERR_SERVER_GONE;
         }
         Impl::Output& out = it->second;
         if (out.queue.empty()) {
-            m_impl->lastProgress = Clock::now();  // the stall clock starts with the send
+            d->lastProgress = Clock::now();  // the stall clock starts with the send
         }
-        out.queue.push_back(Impl::Pending{std::vector<std::uint8_t>(data, data + length)});
-        m_impl->FeedOutput(out);
-        m_impl->worker.Wake();
+        out.queue.push_back(Impl::Pending{std::move(*bytes)});
+        d->FeedOutput(out);
+        d->worker.Wake();
         return MMSYSERR_NOERROR;
     });
 }
 
 MidiResult JackMidiServices::OutReset(HMIDIOUT output) {
-    return m_impl->WithPort(m_impl->outputs, output, [&](auto it) {
+    Impl* d = m_impl.get();
+    return d->WithPort(&Impl::outputs, output, [d](auto it) {
         Impl::Output& out = it->second;
         if (!out.queue.empty()) {
-            m_impl->FailSends(out, MIDIERR_SEND_ABANDONED);
+            d->FailSends(out, MIDIERR_SEND_ABANDONED);
             if (out.slot >= 0) {
-                m_impl->outSlots[out.slot].discard.store(true);
+                d->outSlots[out.slot].discard.store(true);
             }
         }
         return MMSYSERR_NOERROR;
@@ -779,15 +979,16 @@ MidiResult JackMidiServices::OutReset(HMIDIOUT output) {
 }
 
 MidiResult JackMidiServices::OutClose(HMIDIOUT output) {
-    return m_impl->WithPort(m_impl->outputs, output, [&](auto it) {
+    Impl* d = m_impl.get();
+    return d->WithPort(&Impl::outputs, output, [d](auto it) {
         if (!it->second.queue.empty()) {
             return MIDIERR_STILLPLAYING;  // reset it first
         }
         if (it->second.slot >= 0) {
-            m_impl->FreeOutSlot(it->second.slot);
+            d->FreeOutSlot(it->second.slot);
         }
         std::shared_ptr<MidiEvent> event = it->second.event;
-        m_impl->outputs.erase(it);
+        d->outputs.erase(it);
         event->Signal();  // and when it closes
         return MMSYSERR_NOERROR;
     });
@@ -802,9 +1003,7 @@ std::string JackMidiServices::OutGetErrorText(MidiResult result) {
 }
 
 std::string JackMidiServices::DescribeServer() {
-    bool connected = false;
-    m_impl->worker.RunSync([&] { connected = m_impl->EnsureClient(); });
-    if (!connected) {
+    if (!Connected()) {
         return "No JACK server is running.";
     }
     // jackd's library picks its server by this name; PipeWire's has none.

@@ -6,9 +6,10 @@
 // it to the chosen device port.
 //
 // Threads: the service calls come from the program's thread (InAddBuffer also from the input
-// callback). JACK's process thread only moves bytes through preallocated rings; the backend's
-// worker thread filters received SysEx into the queued buffers, calls the input callbacks,
-// feeds the output rings and signals the output events.
+// callback). JACK's process thread only moves bytes through preallocated rings and wakes the
+// backend's worker thread when it has moved some; the worker filters received SysEx into the
+// queued buffers, calls the input callbacks, feeds the output rings and signals the output
+// events, and otherwise sleeps.
 
 #include <chrono>
 #include <cstdint>
@@ -44,6 +45,11 @@ public:
     // How long a send waits for the server to run a process cycle before the server counts as
     // gone (default 10 s): a server that hangs without shutting down must not hold a send.
     void SetStallLimit(std::chrono::milliseconds limit);
+    // How long a call waits for the backend's thread (default 10 s), which may be inside libjack
+    // waiting for a server that hangs, before it fails (JACKERR_SERVER_GONE, no devices, not
+    // connected): the program's thread never waits without a bound. An open that ends after
+    // its call has failed is closed again.
+    void SetCallLimit(std::chrono::milliseconds limit);
 
     std::uint32_t InGetNumDevs() override;
     std::uint32_t OutGetNumDevs() override;

@@ -1,6 +1,9 @@
 #include "midi/MidiBackend.h"
 
+#include <time.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 namespace bq::midi {
@@ -51,6 +54,7 @@ std::string StandardMidiErrorText(MidiResult result) {
 // ---- BackendWorker ----
 
 BackendWorker::BackendWorker(std::function<int()> poll) : m_poll(std::move(poll)) {
+    sem_init(&m_wake, 0, 0);
     m_thread = std::thread([this] { Run(); });
     std::unique_lock lock(m_mutex);
     // RunSync and OnWorker need the id before the first call can come in.
@@ -59,27 +63,53 @@ BackendWorker::BackendWorker(std::function<int()> poll) : m_poll(std::move(poll)
 
 BackendWorker::~BackendWorker() {
     Stop();
+    sem_destroy(&m_wake);
+}
+
+void BackendWorker::RequestStop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    Wake();
+}
+
+// Callers still waiting must not wait forever on a thread that is gone.
+void BackendWorker::DropJobs() {
+    std::lock_guard lock(m_mutex);
+    for (const auto& job : m_jobs) {
+        job->done = true;
+    }
+    m_jobs.clear();
+    m_doneCv.notify_all();
 }
 
 void BackendWorker::Stop() {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_stop && !m_thread.joinable()) {
-            return;
-        }
-        m_stop = true;
-    }
-    m_cv.notify_all();
+    RequestStop();
     if (m_thread.joinable() && !OnWorker()) {
         m_thread.join();
     }
-    std::lock_guard lock(m_mutex);
-    // Callers still waiting must not wait forever on a thread that is gone.
-    for (Task* task : m_tasks) {
-        task->done = true;
+    DropJobs();
+}
+
+bool BackendWorker::StopWithin(std::chrono::milliseconds limit) {
+    RequestStop();
+    if (!m_thread.joinable() || OnWorker()) {
+        DropJobs();
+        return true;
     }
-    m_tasks.clear();
-    m_doneCv.notify_all();
+    bool exited = false;
+    {
+        std::unique_lock lock(m_mutex);
+        exited = m_doneCv.wait_for(lock, limit, [this] { return m_exited; });
+    }
+    if (!exited) {
+        m_thread.detach();
+        return false;
+    }
+    m_thread.join();
+    DropJobs();
+    return true;
 }
 
 void BackendWorker::RunSync(const std::function<void()>& task) {
@@ -87,23 +117,72 @@ void BackendWorker::RunSync(const std::function<void()>& task) {
         task();
         return;
     }
-    Task item;
-    item.fn = &task;
+    auto job = std::make_shared<Job>();
+    job->borrowed = &task;
     std::unique_lock lock(m_mutex);
     if (m_stop) {
         return;
     }
-    m_tasks.push_back(&item);
-    m_cv.notify_all();
-    m_doneCv.wait(lock, [&item] { return item.done; });
+    m_jobs.push_back(job);
+    lock.unlock();
+    Wake();
+    lock.lock();
+    m_doneCv.wait(lock, [&job] { return job->done; });
 }
 
-void BackendWorker::Wake() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_woken = true;
+bool BackendWorker::Call(std::function<void()> task, std::chrono::milliseconds limit,
+                         std::function<void()> undo) {
+    if (OnWorker()) {
+        task();
+        return true;
     }
-    m_cv.notify_all();
+    auto job = std::make_shared<Job>();
+    job->task = std::move(task);
+    job->undo = std::move(undo);
+    std::unique_lock lock(m_mutex);
+    if (m_stop || (m_busySince && Clock::now() - *m_busySince > limit)) {
+        return false;
+    }
+    m_jobs.push_back(job);
+    lock.unlock();
+    Wake();
+    lock.lock();
+    if (m_doneCv.wait_for(lock, limit, [&job] { return job->done; })) {
+        return job->started;  // not when Stop dropped it
+    }
+    if (!job->started) {
+        m_jobs.erase(std::find(m_jobs.begin(), m_jobs.end(), job));
+    } else {
+        job->abandoned = true;
+    }
+    return false;
+}
+
+void BackendWorker::Wake() noexcept {
+    if (!m_wakePending.exchange(true)) {
+        sem_post(&m_wake);
+    }
+}
+
+void BackendWorker::Sleep(int waitMs) {
+    if (waitMs < 0) {
+        while (sem_wait(&m_wake) != 0 && errno == EINTR) {
+        }
+    } else if (waitMs > 0) {
+        timespec deadline{};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += waitMs / 1000;
+        deadline.tv_nsec += static_cast<long>(waitMs % 1000) * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec += 1;
+            deadline.tv_nsec -= 1000000000L;
+        }
+        while (sem_clockwait(&m_wake, CLOCK_MONOTONIC, &deadline) != 0 && errno == EINTR) {
+        }
+    }
+    // Posts beyond the one that woke it ask for nothing more than the poll that follows.
+    while (sem_trywait(&m_wake) == 0) {
+    }
 }
 
 void BackendWorker::Run() {
@@ -111,29 +190,46 @@ void BackendWorker::Run() {
     m_id = std::this_thread::get_id();
     m_doneCv.notify_all();
     while (!m_stop) {
-        while (!m_tasks.empty() && !m_stop) {
-            Task* task = m_tasks.front();
-            m_tasks.pop_front();
+        while (!m_jobs.empty() && !m_stop) {
+            std::shared_ptr<Job> job = m_jobs.front();
+            m_jobs.pop_front();
+            job->started = true;
+            m_busySince = Clock::now();
             lock.unlock();
-            (*task->fn)();
+            if (job->borrowed != nullptr) {
+                (*job->borrowed)();
+            } else {
+                job->task();
+            }
             lock.lock();
-            task->done = true;
+            m_busySince.reset();
+            if (job->abandoned && job->undo) {
+                lock.unlock();
+                job->undo();
+                lock.lock();
+            }
+            job->done = true;
             m_doneCv.notify_all();
         }
         if (m_stop) {
             break;
         }
-        m_woken = false;
+        // Cleared before the poll: whatever wakes it from here on is seen by the next one.
+        m_wakePending.store(false);
+        m_busySince = Clock::now();
         lock.unlock();
         const int waitMs = m_poll();
         lock.lock();
-        auto wake = [this] { return m_stop || m_woken || !m_tasks.empty(); };
-        if (waitMs < 0) {
-            m_cv.wait(lock, wake);
-        } else if (waitMs > 0) {
-            m_cv.wait_for(lock, std::chrono::milliseconds(waitMs), wake);
+        m_busySince.reset();
+        if (m_stop || !m_jobs.empty()) {
+            continue;
         }
+        lock.unlock();
+        Sleep(waitMs);
+        lock.lock();
     }
+    m_exited = true;
+    m_doneCv.notify_all();
 }
 
 // ---- SysExInput ----

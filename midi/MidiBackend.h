@@ -3,6 +3,10 @@
 // Pieces shared by the MIDI services backends (JACK and loopback): the backend's own thread,
 // the queued SysEx input buffers of one open input, and the standard error texts.
 
+#include <semaphore.h>
+
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,38 +34,65 @@ std::string StandardMidiErrorText(MidiResult result);
 
 // The backend's own thread. Every input callback runs here, so callbacks never overlap and
 // never run on the caller's thread. Tasks run in order; between them the backend's `poll`
-// does its periodic work and says how long the thread may sleep (negative: until woken).
+// does its periodic work and says how long the thread may sleep (negative: until woken). The
+// thread sleeps on a semaphore, so that JACK's real-time thread can wake it (Wake).
 class BackendWorker {
 public:
+    using Clock = std::chrono::steady_clock;
+
     explicit BackendWorker(std::function<int()> poll);
     ~BackendWorker();
     BackendWorker(const BackendWorker&) = delete;
     BackendWorker& operator=(const BackendWorker&) = delete;
 
-    // Runs `task` on the worker and waits for it; runs it at once when called on the worker
-    // (from a callback), so callbacks may call back into the services.
+    // Runs `task` on the worker and waits for its end, without a bound: only for tasks that
+    // cannot block (nothing in them waits on another process). Runs it at once when called on
+    // the worker (from a callback), so callbacks may call back into the services.
     void RunSync(const std::function<void()>& task);
-    // Makes the worker poll again now.
-    void Wake();
+    // Runs `task` on the worker and waits at most `limit` for its end; true when it ended.
+    // Otherwise a task that had not started is withdrawn and never runs, and one that is still
+    // running goes on alone; `undo` then runs on the worker after it. While the worker has
+    // been stuck in one task or poll for longer than `limit`, fails at once without queueing.
+    // The task owns what it uses: its caller may have gone on when it runs. On the worker it
+    // runs at once, as RunSync.
+    bool Call(std::function<void()> task, std::chrono::milliseconds limit,
+              std::function<void()> undo = {});
+    // Makes the worker poll again now. Any thread, JACK's real-time one included: it takes no
+    // lock, allocates nothing and never waits.
+    void Wake() noexcept;
     bool OnWorker() const { return std::this_thread::get_id() == m_id; }
     // Joins the thread; tasks still queued are dropped. Called by the owner before its state
     // goes away, so no poll runs on a half-destroyed backend.
     void Stop();
+    // The same, waiting at most `limit` for the thread to end. False when it did not (it is
+    // stuck in a task or poll): it is then left running on its own, and the owner must keep
+    // this object and everything the thread uses alive.
+    bool StopWithin(std::chrono::milliseconds limit);
 
 private:
-    struct Task {
-        const std::function<void()>* fn = nullptr;
+    struct Job {
+        const std::function<void()>* borrowed = nullptr;  // RunSync: the caller's
+        std::function<void()> task;                       // Call: owned
+        std::function<void()> undo;
+        bool started = false;
         bool done = false;
+        bool abandoned = false;
     };
     void Run();
+    void Sleep(int waitMs);
+    void RequestStop();
+    void DropJobs();
 
     std::function<int()> m_poll;
     std::mutex m_mutex;
-    std::condition_variable m_cv;      // wakes the worker
-    std::condition_variable m_doneCv;  // wakes callers of RunSync
-    std::deque<Task*> m_tasks;
+    std::condition_variable m_doneCv;  // wakes callers waiting for a job, and Stop
+    std::deque<std::shared_ptr<Job>> m_jobs;
+    std::optional<Clock::time_point> m_busySince;  // in a job or a poll since then
     bool m_stop = false;
-    bool m_woken = false;
+    bool m_exited = false;
+    // Posted when work comes in; m_wakePending keeps it to one post between two polls.
+    sem_t m_wake;
+    std::atomic<bool> m_wakePending{false};
     std::thread m_thread;
     std::thread::id m_id;
 };

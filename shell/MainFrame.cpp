@@ -78,6 +78,11 @@ CMainFrame::CMainFrame(bq::midi::IMidiServices& services, QWidget* parent)
     m_wsFrame->hide();
     m_sources->SetWorkstation(m_wsFrame);
     m_panes->SetWorkstation(m_wsFrame);
+    // The pane follows the connection's changes; it never asks the MIDI services while idle.
+    connect(m_wsFrame, &CWSFrame::MIDIStatusChanged, this, [this] {
+        UpdateMIDIStatus();
+        UpdateCommandUI();
+    });
 
     connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
         if (window != nullptr) {
@@ -410,7 +415,6 @@ void CMainFrame::UpdateFrameTitle() {
 
 void CMainFrame::OnIdle() {
     UpdateCommandUI();
-    UpdateMIDIStatus();
     UpdateFrameTitle();
 }
 

@@ -50,8 +50,9 @@ enum : int {
 
 // The main window: menu, keys, toolbar and dialog bar, status bar, and the document windows
 // (PCG windows and the one hidden Workstation window) in an MDI area. Commands are enabled
-// when the program is idle, the way menus and bars are brought up to date. User-interface
-// thread only.
+// when the program is idle, the way menus and bars are brought up to date, and when the
+// Workstation window's connection changes; the MIDI status pane follows those changes alone,
+// so that no idle pass waits on the MIDI services. User-interface thread only.
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -74,7 +75,8 @@ public:
     bool ExecuteCommand(int id);
     QAction* CommandAction(int id) const { return m_actions.value(id, nullptr); }
 
-    // What the idle handler does: commands, title and MIDI status pane.
+    // What the idle handler does (commands and title), and what the Workstation window's
+    // MIDIStatusChanged does (MIDI status pane and commands).
     void UpdateCommandUI();
     void UpdateMIDIStatus();
     void UpdateFrameTitle();

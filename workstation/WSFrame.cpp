@@ -144,6 +144,7 @@ CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
     m_session = std::make_unique<CWSSession>(*this);
     // Every chunk that arrives restarts the silence bound of a waiting request.
     m_transport->installEventFilter(this);
+    connect(m_transport, &CWSTransport::PortsChanged, this, &CWSFrame::MIDIStatusChanged);
 }
 
 CWSFrame::~CWSFrame() {
@@ -256,6 +257,7 @@ void CWSFrame::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
         m_connectPending = true;
         QCoreApplication::postEvent(this, new QEvent(bq::ws::WM_WS_CONNECT));
+        emit MIDIStatusChanged();
     }
 }
 
@@ -272,6 +274,7 @@ void CWSFrame::hideEvent(QHideEvent* event) {
     QMdiSubWindow::hideEvent(event);
     if (!event->spontaneous()) {
         ClosePorts();
+        emit MIDIStatusChanged();  // no longer searching, whether or not ports were open
     }
 }
 
@@ -294,6 +297,7 @@ void CWSFrame::OnConnect() {
     // A show that was undone before its message came, a second show during a search, or a
     // frame that is connected already: nothing to do.
     if (!isVisible() || m_connecting || m_transport->InputHandle() != 0) {
+        emit MIDIStatusChanged();
         return;
     }
     QPointer<CWSFrame> self(this);
@@ -303,6 +307,7 @@ void CWSFrame::OnConnect() {
         return;
     }
     m_connecting = false;
+    emit MIDIStatusChanged();
     // Hidden while it searched: the ports it has just opened must not stay open behind a
     // hidden window (hiding an already hidden frame would not close them).
     if (!connected || !isVisible()) {
@@ -381,12 +386,14 @@ bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outp
     OverrideCursor cursor(Qt::WaitCursor);
     InputBlock block(this);
     m_searching = true;
+    emit MIDIStatusChanged();
     // Cleared on every way out, the frame's destruction included.
     struct Searching {
         QPointer<CWSFrame> frame;
         ~Searching() {
             if (frame) {
                 frame->m_searching = false;
+                emit frame->MIDIStatusChanged();
             }
         }
     } searching{self};
@@ -612,17 +619,20 @@ bool CWSFrame::RunDumpRequest(std::uint8_t* request, std::size_t length, const Q
         m_sharedProgress = shared;
         m_transport->SetProgressDialog(shared);
         cursor.Change(Qt::BusyCursor);
-    } else if (expected >= kProgressThreshold) {
-        m_progress = std::make_unique<CMIDIProgressDlg>(m_progressPeriodMs);
-        m_transport->SetProgressDialog(m_progress.get());
-        m_progress->BeginTransfer(bq::MainWindow(), statusText, expected);
-        cursor.Change(Qt::BusyCursor);
     }
     request[2] = bq::sysex::ChannelByte(m_transport->GlobalChannel());
 
     Wait wait(true);
     m_transport->BeginRequest();
     const bool sent = m_transport->SendSysEx(request, length);
+    // Made while the instrument answers: the dump's first chunks are handled only in the wait,
+    // so the dialog counts every byte.
+    if (sent && shared == nullptr && expected >= kProgressThreshold) {
+        m_progress = std::make_unique<CMIDIProgressDlg>(m_progressPeriodMs);
+        m_transport->SetProgressDialog(m_progress.get());
+        m_progress->BeginTransfer(bq::MainWindow(), statusText, expected);
+        cursor.Change(Qt::BusyCursor);
+    }
     if (sent && !RunWait(wait)) {
         return false;  // the frame is gone
     }

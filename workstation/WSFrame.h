@@ -51,7 +51,8 @@ public:
     // The frame of a view in its left pane (view, splitter, frame); null elsewhere.
     static CWSFrame* FromView(const QWidget* view);
 
-    // The status bar's MIDI text; false leaves `text` unchanged.
+    // The status bar's MIDI text; false leaves `text` unchanged. Asks the MIDI services only
+    // for the names of newly opened ports: MIDIStatusChanged says when to ask again.
     bool GetMIDIStatusText(QString* text);
     bool ClosePorts();
 
@@ -123,6 +124,11 @@ public:
 
     // The size the window opens at: the bank view shows kOpeningRows rows.
     QSize sizeHint() const override;
+
+signals:
+    // What GetMIDIStatusText or IsSearching say may have changed: the window was shown or
+    // hidden, a search began or ended, ports were opened or closed.
+    void MIDIStatusChanged();
 
 protected:
     bool event(QEvent* event) override;

@@ -30,7 +30,7 @@ CWSTransport::CWSTransport(IMidiServices& services, QObject* parent)
 }
 
 CWSTransport::~CWSTransport() {
-    ClosePorts();
+    CloseOpenPorts();
 }
 
 bool CWSTransport::IsClosing() const {
@@ -59,8 +59,14 @@ bool CWSTransport::OpenConnection(std::uint32_t inputDevice, std::uint32_t outpu
     m_outputDevice = outputDevice;
     m_globalChannel = globalChannel;
     m_context->closing.store(0);
+    m_namesRead = false;
     DropPartialMessage();
 
+    // Whatever it opened, the status follows.
+    struct Changed {
+        CWSTransport* transport;
+        ~Changed() { emit transport->PortsChanged(); }
+    } changed{this};
     MidiResult result = m_services.InOpen(&m_hMidiIn, inputDevice, &ConnectedInputProc,
                                           reinterpret_cast<std::uintptr_t>(m_context.get()));
     if (result != MMSYSERR_NOERROR) {
@@ -89,6 +95,14 @@ bool CWSTransport::OpenConnection(std::uint32_t inputDevice, std::uint32_t outpu
 }
 
 bool CWSTransport::ClosePorts() {
+    if (CloseOpenPorts()) {
+        emit PortsChanged();
+    }
+    return true;
+}
+
+bool CWSTransport::CloseOpenPorts() {
+    const bool open = m_hMidiIn != 0 || m_hMidiOut != 0;
     // Set first: the buffers that the reset below returns must be freed, not queued again.
     m_context->closing.store(1);
     if (m_hMidiIn != 0) {
@@ -111,8 +125,9 @@ bool CWSTransport::ClosePorts() {
         m_hMidiOut = 0;
     }
     m_outputEvent.reset();
+    m_namesRead = false;
     DropPartialMessage();
-    return true;
+    return open;
 }
 
 bool CWSTransport::GetMIDIStatusText(QString* text) {
@@ -120,13 +135,18 @@ bool CWSTransport::GetMIDIStatusText(QString* text) {
         *text = bq::LoadString(bq::StringId::MidiNotConnected);
         return true;
     }
-    std::string inputName, outputName;
-    if (m_services.InGetDevCaps(m_inputDevice, &inputName) != MMSYSERR_NOERROR ||
-        m_services.OutGetDevCaps(m_outputDevice, &outputName) != MMSYSERR_NOERROR) {
-        return false;
+    if (!m_namesRead) {
+        std::string inputName, outputName;
+        if (m_services.InGetDevCaps(m_inputDevice, &inputName) != MMSYSERR_NOERROR ||
+            m_services.OutGetDevCaps(m_outputDevice, &outputName) != MMSYSERR_NOERROR) {
+            return false;
+        }
+        m_inputName = QString::fromStdString(inputName);
+        m_outputName = QString::fromStdString(outputName);
+        m_namesRead = true;
     }
-    *text = bq::FormatText(bq::LoadString(bq::StringId::MidiConnected),
-                           {QString::fromStdString(inputName), QString::fromStdString(outputName)});
+    *text =
+        bq::FormatText(bq::LoadString(bq::StringId::MidiConnected), {m_inputName, m_outputName});
     return true;
 }
 

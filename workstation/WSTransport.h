@@ -54,7 +54,7 @@ public:
     bool ClosePorts();
 
     // "MIDI Status: ..." for the status bar; false (text unchanged) when a connected port's
-    // name cannot be read.
+    // name cannot be read. The names are asked of the MIDI services once per connection.
     bool GetMIDIStatusText(QString* text);
 
     // Queues one fresh 4096-byte buffer on the open input; reports and returns false on
@@ -97,6 +97,10 @@ public:
     using ReplySink = std::function<void(QEvent* event)>;
     void SetReplySink(ReplySink sink) { m_replySink = std::move(sink); }
 
+signals:
+    // The ports were opened or closed (not from the destructor).
+    void PortsChanged();
+
 protected:
     bool event(QEvent* event) override;
 
@@ -114,6 +118,8 @@ private:
     void OnSysExChunk(const std::vector<std::uint8_t>& chunk);
     void OnRequeueBuffer();
     void DropPartialMessage();
+    // Closes whatever is open; true when something was.
+    bool CloseOpenPorts();
 
     bq::midi::IMidiServices& m_services;
     std::unique_ptr<InputContext> m_context;
@@ -124,6 +130,10 @@ private:
     std::shared_ptr<bq::midi::MidiEvent> m_outputEvent;
     std::uint8_t m_globalChannel = 0;
     int m_sendMarginMs = 5000;
+    // The connected devices' names, once read.
+    QString m_inputName;
+    QString m_outputName;
+    bool m_namesRead = false;
 
     std::vector<std::uint8_t> m_reassembly;
     bool m_discarding = false;  // an over-long message is being skipped up to the next F0

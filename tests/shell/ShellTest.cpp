@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
@@ -74,6 +75,66 @@ public:
                                0x00, 0x00, 0xF7}});
         }
     }
+};
+
+// Counts the calls that reach the MIDI services (the program's thread only), passing them on.
+class CountingServices final : public bq::midi::IMidiServices {
+public:
+    explicit CountingServices(bq::midi::IMidiServices& inner) : m(inner) {}
+    int calls = 0;
+
+    std::uint32_t InGetNumDevs() override { return ++calls, m.InGetNumDevs(); }
+    std::uint32_t OutGetNumDevs() override { return ++calls, m.OutGetNumDevs(); }
+    bq::midi::MidiResult InGetDevCaps(std::uint32_t device, std::string* name) override {
+        return ++calls, m.InGetDevCaps(device, name);
+    }
+    bq::midi::MidiResult OutGetDevCaps(std::uint32_t device, std::string* name) override {
+        return ++calls, m.OutGetDevCaps(device, name);
+    }
+    bq::midi::MidiResult InOpen(bq::midi::HMIDIIN* input, std::uint32_t device,
+                                bq::midi::MidiInProc callback, std::uintptr_t instance) override {
+        return ++calls, m.InOpen(input, device, callback, instance);
+    }
+    // Also from the input callback, on the MIDI thread: passed on, not counted.
+    bq::midi::MidiResult InAddBuffer(bq::midi::HMIDIIN input,
+                                     std::unique_ptr<bq::midi::MidiBuffer> buffer) override {
+        return m.InAddBuffer(input, std::move(buffer));
+    }
+    bq::midi::MidiResult InStart(bq::midi::HMIDIIN input) override {
+        return ++calls, m.InStart(input);
+    }
+    bq::midi::MidiResult InStop(bq::midi::HMIDIIN input) override {
+        return ++calls, m.InStop(input);
+    }
+    bq::midi::MidiResult InReset(bq::midi::HMIDIIN input) override {
+        return ++calls, m.InReset(input);
+    }
+    bq::midi::MidiResult InClose(bq::midi::HMIDIIN input) override {
+        return ++calls, m.InClose(input);
+    }
+    bq::midi::MidiResult OutOpen(bq::midi::HMIDIOUT* output, std::uint32_t device,
+                                 std::shared_ptr<bq::midi::MidiEvent> event) override {
+        return ++calls, m.OutOpen(output, device, std::move(event));
+    }
+    bq::midi::MidiResult OutLongMsg(bq::midi::HMIDIOUT output, const std::uint8_t* data,
+                                    std::size_t length) override {
+        return ++calls, m.OutLongMsg(output, data, length);
+    }
+    bq::midi::MidiResult OutReset(bq::midi::HMIDIOUT output) override {
+        return ++calls, m.OutReset(output);
+    }
+    bq::midi::MidiResult OutClose(bq::midi::HMIDIOUT output) override {
+        return ++calls, m.OutClose(output);
+    }
+    std::string InGetErrorText(bq::midi::MidiResult result) override {
+        return m.InGetErrorText(result);
+    }
+    std::string OutGetErrorText(bq::midi::MidiResult result) override {
+        return m.OutGetErrorText(result);
+    }
+
+private:
+    bq::midi::IMidiServices& m;
 };
 
 // A document window whose content answers the Initialise commands like a tree selection.
@@ -231,7 +292,7 @@ TEST_F(MainFrameTest, ViewWorkstationShowsItOnceAndTheStatusPaneFollowsTheWindow
     EXPECT_EQ(frame->MIDIStatusPane()->text(), "untouched");
     EXPECT_TRUE(ws->isVisible());
 
-    // Hidden (as a failed search or its close box leaves it), idle time brings the text back.
+    // Hidden (as a failed search or its close box leaves it), the pane says so again.
     ws->hide();
     presenter.Clear();
     Idle();
@@ -240,13 +301,15 @@ TEST_F(MainFrameTest, ViewWorkstationShowsItOnceAndTheStatusPaneFollowsTheWindow
 }
 
 // The status pane through a search, with idle time passing in its waits: "Searching" until
-// the search has connected, then the connection.
+// the search has connected, then the connection. Idle time itself never asks the MIDI
+// services (their thread may be inside a server that hangs): the pane follows the changes.
 TEST(MainFrameSearch, TheStatusPaneSaysSearchingUntilTheSearchHasEnded) {
     bq::test::ScriptedPresenter presenter;
     // Output 0 is silent: the Karma on output 1 is found after output 0's 500 ms.
     bq::midi::LoopbackMidiServices loopback({"Karma In"}, {"Out 0", "Karma Out"});
     loopback.AttachDevice(1, 0, std::make_shared<IdentityOnly>());
-    CMainFrame main(loopback);
+    CountingServices counting(loopback);
+    CMainFrame main(counting);
     bq::SetMainWindow(&main);
     main.resize(1000, 700);
     main.show();
@@ -261,6 +324,22 @@ TEST(MainFrameSearch, TheStatusPaneSaysSearchingUntilTheSearchHasEnded) {
     IdleTime();
     EXPECT_EQ(during, "MIDI Status: Searching for Workstation...");
     EXPECT_EQ(pane->text(), "MIDI Status: Connected [In: Karma In, Out: Karma Out]");
+
+    const int connectedCalls = counting.calls;
+    int idlePasses = 0;
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     &main, [&] { ++idlePasses; });
+    for (int i = 0; i < 500 && idlePasses < 20; ++i) {
+        IdleTime();
+    }
+    ASSERT_GE(idlePasses, 20);
+    EXPECT_EQ(counting.calls, connectedCalls) << "idle passes called the MIDI services";
+    EXPECT_EQ(pane->text(), "MIDI Status: Connected [In: Karma In, Out: Karma Out]");
+
+    // Closing the window closes the ports, and the pane says so without idle time.
+    ws->close();
+    EXPECT_EQ(ws->Transport().InputHandle(), 0u);
+    EXPECT_EQ(pane->text(), "MIDI Status: Not Connected");
 
     bq::SetMainWindow(nullptr);
 }

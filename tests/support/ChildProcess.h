@@ -196,6 +196,7 @@ public:
     }
 
     bool Running() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
 
 private:
     pid_t m_pid = -1;

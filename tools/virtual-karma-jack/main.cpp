@@ -2,12 +2,15 @@
 // and one MIDI output port, for the demo, the end-to-end tests and trying the program without
 // an instrument.
 //
-// Threads: JACK's process thread only moves bytes between the ports and two rings. The main
-// thread assembles received SysEx messages, lets the virtual Karma answer them, and feeds the
-// answers into the output ring at the chosen byte rate.
+// Threads: JACK's process thread only moves bytes between the ports and two rings, and wakes
+// the main thread when it has moved some. The main thread assembles received SysEx messages,
+// lets the virtual Karma answer them, and feeds the answers into the output ring at the chosen
+// byte rate; with nothing to send it sleeps until woken.
 
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
+#include <semaphore.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,8 +23,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "midi/JackRingIO.h"
@@ -175,9 +178,30 @@ int ParseOptions(int argc, char** argv, Options* options) {
 }
 
 std::atomic<bool> g_stop{false};
+// Wakes the main thread: posted by the process callback, the shutdown callbacks and the signal
+// handler (sem_post is safe in all three).
+sem_t g_wake;
 
 extern "C" void OnSignal(int) {
     g_stop.store(true);
+    sem_post(&g_wake);
+}
+
+// Sleeps until woken, or for at most `limit`.
+void WaitForWake(std::optional<std::chrono::microseconds> limit) {
+    if (!limit) {
+        sem_wait(&g_wake);  // a signal ends it too (EINTR); the caller looks at g_stop
+    } else {
+        timespec deadline{};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        const long long ns = deadline.tv_nsec + limit->count() * 1000LL;
+        deadline.tv_sec += static_cast<time_t>(ns / 1000000000LL);
+        deadline.tv_nsec = static_cast<long>(ns % 1000000000LL);
+        sem_clockwait(&g_wake, CLOCK_MONOTONIC, &deadline);
+    }
+    // What woke it is looked at as a whole: the posts that came meanwhile ask for nothing more.
+    while (sem_trywait(&g_wake) == 0) {
+    }
 }
 
 // What the process callback touches; the rings are made before the client is activated.
@@ -190,24 +214,30 @@ struct Ports {
     std::atomic<bool> gone{false};
 };
 
-// JACK's real-time thread: ring copies only.
+// JACK's real-time thread: ring copies only, and a wake-up when there is something to read or
+// room to write.
 int Process(jack_nframes_t frames, void* arg) {
     auto* ports = static_cast<Ports*>(arg);
     bq::midi::JackEventsToRing(jack_port_get_buffer(ports->in, frames), ports->received,
                                &ports->lost);
     void* out = jack_port_get_buffer(ports->out, frames);
     jack_midi_clear_buffer(out);
-    bq::midi::JackRingToEvents(ports->toSend, out);
+    const std::size_t sent = bq::midi::JackRingToEvents(ports->toSend, out);
+    if (sent != 0 || jack_ringbuffer_read_space(ports->received) != 0) {
+        sem_post(&g_wake);
+    }
     return 0;
 }
 
 void OnShutdown(jack_status_t, const char*, void* arg) {
     static_cast<Ports*>(arg)->gone.store(true);
+    sem_post(&g_wake);
 }
 
 // PipeWire's JACK library calls only this one when its server ends; jackd's only the other.
 void OnPlainShutdown(void* arg) {
     static_cast<Ports*>(arg)->gone.store(true);
+    sem_post(&g_wake);
 }
 
 // Received bytes to complete SysEx messages, across events and cycles.
@@ -255,8 +285,11 @@ public:
 
     void Add(bq::midi::MidiTimedBytes run) { m_runs.push_back(std::move(run)); }
 
-    // Writes what is due into the ring; returns how long to sleep at most.
-    std::chrono::microseconds Feed(jack_ringbuffer_t* ring) {
+    // Writes what is due into the ring. Returns how long it may sleep before more is due, or
+    // nullopt when only a wake-up can bring more to do (a request; room in a full ring, which
+    // the process callback makes and says so).
+    std::optional<std::chrono::microseconds> Feed(jack_ringbuffer_t* ring) {
+        using std::chrono::microseconds;
         const Clock::time_point now = Clock::now();
         while (!m_runs.empty()) {
             auto& run = m_runs.front();
@@ -266,12 +299,11 @@ public:
                 m_offset = 0;
             }
             if (now < m_start) {
-                return std::chrono::duration_cast<std::chrono::microseconds>(m_start - now);
+                return std::chrono::ceil<microseconds>(m_start - now);
             }
             std::size_t due = run.bytes.size();
             if (m_rate != 0) {
-                const auto us =
-                    std::chrono::duration_cast<std::chrono::microseconds>(now - m_start).count();
+                const auto us = std::chrono::duration_cast<microseconds>(now - m_start).count();
                 due = std::min<std::size_t>(due, static_cast<std::uint64_t>(us) * m_rate / 1000000);
             }
             if (due > m_offset) {
@@ -282,13 +314,22 @@ public:
                 m_offset += size;
             }
             if (m_offset < run.bytes.size()) {
-                return std::chrono::milliseconds(1);
+                if (m_offset < due) {
+                    return std::nullopt;  // the ring is full
+                }
+                // Paced: more is due within a millisecond; the last bytes exactly when due.
+                const auto last =
+                    m_start + microseconds((static_cast<std::uint64_t>(run.bytes.size()) * 1000000 +
+                                            m_rate - 1) /
+                                           m_rate);
+                return std::clamp(std::chrono::ceil<microseconds>(last - now), microseconds(1),
+                                  microseconds(std::chrono::milliseconds(1)));
             }
             m_previousEnd = now;
             m_runs.pop_front();
             m_started = false;
         }
-        return std::chrono::milliseconds(1);
+        return std::nullopt;
     }
 
 private:
@@ -335,6 +376,7 @@ int main(int argc, char** argv) {
     karma.SetFaults(options.faults);
     karma.SetAnswerLog([](const std::string& line) { std::printf("%s\n", line.c_str()); });
 
+    sem_init(&g_wake, 0, 0);
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
@@ -405,8 +447,9 @@ int main(int argc, char** argv) {
                 });
             }
             const auto sleep = sender.Feed(ports.toSend);
-            std::this_thread::sleep_for(
-                std::min<std::chrono::microseconds>(sleep, std::chrono::milliseconds(1)));
+            if (!g_stop.load() && !ports.gone.load()) {
+                WaitForWake(sleep);
+            }
         }
         if (ports.gone.load()) {
             std::fprintf(stderr, "bankquill-virtual-karma: the JACK server has gone away\n");
