@@ -58,11 +58,6 @@ CMainFrame::CMainFrame(bq::midi::IMidiServices& services, QWidget* parent)
     CreateMenus();
     CreateBars();
 
-    m_wsFrame = new CWSFrame(services);
-    m_mdiArea->addSubWindow(m_wsFrame);
-    AddDocumentWindow(m_wsFrame);
-    m_wsFrame->hide();
-
     connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
         if (window != nullptr) {
             ReleaseCtrlW(window);
@@ -176,6 +171,20 @@ void CMainFrame::CreateBars() {
     m_midiStatusPane->setFixedWidth(kMIDIStatusWidth);
     statusBar()->addWidget(m_messagePane, 1);
     statusBar()->addPermanentWidget(m_midiStatusPane);
+}
+
+CWSFrame* CMainFrame::WorkstationFrame() {
+    // Made on first use, not with this window: nothing of it shows before View Workstation,
+    // and its frame, title bar and panes were a sixth of the start-up. OpenPCGFile asks for it
+    // before it adds a PCG window, so it is still the first document window of the MDI area,
+    // placed and sized as when it was made at start-up.
+    if (m_wsFrame == nullptr) {
+        m_wsFrame = new CWSFrame(m_services);
+        m_mdiArea->addSubWindow(m_wsFrame);
+        AddDocumentWindow(m_wsFrame);
+        m_wsFrame->hide();
+    }
+    return m_wsFrame;
 }
 
 void CMainFrame::AddDocumentWindow(QMdiSubWindow* window) {
@@ -365,6 +374,7 @@ CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
         }
         return nullptr;
     }
+    WorkstationFrame();
     auto* frame = new CPCGFrame(std::move(file));
     m_mdiArea->addSubWindow(frame);
     AddDocumentWindow(frame);
@@ -375,14 +385,15 @@ CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
 }
 
 void CMainFrame::OnViewWorkstation() {
-    if (!m_wsFrame->isVisible()) {
+    CWSFrame* ws = WorkstationFrame();
+    if (!ws->isVisible()) {
         m_midiStatusPane->setText(bq::LoadString(kSearchingId));
         m_midiStatusPane->repaint();
-        m_wsFrame->show();
+        ws->show();
     }
-    if (m_wsFrame->isVisible()) {
-        m_mdiArea->setActiveSubWindow(m_wsFrame);
-        m_wsFrame->setFocus();
+    if (ws->isVisible()) {
+        m_mdiArea->setActiveSubWindow(ws);
+        ws->setFocus();
     }
 }
 
