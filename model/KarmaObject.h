@@ -3,6 +3,15 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace bq {
+// Picks the constructor that leaves an item's record unset, for a reader that fills the whole
+// record straight away (zeroing it first would only be overwritten).
+struct UnsetRecord {
+    explicit UnsetRecord() = default;
+};
+inline constexpr UnsetRecord kUnsetRecord{};
+}  // namespace bq
+
 // Programs and Combinations. Each item keeps the instrument's raw record and is counted by
 // reference: a new item starts with one reference, owned by its creator. Counts are plain
 // integers; items live on the user-interface thread only.
@@ -34,14 +43,16 @@ class CKarmaProgram : public CKarmaObject {};
 class CKarmaPCMProgram : public CKarmaProgram {
 public:
     static constexpr unsigned long kRecordSize = 804;
+    CKarmaPCMProgram() : m_record{} {}
+    explicit CKarmaPCMProgram(bq::UnsetRecord) {}
     static CKarmaPCMProgram* LoadProgram(unsigned char* data, unsigned long* size);
     unsigned char* GetData(unsigned long* size) const override;
     int GetName(char* buffer, int length) const override;
-    // The record, for readers that fill a new item straight from a file.
+    // The record, for readers that fill a new item themselves.
     unsigned char* Record() { return m_record; }
 
 private:
-    unsigned char m_record[kRecordSize] = {};
+    unsigned char m_record[kRecordSize];
 };
 
 class CKarmaMOSSProgram : public CKarmaProgram {
@@ -58,13 +69,15 @@ private:
 class CKarmaCombi : public CKarmaObject {
 public:
     static constexpr unsigned long kRecordSize = 996;
+    CKarmaCombi() : m_record{} {}
+    explicit CKarmaCombi(bq::UnsetRecord) {}
     static CKarmaCombi* LoadCombi(unsigned char* data, unsigned long* size);
     unsigned char* GetData(unsigned long* size) const override;
     int GetName(char* buffer, int length) const override;
     unsigned char* Record() { return m_record; }
 
 private:
-    unsigned char m_record[kRecordSize] = {};
+    unsigned char m_record[kRecordSize];
 };
 
 // Triton items: recognised, never read, never shown.

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "model/KorgPCGSection.h"
@@ -26,14 +28,43 @@ HRESULT LastSystemError() {
 
 }  // namespace
 
-// What GetFile() hands out while Load runs: the descriptor, the position as our own reads and
-// moves left it (saves a system call per chunk), and the current container depth.
+// What GetFile() hands out while Load runs: the descriptor, the read-ahead buffer, the reader's
+// position and the current container depth. The buffer holds the file's bytes from
+// `bufferStart` up to `bufferStart + filled`, which is where the descriptor stands; the
+// reader's position lies within that span, at its end once every buffered byte is taken.
 namespace bq::pcg {
 struct OpenFile {
     int fd = -1;
+    std::unique_ptr<unsigned char[]> buffer;
+    std::uint64_t bufferStart = 0;
+    std::uint32_t filled = 0;
     std::uint64_t position = 0;
     int depth = 0;
 };
+
+namespace {
+
+// One read at the descriptor's place, called when every buffered byte has been taken. A short
+// read is kept as it is (the caller asks again for the rest); `*got` is 0 only at the end of
+// the file. A failed read leaves the buffer as it was.
+HRESULT Refill(OpenFile& open, std::uint32_t* got) {
+    *got = 0;
+    for (;;) {
+        const ssize_t n = ::read(open.fd, open.buffer.get(), kReadAheadSize);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return LastSystemError();
+        }
+        open.bufferStart = open.position;
+        open.filled = static_cast<std::uint32_t>(n);
+        *got = open.filled;
+        return S_OK;
+    }
+}
+
+}  // namespace
 
 HRESULT ReadFile(void* file, void* buffer, std::uint32_t count, std::uint32_t* got) {
     *got = 0;
@@ -43,32 +74,47 @@ HRESULT ReadFile(void* file, void* buffer, std::uint32_t count, std::uint32_t* g
     }
     auto* bytes = static_cast<unsigned char*>(buffer);
     while (*got < count) {
-        const ssize_t n = ::read(open->fd, bytes + *got, count - *got);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
+        const auto offset = static_cast<std::uint32_t>(open->position - open->bufferStart);
+        const std::uint32_t available = open->filled - offset;
+        if (available == 0) {
+            std::uint32_t more = 0;
+            const HRESULT hr = Refill(*open, &more);
+            if (FAILED(hr)) {
+                return hr;
             }
-            return LastSystemError();
+            if (more == 0) {
+                break;  // end of file
+            }
+            continue;
         }
-        if (n == 0) {
-            break;  // end of file
-        }
-        *got += static_cast<std::uint32_t>(n);
-        open->position += static_cast<std::uint64_t>(n);
+        const std::uint32_t n = std::min(available, count - *got);
+        std::memcpy(bytes + *got, open->buffer.get() + offset, n);
+        *got += n;
+        open->position += n;
     }
     return S_OK;
 }
 
+// A move within the buffered bytes costs no system call; any other one seeks, and drops the
+// buffer. A target before the start of the file fails as the seek does (EINVAL).
 HRESULT MoveFilePointer(void* file, std::int64_t distance) {
     auto* open = static_cast<OpenFile*>(file);
     if (open == nullptr) {
         return E_UNEXPECTED;
     }
-    const off_t to = ::lseek(open->fd, static_cast<off_t>(distance), SEEK_CUR);
-    if (to < 0) {
+    const std::int64_t to = static_cast<std::int64_t>(open->position) + distance;
+    const auto start = static_cast<std::int64_t>(open->bufferStart);
+    if (to >= start && to <= start + std::int64_t{open->filled}) {
+        open->position = static_cast<std::uint64_t>(to);
+        return S_OK;
+    }
+    const off_t at = ::lseek(open->fd, static_cast<off_t>(to), SEEK_SET);
+    if (at < 0) {
         return LastSystemError();
     }
-    open->position = static_cast<std::uint64_t>(to);
+    open->position = static_cast<std::uint64_t>(at);
+    open->bufferStart = open->position;
+    open->filled = 0;
     return S_OK;
 }
 
@@ -152,6 +198,10 @@ HRESULT CKorgPCGFile::Load(const char* path) {
 HRESULT CKorgPCGFile::LoadFrom(bq::pcg::OpenFile& open) {
     m_header.reset(new (std::nothrow) unsigned char[kHeaderSize]());
     if (m_header == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    open.buffer.reset(new (std::nothrow) unsigned char[bq::pcg::kReadAheadSize]);
+    if (open.buffer == nullptr) {
         return E_OUTOFMEMORY;
     }
     std::uint32_t got = 0;

@@ -54,6 +54,10 @@ private:
 // handle fails with E_UNEXPECTED. System failures come back as 0x8007xxxx codes.
 namespace bq::pcg {
 
+// The file comes off the disk in reads of up to this many bytes; headers and records are
+// copied out of them. A move that leaves the bytes read so far seeks instead.
+constexpr std::uint32_t kReadAheadSize = 128 * 1024;
+
 // Reads up to `count` bytes; `*got` falls short of `count` only at the end of the file.
 HRESULT ReadFile(void* file, void* buffer, std::uint32_t count, std::uint32_t* got);
 // Moves the position relative to the current one.

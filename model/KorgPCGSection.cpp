@@ -28,8 +28,8 @@ HRESULT Make(CKorgPCGSection** section) {
     return *section != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-// Reads `count` records of one kind into slots 0.. of a bank, each straight into a new
-// item's storage with one read; the bank ends up holding the only reference.
+// Reads `count` records of one kind into slots 0.. of a bank, each into a new item's storage;
+// the bank ends up holding the only reference.
 template <typename Item, typename Bank, typename GetBank, typename Store>
 HRESULT ReadRecords(CKorgPCGFile* file, std::uint32_t count, GetBank getBank, Store store) {
     CKarmaRootContainer* root = file->GetRootContainer();
@@ -38,7 +38,7 @@ HRESULT ReadRecords(CKorgPCGFile* file, std::uint32_t count, GetBank getBank, St
         return E_OUTOFMEMORY;
     }
     for (std::uint32_t i = 0; i < count; ++i) {
-        Item* item = new (std::nothrow) Item();
+        Item* item = new (std::nothrow) Item(bq::kUnsetRecord);
         if (item == nullptr) {
             return E_OUTOFMEMORY;
         }

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <utility>
 
 #include "banktree/BankTreeView.h"
 #include "messages/Messages.h"
@@ -40,8 +41,8 @@ CPCGFrame::CPCGFrame(std::unique_ptr<CKorgPCGFile> file, QWidget* parent)
     setWidget(m_splitter.get());
 
     const char* path = m_pFile->GetPath();
-    setWindowTitle(bq::FormatText(bq::LoadString(kTitleFormat),
-                                  {QFile::decodeName(path != nullptr ? path : "")}));
+    m_pendingTitle = bq::FormatText(bq::LoadString(kTitleFormat),
+                                    {QFile::decodeName(path != nullptr ? path : "")});
 }
 
 QSize CPCGFrame::sizeHint() const {
@@ -66,6 +67,16 @@ void CPCGFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     QMdiSubWindow::closeEvent(event);
+}
+
+void CPCGFrame::showEvent(QShowEvent* event) {
+    // An MDI window elides its title afresh (shaping the whole path) each time it measures its
+    // title bar, well over a hundred times while it is placed, sized and shown: the title goes
+    // on once that is done, still before the first paint.
+    QMdiSubWindow::showEvent(event);
+    if (!m_pendingTitle.isNull()) {
+        setWindowTitle(std::exchange(m_pendingTitle, QString()));
+    }
 }
 
 CPCGFrame::~CPCGFrame() {

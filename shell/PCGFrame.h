@@ -30,6 +30,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     std::unique_ptr<CKorgPCGFile> m_pFile;
@@ -37,4 +38,6 @@ private:
     std::unique_ptr<QSplitter> m_splitter;
     CPCGBankView* m_bankView = nullptr;
     QTreeWidget* m_otherView = nullptr;
+    // The title until the window is first shown (see showEvent).
+    QString m_pendingTitle;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -68,6 +69,41 @@ TEST(Items, FactoriesCopyExactlyOneRecordAndReportItsSize) {
     EXPECT_EQ(NameOf(*moss, 19), "To Do!");
     EXPECT_EQ(NameOf(*moss, 3), "To ");
     EXPECT_EQ(bq::ItemText(7, *moss), "007 : To Do!");
+}
+
+TEST(Items, ItemTextsGiveTheSlotInThreeDigitsThenTheName) {
+    auto record = Record(996, "Warm Pad        ");
+    unsigned long size = 0;
+    auto combi = bq::Ref<CKarmaCombi>::Adopt(CKarmaCombi::LoadCombi(record.data(), &size));
+    EXPECT_EQ(bq::ItemText(0, *combi), "000 : Warm Pad");
+    EXPECT_EQ(bq::ItemText(9, *combi), "009 : Warm Pad");
+    EXPECT_EQ(bq::ItemText(10, *combi), "010 : Warm Pad");
+    EXPECT_EQ(bq::ItemText(127, *combi), "127 : Warm Pad");
+    EXPECT_EQ(bq::ItemText(999, *combi), "999 : Warm Pad");
+    // Outside three digits the name still starts at character 6, over what the slot left.
+    EXPECT_EQ(bq::ItemText(1000, *combi), "1000 :Warm Pad");
+    EXPECT_EQ(bq::ItemText(-1, *combi), "-001 :Warm Pad");
+    // A name whose first byte is 0 leaves the slot alone.
+    auto unnamed = Record(996, "                ");
+    unnamed[0] = 0;
+    auto empty = bq::Ref<CKarmaCombi>::Adopt(CKarmaCombi::LoadCombi(unnamed.data(), &size));
+    EXPECT_EQ(bq::ItemText(42, *empty), "042 : ");
+}
+
+TEST(Items, ANewItemStartsWithAnEmptyRecord) {
+    // Only the reader, which fills the whole record at once, makes items without zeroing it.
+    for (int round = 0; round < 2; ++round) {
+        auto combi = bq::Ref<CKarmaCombi>::Adopt(new CKarmaCombi());
+        auto program = bq::Ref<CKarmaPCMProgram>::Adopt(new CKarmaPCMProgram());
+        unsigned long size = 0;
+        const unsigned char* c = combi->GetData(&size);
+        EXPECT_EQ(std::count(c, c + size, 0), 996);
+        const unsigned char* p = program->GetData(&size);
+        EXPECT_EQ(std::count(p, p + size, 0), 804);
+        // Dirty the memory the next round's items may get.
+        std::memset(combi->Record(), 0xA5, 996);
+        std::memset(program->Record(), 0xA5, 804);
+    }
 }
 
 TEST(Items, TritonItemsExposeNothing) {

@@ -92,6 +92,45 @@ TEST_F(PCGWindow, MalformedFileIsReportedWithTheLoadContext) {
     EXPECT_EQ(DocumentWindows(), 0);
 }
 
+// The title a PCG window has when it first paints, and the main window's title then.
+class FirstPaintTitles : public QObject {
+public:
+    explicit FirstPaintTitles(QWidget* mainWindow) : m_mainWindow(mainWindow) {}
+    bool painted = false;
+    QString window;
+    QString mainWindow;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !painted) {
+            if (auto* frame = qobject_cast<CPCGFrame*>(watched)) {
+                painted = true;
+                window = frame->windowTitle();
+                mainWindow = m_mainWindow->windowTitle();
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QWidget* m_mainWindow;
+};
+
+TEST_F(PCGWindow, TheTitlesAreInPlaceWhenTheWindowFirstPaints) {
+    TempFile good(PcgFile(CombiBank(0, {"Strings"})));
+    FirstPaintTitles titles(frame.get());
+    qApp->installEventFilter(&titles);
+    CPCGFrame* window = Open(good);
+    ASSERT_NE(window, nullptr);
+    const bool painted = QTest::qWaitFor([&] { return titles.painted; }, 5000);
+    qApp->removeEventFilter(&titles);
+    ASSERT_TRUE(painted);
+    const QString title =
+        QStringLiteral("PCG File - [%1]").arg(QString::fromStdString(good.Path()));
+    EXPECT_EQ(titles.window, title);
+    EXPECT_EQ(titles.mainWindow, "Bankquill - " + title);
+}
+
 TEST_F(PCGWindow, GoodFileOpensATitledWindowWithTwoPanes) {
     TempFile good(PcgFile(Container("CMB1", {CombiBank(0, {"Strings"})})), "Live 100%s.pcg");
     CPCGFrame* window = Open(good);
