@@ -175,7 +175,7 @@ void CMainFrame::CreateBars() {
 
 CWSFrame* CMainFrame::WorkstationFrame() {
     // Made on first use, not with this window: nothing of it shows before View Workstation,
-    // and its frame, title bar and panes were a sixth of the start-up. OpenPCGFile asks for it
+    // and its frame, title bar and panes were an eighth of the start-up. OpenPCGFile asks for it
     // before it adds a PCG window, so it is still the first document window of the MDI area,
     // placed and sized as when it was made at start-up.
     if (m_wsFrame == nullptr) {
