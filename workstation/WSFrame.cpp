@@ -182,6 +182,10 @@ void CWSFrame::SetProgressTimerPeriodMs(int ms) {
     m_progressPeriodMs = ms > 0 ? ms : CMIDIProgressDlg::kDefaultTimerPeriodMs;
 }
 
+void CWSFrame::SetSearchWindowMs(int ms) {
+    m_searchWindowMs = ms > 0 ? ms : kSearchWindowMs;
+}
+
 void CWSFrame::SetBankView(QTreeWidget* view) {
     if (view == nullptr || view == m_bankView) {
         return;
@@ -420,7 +424,7 @@ bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outp
             window.setSingleShot(true);
             window.setTimerType(Qt::PreciseTimer);
             connect(&window, &QTimer::timeout, &loop, &QEventLoop::quit);
-            window.start(kSearchWindowMs);
+            window.start(m_searchWindowMs);
             m_searchLoop = &loop;
             loop.exec();
             if (!self) {

@@ -77,6 +77,8 @@ public:
     // no-traffic period; shortened by tests.
     void SetReplySilenceMs(int ms);
     void SetProgressTimerPeriodMs(int ms);
+    // How long each output is given to answer the Identity Request; lengthened by tests.
+    void SetSearchWindowMs(int ms);
 
     // The left pane: the Workstation view, made with the frame. The frame takes a new view and
     // deletes the one it replaces.
@@ -147,6 +149,7 @@ private:
     std::unique_ptr<CMIDIProgressDlg> m_progress;
     int m_replySilenceMs = kDefaultReplySilenceMs;
     int m_progressPeriodMs;
+    int m_searchWindowMs = kSearchWindowMs;
 
     std::unique_ptr<SearchContext> m_search;
     // Ports the search has open, so that a frame destroyed during it still closes them.
