@@ -51,10 +51,13 @@ std::string StandardMidiErrorText(MidiResult result) {
 // ---- BackendWorker ----
 
 BackendWorker::BackendWorker(std::function<int()> poll) : m_poll(std::move(poll)) {
+    // RunSync and OnWorker need the id before the first call can come in. It is known as soon
+    // as the thread exists: the caller does not wait for the thread to be scheduled, which on a
+    // busy machine held up the program's start. The worker starts by taking this lock, so it
+    // sees the id too.
+    std::lock_guard lock(m_mutex);
     m_thread = std::thread([this] { Run(); });
-    std::unique_lock lock(m_mutex);
-    // RunSync and OnWorker need the id before the first call can come in.
-    m_doneCv.wait(lock, [this] { return m_id != std::thread::id(); });
+    m_id = m_thread.get_id();
 }
 
 BackendWorker::~BackendWorker() {
@@ -108,8 +111,6 @@ void BackendWorker::Wake() {
 
 void BackendWorker::Run() {
     std::unique_lock lock(m_mutex);
-    m_id = std::this_thread::get_id();
-    m_doneCv.notify_all();
     while (!m_stop) {
         while (!m_tasks.empty() && !m_stop) {
             Task* task = m_tasks.front();
