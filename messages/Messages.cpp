@@ -12,9 +12,6 @@
 namespace bq {
 namespace {
 
-constexpr int kCaptionId = 57344;
-constexpr int kComposeFormatId = 131;
-constexpr int kUnknownErrorId = 132;
 // The MIDI services fill a 255-character buffer with its terminator at the end.
 constexpr qsizetype kMidiTextLimit = 254;
 
@@ -71,7 +68,7 @@ public:
         // and stays answerable.
         QWidget* owner = MainWindow();
         QMessageBox box(
-            IconOf(style), LoadString(kCaptionId), text,
+            IconOf(style), LoadString(StringId::AppTitle), text,
             (style & 0x0Fu) == MB_YESNO ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
             owner);
         box.setWindowModality(Qt::ApplicationModal);
@@ -129,7 +126,7 @@ QString CutText(const QString& text, qsizetype limit) {
 QString MidiErrorMessage(const std::string& serviceText) {
     const QString text = CutText(QString::fromUtf8(serviceText), kMidiTextLimit);
     // A service without a text for the code would otherwise show an empty box.
-    return text.isEmpty() ? LoadString(kUnknownErrorId) : text;
+    return text.isEmpty() ? LoadString(StringId::UnknownError) : text;
 }
 
 }  // namespace
@@ -178,20 +175,20 @@ int ShowMessage(const QString& text, unsigned style) {
     return Presenter().Show(text, style);
 }
 
-int ShowMessage(int stringId, unsigned style) {
-    return ShowMessage(LoadString(stringId), style);
+int ShowMessage(StringId id, unsigned style) {
+    return ShowMessage(LoadString(id), style);
 }
 
 void WithdrawMessage(int answer) {
     Presenter().Withdraw(answer);
 }
 
-void ReportError(int contextId, HRESULT code) {
+void ReportError(StringId context, HRESULT code) {
     QString detail = QString::fromStdString(ResultText(code));
     if (detail.isEmpty()) {
-        detail = LoadString(kUnknownErrorId);
+        detail = LoadString(StringId::UnknownError);
     }
-    ShowMessage(FormatText(LoadString(kComposeFormatId), {LoadString(contextId), detail}),
+    ShowMessage(FormatText(LoadString(StringId::ErrorFormat), {LoadString(context), detail}),
                 MB_ICONERROR);
 }
 

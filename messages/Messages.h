@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 
+#include "messages/StringId.h"
 #include "midi/MidiServices.h"
 #include "model/Result.h"
 
@@ -51,11 +52,11 @@ QString FormatText(const QString& format, std::initializer_list<QString> args);
 
 // User-interface thread only.
 int ShowMessage(const QString& text, unsigned style);
-int ShowMessage(int stringId, unsigned style);
+int ShowMessage(StringId id, unsigned style);
 void WithdrawMessage(int answer);
 
-// "<context>. <detail>" with the detail the readable text of the code, else string 132.
-void ReportError(int contextId, HRESULT code);
+// "<context>. <detail>" with the detail the readable text of the code, else UnknownError.
+void ReportError(StringId context, HRESULT code);
 // The MIDI service's own text for the code, cut at 254 characters.
 void ReportMidiInError(midi::IMidiServices& services, midi::MidiResult code);
 void ReportMidiOutError(midi::IMidiServices& services, midi::MidiResult code);

@@ -7,7 +7,7 @@ namespace bq {
 namespace {
 
 struct Entry {
-    int id;
+    StringId id;
     const char* text;
 };
 
@@ -15,15 +15,15 @@ constexpr Entry kStrings[] = {
 #include "strings.inc"
 };
 
-}  // namespace
-
-const char* StringText(int id) {
+const char* StringText(StringId id) {
     auto it = std::find_if(std::begin(kStrings), std::end(kStrings),
                            [id](const Entry& e) { return e.id == id; });
     return it == std::end(kStrings) ? "" : it->text;
 }
 
-QString LoadString(int id) {
+}  // namespace
+
+QString LoadString(StringId id) {
     return QString::fromUtf8(StringText(id));
 }
 

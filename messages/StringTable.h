@@ -2,10 +2,21 @@
 
 #include <QString>
 
+#include <array>
+
+#include "messages/StringId.h"
+
 namespace bq {
 
 // The text of a string-table entry; empty for a number without text.
-QString LoadString(int id);
-const char* StringText(int id);
+QString LoadString(StringId id);
+
+// The names of banks A to F as the bank trees show them; program bank F is the MOSS bank.
+inline constexpr std::array<StringId, 6> kCombiBankNames = {StringId::BankA, StringId::BankB,
+                                                            StringId::BankC, StringId::BankD,
+                                                            StringId::BankE, StringId::BankF};
+inline constexpr std::array<StringId, 6> kProgramBankNames = {StringId::BankA, StringId::BankB,
+                                                              StringId::BankC, StringId::BankD,
+                                                              StringId::BankE, StringId::BankFMoss};
 
 }  // namespace bq

@@ -6,10 +6,6 @@
 #include "messages/StringTable.h"
 #include "shell/MainFrame.h"
 
-namespace {
-constexpr int kAppTitleId = 57344;
-}
-
 CBankquillApp::CBankquillApp(bq::midi::IMidiServices& services) : m_services(services) {}
 
 CBankquillApp::~CBankquillApp() {
@@ -17,7 +13,7 @@ CBankquillApp::~CBankquillApp() {
 }
 
 bool CBankquillApp::InitInstance() {
-    QApplication::setApplicationName(bq::LoadString(kAppTitleId));
+    QApplication::setApplicationName(bq::LoadString(bq::StringId::AppTitle));
     m_mainFrame = std::make_unique<CMainFrame>(m_services);
     QApplication::setWindowIcon(m_mainFrame->windowIcon());
     bq::SetMainWindow(m_mainFrame.get());

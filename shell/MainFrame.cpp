@@ -27,21 +27,13 @@
 
 namespace {
 
-constexpr int kTitleId = 128;
-constexpr int kReadyId = 57345;
-constexpr int kTritonMessageId = 129;
-constexpr int kLoadContextId = 133;
-constexpr int kNotConnectedId = 147;
-constexpr int kSearchingId = 149;
-constexpr int kOpenTitleId = 155;
-constexpr int kOpenFilterId = 156;
 constexpr int kMIDIStatusWidth = 500;
 
 // A command string is "prompt\ntooltip"; either part may be missing.
-QString Prompt(int id) {
+QString Prompt(bq::StringId id) {
     return bq::LoadString(id).section(QLatin1Char('\n'), 0, 0);
 }
-QString ToolTip(int id) {
+QString ToolTip(bq::StringId id) {
     return bq::LoadString(id).section(QLatin1Char('\n'), 1, 1);
 }
 
@@ -49,7 +41,7 @@ QString ToolTip(int id) {
 
 CMainFrame::CMainFrame(bq::midi::IMidiServices& services, QWidget* parent)
     : QMainWindow(parent), m_services(services) {
-    setWindowTitle(bq::LoadString(kTitleId));
+    setWindowTitle(bq::LoadString(bq::StringId::MainTitle));
     setWindowIcon(QIcon(QStringLiteral(":/res/images/bankquill.xpm")));
 
     m_mdiArea = new QMdiArea(this);
@@ -81,10 +73,10 @@ CMainFrame::~CMainFrame() {
     }
 }
 
-QAction* CMainFrame::AddCommand(int id, const QString& text, int promptId) {
+QAction* CMainFrame::AddCommand(int id, const QString& text, std::optional<bq::StringId> prompt) {
     auto* action = new QAction(text, this);
-    if (promptId != 0) {
-        action->setStatusTip(Prompt(promptId));
+    if (prompt) {
+        action->setStatusTip(Prompt(*prompt));
     }
     m_actions.insert(id, action);
     connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
@@ -92,29 +84,32 @@ QAction* CMainFrame::AddCommand(int id, const QString& text, int promptId) {
 }
 
 void CMainFrame::CreateMenus() {
-    QAction* open = AddCommand(ID_FILE_OPEN, QStringLiteral("&Open...\tCtrl+O"), ID_FILE_OPEN);
+    QAction* open =
+        AddCommand(ID_FILE_OPEN, QStringLiteral("&Open...\tCtrl+O"), bq::StringId::FileOpenPrompt);
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    open->setToolTip(ToolTip(ID_FILE_OPEN));
+    open->setToolTip(ToolTip(bq::StringId::FileOpenPrompt));
     open->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(0, 0, 16, 15)));
-    QAction* recent =
-        AddCommand(ID_FILE_MRU_FILE1, QStringLiteral("Recent File"), ID_FILE_MRU_FILE1);
-    QAction* exit = AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), ID_APP_EXIT);
+    QAction* recent = AddCommand(ID_FILE_MRU_FILE1, QStringLiteral("Recent File"),
+                                 bq::StringId::RecentFilePrompt);
+    QAction* exit = AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), bq::StringId::AppExitPrompt);
     QAction* workstation = AddCommand(ID_VIEW_WORKSTATION, QStringLiteral("&Workstation\tCtrl+W"),
-                                      ID_VIEW_WORKSTATION);
+                                      bq::StringId::ViewWorkstationPrompt);
     workstation->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
-    QAction* bankInit = AddCommand(ID_BANK_INITIALISE, QStringLiteral("&Initialise"), 502);
+    QAction* bankInit = AddCommand(ID_BANK_INITIALISE, QStringLiteral("&Initialise"),
+                                   bq::StringId::BankInitialisePrompt);
     QAction* programInit = AddCommand(ID_PROGRAM_INITIALISE, QStringLiteral("&Initialise"));
     QAction* combiInit = AddCommand(ID_COMBINATION_INITIALISE, QStringLiteral("&Initialise"));
     QAction* options = AddCommand(ID_TOOLS_OPTIONS, QStringLiteral("&Options..."));
     QAction* closeAll = AddCommand(ID_WINDOW_CLOSE_ALL, QStringLiteral("&Close All"));
-    QAction* about = AddCommand(ID_APP_ABOUT, QStringLiteral("&About..."), ID_APP_ABOUT);
-    about->setToolTip(ToolTip(ID_APP_ABOUT));
+    QAction* about =
+        AddCommand(ID_APP_ABOUT, QStringLiteral("&About..."), bq::StringId::AppAboutPrompt);
+    about->setToolTip(ToolTip(bq::StringId::AppAboutPrompt));
     about->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(16, 0, 16, 15)));
 
     // Keys without a menu item.
-    QAction* next = AddCommand(ID_NEXT_PANE, QString(), ID_NEXT_PANE);
+    QAction* next = AddCommand(ID_NEXT_PANE, QString(), bq::StringId::NextPanePrompt);
     next->setShortcut(QKeySequence(Qt::Key_F6));
-    QAction* previous = AddCommand(ID_PREV_PANE, QString(), ID_PREV_PANE);
+    QAction* previous = AddCommand(ID_PREV_PANE, QString(), bq::StringId::PrevPanePrompt);
     previous->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
     addAction(next);
     addAction(previous);
@@ -164,9 +159,9 @@ void CMainFrame::CreateBars() {
     m_dialogBar->addWidget(placeholder);
     addToolBar(Qt::TopToolBarArea, m_dialogBar);
 
-    m_messagePane = new QLabel(bq::LoadString(kReadyId));
+    m_messagePane = new QLabel(bq::LoadString(bq::StringId::Ready));
     m_messagePane->setObjectName(QStringLiteral("messagePane"));
-    m_midiStatusPane = new QLabel(bq::LoadString(kNotConnectedId));
+    m_midiStatusPane = new QLabel(bq::LoadString(bq::StringId::MidiNotConnected));
     m_midiStatusPane->setObjectName(QStringLiteral("midiStatusPane"));
     m_midiStatusPane->setFixedWidth(kMIDIStatusWidth);
     statusBar()->addWidget(m_messagePane, 1);
@@ -207,7 +202,7 @@ bool CMainFrame::event(QEvent* event) {
     if (event->type() == QEvent::StatusTip) {
         // The message pane shows the highlighted command's prompt, else "Ready".
         QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-        m_messagePane->setText(tip.isEmpty() ? bq::LoadString(kReadyId) : tip);
+        m_messagePane->setText(tip.isEmpty() ? bq::LoadString(bq::StringId::Ready) : tip);
         return true;
     }
     return QMainWindow::event(event);
@@ -298,7 +293,7 @@ void CMainFrame::UpdateMIDIStatus() {
     // "Not Connected".
     const bool searching = m_wsFrame != nullptr && m_wsFrame->IsSearching();
     if (searching) {
-        text = bq::LoadString(kSearchingId);
+        text = bq::LoadString(bq::StringId::MidiSearching);
     }
     if ((searching || (m_wsFrame != nullptr && m_wsFrame->GetMIDIStatusText(&text))) &&
         text != m_midiStatusPane->text()) {
@@ -309,7 +304,7 @@ void CMainFrame::UpdateMIDIStatus() {
 void CMainFrame::UpdateFrameTitle() {
     // The application title, then the active document window's title: in brackets when that
     // window is maximised, as a multiple-document frame shows it.
-    QString title = bq::LoadString(kTitleId);
+    QString title = bq::LoadString(bq::StringId::MainTitle);
     QMdiSubWindow* active = m_mdiArea->currentSubWindow();
     if (active != nullptr && active->isVisible() && !active->windowTitle().isEmpty()) {
         title += active->isMaximized() ? QStringLiteral(" - [%1]").arg(active->windowTitle())
@@ -342,11 +337,11 @@ QStringList CMainFrame::NameFilters(const QString& filterText) {
 }
 
 std::unique_ptr<QFileDialog> CMainFrame::CreateOpenDialog() {
-    auto dialog = std::make_unique<QFileDialog>(this, bq::LoadString(kOpenTitleId));
+    auto dialog = std::make_unique<QFileDialog>(this, bq::LoadString(bq::StringId::OpenPcgTitle));
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     // The name typed need not exist: loading it tells the user what is wrong.
     dialog->setFileMode(QFileDialog::AnyFile);
-    QStringList filters = NameFilters(bq::LoadString(kOpenFilterId));
+    QStringList filters = NameFilters(bq::LoadString(bq::StringId::PcgFilter));
     dialog->setNameFilters(filters);
     if (!filters.isEmpty()) {
         dialog->selectNameFilter(filters.first());
@@ -368,9 +363,9 @@ CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
     HRESULT hr = file->Load(QFile::encodeName(path).constData());
     if (FAILED(hr)) {
         if (hr == E_INVALIDARG) {
-            bq::ShowMessage(kTritonMessageId, bq::MB_ICONERROR);
+            bq::ShowMessage(bq::StringId::TritonNotSupported, bq::MB_ICONERROR);
         } else {
-            bq::ReportError(kLoadContextId, hr);
+            bq::ReportError(bq::StringId::LoadPcgFile, hr);
         }
         return nullptr;
     }
@@ -387,7 +382,7 @@ CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
 void CMainFrame::OnViewWorkstation() {
     CWSFrame* ws = WorkstationFrame();
     if (!ws->isVisible()) {
-        m_midiStatusPane->setText(bq::LoadString(kSearchingId));
+        m_midiStatusPane->setText(bq::LoadString(bq::StringId::MidiSearching));
         m_midiStatusPane->repaint();
         ws->show();
     }

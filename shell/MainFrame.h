@@ -5,7 +5,9 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
+#include "messages/StringId.h"
 #include "midi/MidiServices.h"
 
 class CPCGFrame;
@@ -73,7 +75,8 @@ protected:
 private:
     void CreateMenus();
     void CreateBars();
-    QAction* AddCommand(int id, const QString& text, int promptId = 0);
+    // The prompt is shown in the message pane ("prompt\ntooltip": its first line).
+    QAction* AddCommand(int id, const QString& text, std::optional<bq::StringId> prompt = {});
     void AddDocumentWindow(QMdiSubWindow* window);
     void ReleaseCtrlW(QMdiSubWindow* window);
     ICommandTarget* ActiveCommandTarget() const;

@@ -4,15 +4,6 @@
 #include "model/ItemText.h"
 #include "model/KarmaBank.h"
 
-namespace {
-
-constexpr int kCombinationsText = 134;
-constexpr int kProgramsText = 157;
-constexpr int kCombiBankNames[CKarmaRootContainer::kBanks] = {136, 137, 138, 139, 140, 141};
-constexpr int kProgramBankNames[CKarmaRootContainer::kBanks] = {136, 137, 138, 139, 140, 154};
-
-}  // namespace
-
 CPCGBankView::CPCGBankView(CKarmaRootContainer* root, QWidget* parent) : CBankTreeView(parent) {
     setObjectName(QStringLiteral("CPCGBankView"));
     SetImageList(LoadBankImageList());
@@ -23,7 +14,8 @@ void CPCGBankView::Fill(CKarmaRootContainer* root) {
     // Each item node's record takes over the reference that GetCombi / GetProgram returned.
     // Each group is filled while out of the tree and put back whole: one insertion for the
     // view to handle instead of one for each of the 1,536 items.
-    QTreeWidgetItem* combinations = InsertItem(bq::LoadString(kCombinationsText), IMAGE_GROUP, 0);
+    QTreeWidgetItem* combinations =
+        InsertItem(bq::LoadString(bq::StringId::Combinations), IMAGE_GROUP, 0);
     takeTopLevelItem(indexOfTopLevelItem(combinations));
     for (long b = 0; root != nullptr && b < CKarmaRootContainer::kBanks; ++b) {
         CKarmaCombiBank* bank = root->GetCombiBank(b);
@@ -36,7 +28,7 @@ void CPCGBankView::Fill(CKarmaRootContainer* root) {
             CBankItemData* record = AddItemData(combi, b, s);
             if (bankNode == nullptr) {
                 bankNode =
-                    InsertItem(bq::LoadString(kCombiBankNames[b]), IMAGE_BANK, 0, combinations);
+                    InsertItem(bq::LoadString(bq::kCombiBankNames[b]), IMAGE_BANK, 0, combinations);
             }
             InsertItem(QString::fromLatin1(bq::ItemText(s, *combi)), IMAGE_COMBINATION,
                        reinterpret_cast<std::uintptr_t>(record), bankNode);
@@ -45,7 +37,7 @@ void CPCGBankView::Fill(CKarmaRootContainer* root) {
 
     addTopLevelItem(combinations);
 
-    QTreeWidgetItem* programs = InsertItem(bq::LoadString(kProgramsText), IMAGE_GROUP, 0);
+    QTreeWidgetItem* programs = InsertItem(bq::LoadString(bq::StringId::Programs), IMAGE_GROUP, 0);
     takeTopLevelItem(indexOfTopLevelItem(programs));
     for (long b = 0; root != nullptr && b < CKarmaRootContainer::kBanks; ++b) {
         CKarmaProgramBank* bank = root->GetProgramBank(b);
@@ -58,7 +50,7 @@ void CPCGBankView::Fill(CKarmaRootContainer* root) {
             CBankItemData* record = AddItemData(program, b, s);
             if (bankNode == nullptr) {
                 bankNode =
-                    InsertItem(bq::LoadString(kProgramBankNames[b]), IMAGE_BANK, 0, programs);
+                    InsertItem(bq::LoadString(bq::kProgramBankNames[b]), IMAGE_BANK, 0, programs);
             }
             InsertItem(QString::fromLatin1(bq::ItemText(s, *program)), IMAGE_PROGRAM,
                        reinterpret_cast<std::uintptr_t>(record), bankNode);

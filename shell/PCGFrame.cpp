@@ -16,7 +16,6 @@
 #include "shell/PCGBankView.h"
 
 namespace {
-constexpr int kTitleFormat = 130;
 constexpr int kBankViewWidth = 250;
 constexpr int kOtherViewWidth = 100;
 // What the second pane gets beyond its own width when the window opens.
@@ -41,7 +40,7 @@ CPCGFrame::CPCGFrame(std::unique_ptr<CKorgPCGFile> file, QWidget* parent)
     setWidget(m_splitter.get());
 
     const char* path = m_pFile->GetPath();
-    m_pendingTitle = bq::FormatText(bq::LoadString(kTitleFormat),
+    m_pendingTitle = bq::FormatText(bq::LoadString(bq::StringId::PcgWindowTitle),
                                     {QFile::decodeName(path != nullptr ? path : "")});
 }
 

@@ -20,8 +20,6 @@ static void InitWorkstationResources() {
 
 namespace {
 
-constexpr int kNoTrafficMessage = 162;
-
 // Layout of the dialog in dialog units, turned into pixels by the dialog font.
 constexpr int kDialogWidthDu = 193;
 constexpr int kDialogHeightDu = 72;
@@ -185,7 +183,8 @@ void CMIDIProgressDlg::AskToContinue() {
     m_askPending = false;
     m_questionOpen = true;
     QPointer<CMIDIProgressDlg> self(this);
-    const int answer = bq::ShowMessage(kNoTrafficMessage, bq::MB_YESNO | bq::MB_ICONWARNING);
+    const int answer =
+        bq::ShowMessage(bq::StringId::NoTrafficQuestion, bq::MB_YESNO | bq::MB_ICONWARNING);
     if (!self) {
         return;  // deleted meanwhile; its destructor cleared the flag
     }

@@ -22,19 +22,6 @@ constexpr int kBanks = 6;
 constexpr int kSlots = 128;
 constexpr int kMossBank = 5;
 
-constexpr int kCombinationsText = 134;
-constexpr int kProgramsText = 157;
-constexpr std::array<int, kBanks> kCombiBankNames = {136, 137, 138, 139, 140, 141};
-constexpr std::array<int, kBanks> kProgramBankNames = {136, 137, 138, 139, 140, 154};
-constexpr int kLoadingCombiText = 152;
-constexpr int kLoadingProgramText = 153;
-constexpr int kBankQuestion = 158;
-constexpr int kNotImplemented = 159;
-constexpr int kProgramQuestion = 160;
-constexpr int kCombiQuestion = 161;
-constexpr int kTransferError = 163;
-constexpr int kRoundTripQuestion = 164;
-constexpr int kRoundTripNamedQuestion = 165;
 // The place the round trip writes to: Combination A-000.
 constexpr long kRoundTripBank = 0;
 constexpr long kRoundTripSlot = 0;
@@ -61,8 +48,9 @@ CWSBankView::CWSBankView(QWidget* parent) : CBankTreeView(parent) {
     connect(m_roundTrip, &QAction::triggered, this, [this] { OnCommand(ID_ROUND_TRIP); });
     connect(this, &QTreeWidget::itemExpanded, this, &CWSBankView::OnItemExpanding);
 
-    auto addGroup = [this](int textId, const std::array<int, kBanks>& names, std::uintptr_t kind) {
-        QTreeWidgetItem* group = InsertItem(bq::LoadString(textId), IMAGE_GROUP, 0);
+    auto addGroup = [this](bq::StringId text, const std::array<bq::StringId, kBanks>& names,
+                           std::uintptr_t kind) {
+        QTreeWidgetItem* group = InsertItem(bq::LoadString(text), IMAGE_GROUP, 0);
         for (long bank = 0; bank < kBanks; ++bank) {
             QTreeWidgetItem* node = InsertItem(bq::LoadString(names[bank]), IMAGE_BANK,
                                                BankNodeData(kind, bank), group);
@@ -70,8 +58,8 @@ CWSBankView::CWSBankView(QWidget* parent) : CBankTreeView(parent) {
             node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
         }
     };
-    addGroup(kCombinationsText, kCombiBankNames, kCombiBankKind);
-    addGroup(kProgramsText, kProgramBankNames, kProgramBankKind);
+    addGroup(bq::StringId::Combinations, bq::kCombiBankNames, kCombiBankKind);
+    addGroup(bq::StringId::Programs, bq::kProgramBankNames, kProgramBankKind);
 }
 
 CWSBankView::~CWSBankView() = default;
@@ -118,8 +106,8 @@ void CWSBankView::LoadCombiBank(QTreeWidgetItem* bankNode, long bank) {
     if (!request) {
         return;
     }
-    const QString text =
-        bq::FormatText(bq::LoadString(kLoadingCombiText), {bq::LoadString(kCombiBankNames[bank])});
+    const QString text = bq::FormatText(bq::LoadString(bq::StringId::LoadingCombination),
+                                        {bq::LoadString(bq::kCombiBankNames[bank])});
     LoadBank(bankNode, bank, Kind::Combi, request->data(), text, kCombiBankDumpSize);
 }
 
@@ -128,8 +116,8 @@ void CWSBankView::LoadProgramBank(QTreeWidgetItem* bankNode, long bank) {
     if (!request) {
         return;
     }
-    const QString text = bq::FormatText(bq::LoadString(kLoadingProgramText),
-                                        {bq::LoadString(kProgramBankNames[bank])});
+    const QString text = bq::FormatText(bq::LoadString(bq::StringId::LoadingProgram),
+                                        {bq::LoadString(bq::kProgramBankNames[bank])});
     LoadBank(bankNode, bank, bank == kMossBank ? Kind::MossProgram : Kind::PcmProgram,
              request->data(), text, kProgramBankDumpSize);
 }
@@ -260,7 +248,7 @@ void CWSBankView::Send(QTreeWidgetItem* targetItem, CBankItemData* target, CBank
         return;
     }
     if (!written || !ReplaceWithCopy(targetItem, target, record.data())) {
-        bq::ShowMessage(kTransferError, bq::MB_ICONERROR);
+        bq::ShowMessage(bq::StringId::TransferError, bq::MB_ICONERROR);
     }
 }
 
@@ -278,7 +266,7 @@ void CWSBankView::Swap(QTreeWidgetItem* targetItem, CBankItemData* target,
         return;
     }
     if (!first) {
-        bq::ShowMessage(kTransferError, bq::MB_ICONERROR);
+        bq::ShowMessage(bq::StringId::TransferError, bq::MB_ICONERROR);
         return;
     }
     const bool second =
@@ -290,7 +278,7 @@ void CWSBankView::Swap(QTreeWidgetItem* targetItem, CBankItemData* target,
         // Nothing is rolled back: the instrument now holds the source Combination in both
         // places, so the target shows (a copy of) it; the source place is unchanged.
         ReplaceWithCopy(targetItem, target, sourceRecord.data());
-        bq::ShowMessage(kTransferError, bq::MB_ICONERROR);
+        bq::ShowMessage(bq::StringId::TransferError, bq::MB_ICONERROR);
         return;
     }
     CKarmaObject* sourceObject = source->GetObject();
@@ -338,10 +326,10 @@ bool CWSBankView::OnCommand(int id) {
             OnBankInitialise();
             break;
         case ID_PROGRAM_INITIALISE:
-            OnItemInitialise(kProgramQuestion);
+            OnItemInitialise(bq::StringId::InitialiseProgramQuestion);
             break;
         case ID_COMBINATION_INITIALISE:
-            OnItemInitialise(kCombiQuestion);
+            OnItemInitialise(bq::StringId::InitialiseCombinationQuestion);
             break;
         case ID_ROUND_TRIP:
             OnRoundTrip();
@@ -356,17 +344,17 @@ void CWSBankView::OnBankInitialise() {
     QTreeWidgetItem* bank = currentItem();
     QTreeWidgetItem* group = bank->parent();
     const QString question =
-        bq::FormatText(bq::LoadString(kBankQuestion),
+        bq::FormatText(bq::LoadString(bq::StringId::InitialiseBankQuestion),
                        {group != nullptr ? group->text(0) : QString(), bank->text(0)});
     if (bq::ShowMessage(question, bq::MB_YESNO | bq::MB_ICONWARNING) == bq::IDYES) {
-        bq::ShowMessage(kNotImplemented, bq::MB_ICONERROR);
+        bq::ShowMessage(bq::StringId::NotImplemented, bq::MB_ICONERROR);
     }
 }
 
-void CWSBankView::OnItemInitialise(int questionId) {
+void CWSBankView::OnItemInitialise(bq::StringId questionId) {
     const QString question = bq::FormatText(bq::LoadString(questionId), {currentItem()->text(0)});
     if (bq::ShowMessage(question, bq::MB_YESNO | bq::MB_ICONWARNING) == bq::IDYES) {
-        bq::ShowMessage(kNotImplemented, bq::MB_ICONERROR);
+        bq::ShowMessage(bq::StringId::NotImplemented, bq::MB_ICONERROR);
     }
 }
 
@@ -397,8 +385,9 @@ void CWSBankView::OnRoundTrip() {
     // shows it when its bank is in.
     QTreeWidgetItem* shown = LoadedCombiItem(kRoundTripBank, kRoundTripSlot);
     const QString question =
-        shown != nullptr ? bq::FormatText(bq::LoadString(kRoundTripNamedQuestion), {shown->text(0)})
-                         : bq::LoadString(kRoundTripQuestion);
+        shown != nullptr
+            ? bq::FormatText(bq::LoadString(bq::StringId::RoundTripNamedQuestion), {shown->text(0)})
+            : bq::LoadString(bq::StringId::RoundTripQuestion);
     QPointer<CWSBankView> self(this);
     const int answer =
         bq::ShowMessage(question, bq::MB_YESNO | bq::MB_ICONWARNING | bq::MB_DEFBUTTON2);

@@ -21,6 +21,9 @@
 
 class CKarmaObject;
 class CWSFrame;
+namespace bq {
+enum class StringId : int;
+}
 class QAction;
 
 class CWSBankView : public CBankTreeView, public ICommandTarget {
@@ -69,7 +72,7 @@ private:
                   const QString& statusText, std::uint32_t expected);
     bool SelectedImageIs(int image) const;
     void OnBankInitialise();
-    void OnItemInitialise(int questionId);
+    void OnItemInitialise(bq::StringId questionId);
     void OnRoundTrip();
     // The item node of a Combination place when its bank is loaded; null otherwise.
     QTreeWidgetItem* LoadedCombiItem(long bank, long slot) const;

@@ -36,8 +36,6 @@ static void InitWorkstationResources() {
 
 namespace {
 
-constexpr int kTitleId = 146;
-constexpr int kNotFoundQuestion = 145;
 constexpr int kBankViewWidth = 250;
 constexpr int kOtherViewWidth = 100;
 // What the second pane gets beyond its own width when the window opens.
@@ -126,7 +124,7 @@ CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
       m_progressPeriodMs(CMIDIProgressDlg::kDefaultTimerPeriodMs),
       m_search(std::make_unique<SearchContext>()) {
     InitWorkstationResources();
-    setWindowTitle(bq::LoadString(kTitleId));
+    setWindowTitle(bq::LoadString(bq::StringId::WorkstationTitle));
     setWindowIcon(QIcon(QStringLiteral(":/res/images/workstation.xpm")));
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_bankView = new CWSBankView(m_splitter);
@@ -299,7 +297,8 @@ bool CWSFrame::OpenWorkstationPorts() {
         if (!self) {
             return false;
         }
-        const int answer = bq::ShowMessage(kNotFoundQuestion, bq::MB_YESNO | bq::MB_ICONERROR);
+        const int answer =
+            bq::ShowMessage(bq::StringId::WorkstationNotFound, bq::MB_YESNO | bq::MB_ICONERROR);
         if (!self) {
             return false;
         }

@@ -18,11 +18,6 @@ using bq::ws::SysExChunkEvent;
 
 namespace {
 
-constexpr int kNoInputsMessage = 142;
-constexpr int kNoOutputsMessage = 61215;
-constexpr int kNotConnectedText = 147;
-constexpr int kConnectedText = 148;
-
 // A MIDI cable carries 3125 bytes per second.
 constexpr std::size_t kMidiBytesPerSecond = 3125;
 
@@ -48,11 +43,11 @@ void CWSTransport::SetProgressDialog(CMIDIProgressDlg* dialog) {
 
 bool CWSTransport::CheckMIDIDevices() {
     if (m_services.InGetNumDevs() == 0) {
-        bq::ShowMessage(kNoInputsMessage, bq::MB_ICONERROR);
+        bq::ShowMessage(bq::StringId::NoMidiInputs, bq::MB_ICONERROR);
         return false;
     }
     if (m_services.OutGetNumDevs() == 0) {
-        bq::ShowMessage(kNoOutputsMessage, bq::MB_ICONERROR);
+        bq::ShowMessage(bq::StringId::NoMidiOutputs, bq::MB_ICONERROR);
         return false;
     }
     return true;
@@ -122,7 +117,7 @@ bool CWSTransport::ClosePorts() {
 
 bool CWSTransport::GetMIDIStatusText(QString* text) {
     if (m_hMidiIn == 0) {
-        *text = bq::LoadString(kNotConnectedText);
+        *text = bq::LoadString(bq::StringId::MidiNotConnected);
         return true;
     }
     std::string inputName, outputName;
@@ -130,7 +125,7 @@ bool CWSTransport::GetMIDIStatusText(QString* text) {
         m_services.OutGetDevCaps(m_outputDevice, &outputName) != MMSYSERR_NOERROR) {
         return false;
     }
-    *text = bq::FormatText(bq::LoadString(kConnectedText),
+    *text = bq::FormatText(bq::LoadString(bq::StringId::MidiConnected),
                            {QString::fromStdString(inputName), QString::fromStdString(outputName)});
     return true;
 }

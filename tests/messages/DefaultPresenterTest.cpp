@@ -53,10 +53,10 @@ protected:
 TEST_F(DefaultPresenter, ErrorBoxHasCaptionIconOkAndMainWindowOwner) {
     BoxSeen seen;
     InspectThenWithdraw(&seen, bq::IDOK);
-    EXPECT_EQ(bq::ShowMessage(163, bq::MB_ICONERROR), bq::IDOK);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::TransferError, bq::MB_ICONERROR), bq::IDOK);
     ASSERT_TRUE(seen.seen);
     EXPECT_EQ(seen.caption, "Bankquill");
-    EXPECT_EQ(seen.text, bq::LoadString(163));
+    EXPECT_EQ(seen.text, bq::LoadString(bq::StringId::TransferError));
     EXPECT_EQ(seen.icon, QMessageBox::Critical);
     EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_EQ(seen.owner, &m_main);
@@ -65,14 +65,16 @@ TEST_F(DefaultPresenter, ErrorBoxHasCaptionIconOkAndMainWindowOwner) {
 TEST_F(DefaultPresenter, QuestionBoxesAnswerWhatWasWithdrawn) {
     BoxSeen seen;
     InspectThenWithdraw(&seen, bq::IDNO);
-    EXPECT_EQ(bq::ShowMessage(162, bq::MB_YESNO | bq::MB_ICONWARNING), bq::IDNO);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::NoTrafficQuestion, bq::MB_YESNO | bq::MB_ICONWARNING),
+              bq::IDNO);
     ASSERT_TRUE(seen.seen);
     EXPECT_EQ(seen.icon, QMessageBox::Warning);
     EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
 
     BoxSeen again;
     InspectThenWithdraw(&again, bq::IDYES);
-    EXPECT_EQ(bq::ShowMessage(145, bq::MB_YESNO | bq::MB_ICONERROR), bq::IDYES);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::WorkstationNotFound, bq::MB_YESNO | bq::MB_ICONERROR),
+              bq::IDYES);
     EXPECT_EQ(again.icon, QMessageBox::Critical);
 }
 
@@ -80,7 +82,8 @@ TEST_F(DefaultPresenter, QuestionStaysAnswerableWhileTheMainWindowIsDisabled) {
     m_main.setEnabled(false);  // as during a transfer
     BoxSeen seen;
     InspectThenWithdraw(&seen, bq::IDYES);
-    EXPECT_EQ(bq::ShowMessage(162, bq::MB_YESNO | bq::MB_ICONWARNING), bq::IDYES);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::NoTrafficQuestion, bq::MB_YESNO | bq::MB_ICONWARNING),
+              bq::IDYES);
     ASSERT_TRUE(seen.seen);
     EXPECT_TRUE(seen.enabled);
     m_main.setEnabled(true);
@@ -102,7 +105,8 @@ TEST_F(DefaultPresenter, EnterAnswersYesUnlessNoIsMadeTheDefault) {
         bound.setSingleShot(true);
         QObject::connect(&bound, &QTimer::timeout, [] { bq::WithdrawMessage(bq::IDCANCEL); });
         bound.start(5000);
-        const int answer = bq::ShowMessage(162, bq::MB_YESNO | bq::MB_ICONWARNING | defaultNo);
+        const int answer = bq::ShowMessage(bq::StringId::NoTrafficQuestion,
+                                           bq::MB_YESNO | bq::MB_ICONWARNING | defaultNo);
         ASSERT_TRUE(pressed);
         EXPECT_EQ(answer, defaultNo != 0 ? bq::IDNO : bq::IDYES);
     }
@@ -112,10 +116,11 @@ TEST_F(DefaultPresenter, WithdrawEndsTheInnermostOpenBox) {
     int inner = 0;
     QTimer::singleShot(0, [&inner] {
         QTimer::singleShot(0, [] { bq::WithdrawMessage(bq::IDYES); });
-        inner = bq::ShowMessage(162, bq::MB_YESNO | bq::MB_ICONWARNING);
+        inner = bq::ShowMessage(bq::StringId::NoTrafficQuestion, bq::MB_YESNO | bq::MB_ICONWARNING);
         bq::WithdrawMessage(bq::IDNO);
     });
-    EXPECT_EQ(bq::ShowMessage(145, bq::MB_YESNO | bq::MB_ICONERROR), bq::IDNO);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::WorkstationNotFound, bq::MB_YESNO | bq::MB_ICONERROR),
+              bq::IDNO);
     EXPECT_EQ(inner, bq::IDYES);
     bq::WithdrawMessage(bq::IDYES);  // nothing open: no effect, no crash
 }

@@ -49,36 +49,38 @@ public:
 };
 
 TEST(StringTable, HoldsTheCatalogueTextsExactly) {
-    EXPECT_EQ(bq::LoadString(57344), "Bankquill");
-    EXPECT_EQ(bq::LoadString(131), "%s. %s");
-    EXPECT_EQ(bq::LoadString(142),
+    EXPECT_EQ(bq::LoadString(bq::StringId::AppTitle), "Bankquill");
+    EXPECT_EQ(bq::LoadString(bq::StringId::ErrorFormat), "%s. %s");
+    EXPECT_EQ(bq::LoadString(bq::StringId::NoMidiInputs),
               "No MIDI input devices we're found on this PC.  At least 1 MIDI input device is "
               "required.");
-    EXPECT_EQ(bq::LoadString(61215),
+    EXPECT_EQ(bq::LoadString(bq::StringId::NoMidiOutputs),
               "No MIDI output devices we're found on this PC.  At least 1 MIDI output device is "
               "required.");
-    EXPECT_EQ(bq::LoadString(145),
+    EXPECT_EQ(bq::LoadString(bq::StringId::WorkstationNotFound),
               "Korg Karma Workstation was not found to be connected to this computer.  Please "
               "check your MIDI connection.\n\nDo you want search again?");
-    EXPECT_EQ(bq::LoadString(162),
+    EXPECT_EQ(bq::LoadString(bq::StringId::NoTrafficQuestion),
               "No MIDI communication has occurred for the last 5 seconds.  This could indicate a "
               "communication problem.\n\nContinue to wait?");
-    EXPECT_EQ(bq::LoadString(148), "MIDI Status: Connected [In: %s, Out: %s]");
-    EXPECT_EQ(bq::LoadString(156), "PCG Files (*.pcg)|*.pcg|All Files (*.*)|*.*||");
-    EXPECT_EQ(bq::LoadString(160),
+    EXPECT_EQ(bq::LoadString(bq::StringId::MidiConnected),
+              "MIDI Status: Connected [In: %s, Out: %s]");
+    EXPECT_EQ(bq::LoadString(bq::StringId::PcgFilter),
+              "PCG Files (*.pcg)|*.pcg|All Files (*.*)|*.*||");
+    EXPECT_EQ(bq::LoadString(bq::StringId::InitialiseProgramQuestion),
               "This operation will overwrite all data in the selected Program.\nAre you sure you "
               "want to initialise Program '%s'?");
 }
 
 TEST(StringTable, NumberWithoutTextGivesEmptyText) {
-    EXPECT_TRUE(bq::LoadString(100).isEmpty());
-    EXPECT_TRUE(bq::LoadString(-1).isEmpty());
-    EXPECT_STREQ(bq::StringText(99999), "");
+    EXPECT_TRUE(bq::LoadString(static_cast<bq::StringId>(100)).isEmpty());
+    EXPECT_TRUE(bq::LoadString(static_cast<bq::StringId>(-1)).isEmpty());
+    EXPECT_TRUE(bq::LoadString(static_cast<bq::StringId>(99999)).isEmpty());
 }
 
 TEST(FormatText, FillsPlaceholdersInOrderAndNeverReadsArgumentsAsFormats) {
     EXPECT_EQ(bq::FormatText("%s. %s", {"Load PCG File", "Gone"}), "Load PCG File. Gone");
-    EXPECT_EQ(bq::FormatText(bq::LoadString(148), {"In %s %d", "Out"}),
+    EXPECT_EQ(bq::FormatText(bq::LoadString(bq::StringId::MidiConnected), {"In %s %d", "Out"}),
               "MIDI Status: Connected [In: In %s %d, Out: Out]");
     EXPECT_EQ(bq::FormatText("100%% %s", {"x"}), "100% x");
     // Missing arguments leave nothing behind; extra ones are ignored.
@@ -91,11 +93,12 @@ TEST(ShowMessage, GoesThroughThePresenterAndReturnsItsAnswer) {
     ScriptedPresenter presenter;
     presenter.Answer(bq::IDYES);
     presenter.Answer(bq::IDNO);
-    EXPECT_EQ(bq::ShowMessage(145, bq::MB_YESNO | bq::MB_ICONERROR), bq::IDYES);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::WorkstationNotFound, bq::MB_YESNO | bq::MB_ICONERROR),
+              bq::IDYES);
     EXPECT_EQ(bq::ShowMessage(QStringLiteral("free text"), bq::MB_YESNO | bq::MB_ICONWARNING),
               bq::IDNO);
     ASSERT_EQ(presenter.Messages().size(), 2u);
-    EXPECT_EQ(presenter.Messages()[0].text, bq::LoadString(145));
+    EXPECT_EQ(presenter.Messages()[0].text, bq::LoadString(bq::StringId::WorkstationNotFound));
     EXPECT_EQ(presenter.Messages()[0].style, 0x14u);
     EXPECT_EQ(presenter.Messages()[1].text, "free text");
     EXPECT_EQ(presenter.Messages()[1].style, 0x34u);
@@ -104,7 +107,7 @@ TEST(ShowMessage, GoesThroughThePresenterAndReturnsItsAnswer) {
 
 TEST(ShowMessage, StringWithoutTextStillShowsABox) {
     ScriptedPresenter presenter;
-    EXPECT_EQ(bq::ShowMessage(100, bq::MB_OK), bq::IDOK);
+    EXPECT_EQ(bq::ShowMessage(static_cast<bq::StringId>(100), bq::MB_OK), bq::IDOK);
     ASSERT_EQ(presenter.Messages().size(), 1u);
     EXPECT_TRUE(presenter.Messages()[0].text.isEmpty());
 }
@@ -113,10 +116,10 @@ TEST(SetMessagePresenter, ScopedPresentersNestAndRestore) {
     auto outer = std::make_unique<ScriptedPresenter>();
     {
         ScriptedPresenter inner;
-        bq::ShowMessage(159, bq::MB_ICONERROR);
+        bq::ShowMessage(bq::StringId::NotImplemented, bq::MB_ICONERROR);
         EXPECT_EQ(inner.Messages().size(), 1u);
     }
-    bq::ShowMessage(163, bq::MB_ICONERROR);
+    bq::ShowMessage(bq::StringId::TransferError, bq::MB_ICONERROR);
     ASSERT_EQ(outer->Messages().size(), 1u);
     EXPECT_EQ(outer->Messages()[0].text, "An error occurred during the MIDI transfer operation.");
     outer.reset();
@@ -127,7 +130,7 @@ TEST(SetMessagePresenter, ScopedPresentersNestAndRestore) {
 
 TEST(ReportError, MissingFileShowsContextAndSystemText) {
     ScriptedPresenter presenter;
-    bq::ReportError(133, HResultFromErrno(ENOENT));
+    bq::ReportError(bq::StringId::LoadPcgFile, HResultFromErrno(ENOENT));
     ASSERT_EQ(presenter.Messages().size(), 1u);
     EXPECT_EQ(presenter.Messages()[0].text,
               QString("Load PCG File. ") + QString::fromLocal8Bit(std::strerror(ENOENT)));
@@ -136,8 +139,8 @@ TEST(ReportError, MissingFileShowsContextAndSystemText) {
 
 TEST(ReportError, LoaderCodesUseTheirOwnTexts) {
     ScriptedPresenter presenter;
-    bq::ReportError(133, E_UNEXPECTED);
-    bq::ReportError(133, E_OUTOFMEMORY);
+    bq::ReportError(bq::StringId::LoadPcgFile, E_UNEXPECTED);
+    bq::ReportError(bq::StringId::LoadPcgFile, E_OUTOFMEMORY);
     ASSERT_EQ(presenter.Messages().size(), 2u);
     EXPECT_EQ(presenter.Messages()[0].text,
               "Load PCG File. " + QString::fromStdString(bq::ResultText(E_UNEXPECTED)));
@@ -147,8 +150,8 @@ TEST(ReportError, LoaderCodesUseTheirOwnTexts) {
 
 TEST(ReportError, CodeWithoutTextGivesUnknownError) {
     ScriptedPresenter presenter;
-    bq::ReportError(133, MakeResult(0x80040201u));
-    bq::ReportError(133, S_OK);
+    bq::ReportError(bq::StringId::LoadPcgFile, MakeResult(0x80040201u));
+    bq::ReportError(bq::StringId::LoadPcgFile, S_OK);
     ASSERT_EQ(presenter.Messages().size(), 2u);
     EXPECT_EQ(presenter.Messages()[0].text, "Load PCG File. An unknown error occurred.");
     EXPECT_EQ(presenter.Messages()[1].text, "Load PCG File. An unknown error occurred.");
@@ -156,7 +159,7 @@ TEST(ReportError, CodeWithoutTextGivesUnknownError) {
 
 TEST(ReportError, ContextWithoutTextLeavesItEmpty) {
     ScriptedPresenter presenter;
-    bq::ReportError(100, MakeResult(0x80040201u));
+    bq::ReportError(static_cast<bq::StringId>(100), MakeResult(0x80040201u));
     ASSERT_EQ(presenter.Messages().size(), 1u);
     EXPECT_EQ(presenter.Messages()[0].text, ". An unknown error occurred.");
 }

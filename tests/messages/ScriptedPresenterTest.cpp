@@ -18,7 +18,8 @@ TEST(ScriptedPresenter, HeldQuestionEndsWithTheWithdrawnAnswer) {
         openWhileWaiting = presenter.IsOpen();
         bq::WithdrawMessage(bq::IDYES);
     });
-    EXPECT_EQ(bq::ShowMessage(162, bq::MB_YESNO | bq::MB_ICONWARNING), bq::IDYES);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::NoTrafficQuestion, bq::MB_YESNO | bq::MB_ICONWARNING),
+              bq::IDYES);
     EXPECT_TRUE(openWhileWaiting);
     EXPECT_FALSE(presenter.IsOpen());
     ASSERT_EQ(presenter.Messages().size(), 1u);
@@ -32,7 +33,8 @@ TEST(ScriptedPresenter, HeldQuestionGivesUpAfterItsBound) {
     presenter.HoldOpen(30, bq::IDNO);
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(bq::ShowMessage(162, bq::MB_YESNO | bq::MB_ICONWARNING), bq::IDNO);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::NoTrafficQuestion, bq::MB_YESNO | bq::MB_ICONWARNING),
+              bq::IDNO);
     EXPECT_GE(clock.elapsed(), 25);
     ASSERT_EQ(presenter.Messages().size(), 1u);
     EXPECT_TRUE(presenter.Messages()[0].timedOut);
@@ -44,7 +46,7 @@ TEST(ScriptedPresenter, WithdrawWithoutOpenQuestionIsCountedAndHarmless) {
     bq::WithdrawMessage(bq::IDYES);
     EXPECT_EQ(presenter.StrayWithdrawals(), 1);
     presenter.Answer(bq::IDOK);
-    EXPECT_EQ(bq::ShowMessage(159, bq::MB_ICONERROR), bq::IDOK);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::NotImplemented, bq::MB_ICONERROR), bq::IDOK);
 }
 
 TEST(ScriptedPresenter, NestedQuestionsWithdrawInnermostFirst) {
@@ -53,23 +55,27 @@ TEST(ScriptedPresenter, NestedQuestionsWithdrawInnermostFirst) {
     presenter.HoldOpen(5000, bq::IDNO);  // inner
     int innerAnswer = 0;
     presenter.onShow = [&](const ScriptedPresenter::Message& m) {
-        if (m.text == bq::LoadString(145)) {
+        if (m.text == bq::LoadString(bq::StringId::WorkstationNotFound)) {
             QTimer::singleShot(0, [&] {
-                innerAnswer = bq::ShowMessage(162, bq::MB_YESNO | bq::MB_ICONWARNING);
+                innerAnswer = bq::ShowMessage(bq::StringId::NoTrafficQuestion,
+                                              bq::MB_YESNO | bq::MB_ICONWARNING);
                 bq::WithdrawMessage(bq::IDNO);  // now the outer one
             });
             QTimer::singleShot(10, [] { bq::WithdrawMessage(bq::IDYES); });
         }
     };
-    EXPECT_EQ(bq::ShowMessage(145, bq::MB_YESNO | bq::MB_ICONERROR), bq::IDNO);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::WorkstationNotFound, bq::MB_YESNO | bq::MB_ICONERROR),
+              bq::IDNO);
     EXPECT_EQ(innerAnswer, bq::IDYES);
-    EXPECT_EQ(presenter.Texts(), (QStringList{bq::LoadString(145), bq::LoadString(162)}));
+    EXPECT_EQ(presenter.Texts(), (QStringList{bq::LoadString(bq::StringId::WorkstationNotFound),
+                                              bq::LoadString(bq::StringId::NoTrafficQuestion)}));
 }
 
 TEST(ScriptedPresenter, UnscriptedQuestionsGetTheSafeAnswerAndAreCounted) {
     ScriptedPresenter presenter;
-    EXPECT_EQ(bq::ShowMessage(145, bq::MB_YESNO | bq::MB_ICONERROR), bq::IDNO);
-    EXPECT_EQ(bq::ShowMessage(163, bq::MB_ICONERROR), bq::IDOK);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::WorkstationNotFound, bq::MB_YESNO | bq::MB_ICONERROR),
+              bq::IDNO);
+    EXPECT_EQ(bq::ShowMessage(bq::StringId::TransferError, bq::MB_ICONERROR), bq::IDOK);
     EXPECT_EQ(presenter.Unscripted(), 2);
 }
 

@@ -184,7 +184,7 @@ TEST_F(ProgressDlg, SilenceAsksAndYesKeepsWaitingAndAsksAgain) {
     presenter.Answer(bq::IDYES);
     auto dialog = Begin(118000);
     ASSERT_TRUE(WaitFor([&] { return presenter.Messages().size() >= 2; }));
-    EXPECT_EQ(presenter.Messages()[0].text, bq::LoadString(162));
+    EXPECT_EQ(presenter.Messages()[0].text, bq::LoadString(bq::StringId::NoTrafficQuestion));
     EXPECT_EQ(presenter.Messages()[0].style, 0x34u);
     EXPECT_FALSE(dialog->HasEnded());
     EXPECT_TRUE(dialog->isVisible());

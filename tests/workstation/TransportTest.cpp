@@ -434,7 +434,7 @@ TEST(Enumeration, NoInputsShowsTheInputMessage) {
     LoopbackMidiServices loopback({}, {"Out"});
     CWSTransport transport(loopback);
     EXPECT_FALSE(transport.CheckMIDIDevices());
-    EXPECT_EQ(presenter.Texts(), QStringList{bq::LoadString(142)});
+    EXPECT_EQ(presenter.Texts(), QStringList{bq::LoadString(bq::StringId::NoMidiInputs)});
     EXPECT_EQ(presenter.Messages()[0].style, unsigned(bq::MB_ICONERROR));
     EXPECT_EQ(loopback.OpenInputs() + loopback.OpenOutputs(), 0u);
 }
@@ -444,7 +444,7 @@ TEST(Enumeration, InputsWithoutOutputsShowsTheOutputMessage) {
     LoopbackMidiServices loopback({"In"}, {});
     CWSTransport transport(loopback);
     EXPECT_FALSE(transport.CheckMIDIDevices());
-    EXPECT_EQ(presenter.Texts(), QStringList{bq::LoadString(61215)});
+    EXPECT_EQ(presenter.Texts(), QStringList{bq::LoadString(bq::StringId::NoMidiOutputs)});
     EXPECT_EQ(presenter.Messages()[0].style, unsigned(bq::MB_ICONERROR));
 }
 
@@ -453,7 +453,7 @@ TEST(Enumeration, NeitherShowsOnlyTheInputMessage) {
     LoopbackMidiServices loopback({}, {});
     CWSTransport transport(loopback);
     EXPECT_FALSE(transport.CheckMIDIDevices());
-    EXPECT_EQ(presenter.Texts(), QStringList{bq::LoadString(142)});
+    EXPECT_EQ(presenter.Texts(), QStringList{bq::LoadString(bq::StringId::NoMidiInputs)});
 }
 
 TEST(Enumeration, DevicesOnBothSidesPassSilently) {

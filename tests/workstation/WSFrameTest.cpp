@@ -457,7 +457,7 @@ TEST(WSFrameConnection, NotFoundIsAskedAgainOnYesAndNoHidesTheWindow) {
     };
     ASSERT_TRUE(rig.ShowAndConnect());
     EXPECT_FALSE(rig.frame->isVisible());
-    const QString question = bq::LoadString(145);
+    const QString question = bq::LoadString(bq::StringId::WorkstationNotFound);
     EXPECT_EQ(rig.presenter.Texts(), QStringList({question, question}));
     EXPECT_EQ(rig.presenter.Messages()[0].style, bq::MB_YESNO | bq::MB_ICONERROR);
     EXPECT_TRUE(disabledWhileAsked);
@@ -523,8 +523,11 @@ TEST(WSFrameConnection, NoDevicesAreReportedBeforeTheQuestion) {
         rig.presenter.Answer(bq::IDNO);
         ASSERT_TRUE(rig.ShowAndConnect());
         EXPECT_FALSE(rig.frame->isVisible());
-        const int first = call == MidiCall::InGetNumDevs ? 142 : 61215;
-        EXPECT_EQ(rig.presenter.Texts(), QStringList({bq::LoadString(first), bq::LoadString(145)}));
+        const bq::StringId first = call == MidiCall::InGetNumDevs ? bq::StringId::NoMidiInputs
+                                                                  : bq::StringId::NoMidiOutputs;
+        EXPECT_EQ(rig.presenter.Texts(),
+                  QStringList(
+                      {bq::LoadString(first), bq::LoadString(bq::StringId::WorkstationNotFound)}));
         EXPECT_EQ(rig.presenter.Messages()[0].style, bq::MB_OK | bq::MB_ICONERROR);
         EXPECT_TRUE(rig.loopback.SentMessages(0).empty());
         EXPECT_EQ(rig.loopback.OpenInputs(), 0u);
@@ -721,7 +724,7 @@ TEST(WSFrameDump, DataDuringTheSilenceQuestionWithdrawsItAndTheTransferCompletes
     EXPECT_EQ(data, Unpacked(rig.karma->CombiBank(1)));
     ASSERT_EQ(rig.presenter.Messages().size(), 1u);
     const auto& question = rig.presenter.Messages()[0];
-    EXPECT_EQ(question.text, bq::LoadString(162));
+    EXPECT_EQ(question.text, bq::LoadString(bq::StringId::NoTrafficQuestion));
     EXPECT_TRUE(question.withdrawn);
     EXPECT_EQ(question.answer, bq::IDYES);
     EXPECT_TRUE(rig.main.isEnabled());
@@ -738,7 +741,7 @@ TEST(WSFrameDump, NoEndsTheRequestAndALaterTransferCanAskAgain) {
         rig.presenter.Answer(bq::IDNO);
         EXPECT_FALSE(rig.frame->RequestDump(request.data(), request.size(), "x", 118000, 8, &data));
         EXPECT_EQ(rig.presenter.Messages().size(), static_cast<std::size_t>(attempt));
-        EXPECT_EQ(rig.presenter.Texts().back(), bq::LoadString(162));
+        EXPECT_EQ(rig.presenter.Texts().back(), bq::LoadString(bq::StringId::NoTrafficQuestion));
         EXPECT_EQ(rig.frame->ProgressDialog(), nullptr);
         EXPECT_TRUE(rig.main.isEnabled());
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);

@@ -470,7 +470,7 @@ TEST_F(WSView, ADumpThatComesAfterTheUserGaveUpIsNotShownInTheNextBank) {
     karma->SetFaults(pause);
     presenter.Answer(bq::IDNO);
     view->expandItem(Bank(0, 0));
-    ASSERT_EQ(presenter.Texts(), QStringList{bq::LoadString(162)});
+    ASSERT_EQ(presenter.Texts(), QStringList{bq::LoadString(bq::StringId::NoTrafficQuestion)});
     EXPECT_EQ(Bank(0, 0)->childCount(), 0);
     EXPECT_TRUE(main->isEnabled());
 
