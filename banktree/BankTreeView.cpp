@@ -30,47 +30,51 @@ QList<QIcon> LoadBankImageList() {
     return images;
 }
 
-CBankItemData::CBankItemData(CKarmaObject* object, long bank, long slot)
-    : m_pObject(object),
+CBankItemData::CBankItemData(bq::Ref<CKarmaObject> object, long bank, long slot)
+    : m_object(std::move(object)),
       m_nBank(static_cast<std::int32_t>(bank)),
       m_nSlot(static_cast<std::int32_t>(slot)) {}
 
-CBankItemData::~CBankItemData() {
-    if (m_pObject != nullptr) {
-        m_pObject->Release();
-    }
+bq::Ref<CKarmaObject> CBankItemData::SetObject(bq::Ref<CKarmaObject> object) {
+    return std::exchange(m_object, std::move(object));
 }
 
-CKarmaObject* CBankItemData::SetObject(CKarmaObject* object) {
-    return std::exchange(m_pObject, object);
-}
+namespace {
+
+// An item node: the tree owns it, and it owns the record of what it shows.
+class CBankItemNode : public QTreeWidgetItem {
+public:
+    static constexpr int kType = QTreeWidgetItem::UserType + 1;
+
+    CBankItemNode(const QString& text, bq::Ref<CKarmaObject> object, long bank, long slot)
+        : QTreeWidgetItem(QStringList(text), kType), m_record(std::move(object), bank, slot) {}
+
+    CBankItemData* Record() { return &m_record; }
+
+private:
+    CBankItemData m_record;
+};
+
+}  // namespace
 
 CBankTreeView::CBankTreeView(QWidget* parent) : CDragTreeView(parent) {}
-
-// The records go before the tree items; items only hold their addresses as numbers.
-CBankTreeView::~CBankTreeView() = default;
 
 bool CBankTreeView::CanDragItem(QTreeWidgetItem* item) {
     int image = 0;
     return GetItemImage(item, &image) && image == IMAGE_COMBINATION;
 }
 
-CBankItemData* CBankTreeView::AddItemData(CKarmaObject* object, long bank, long slot) {
-    m_items.push_back(std::make_unique<CBankItemData>(object, bank, slot));
-    return m_items.back().get();
+QTreeWidgetItem* CBankTreeView::InsertItemNode(const QString& text, int image,
+                                               bq::Ref<CKarmaObject> object, long bank, long slot,
+                                               QTreeWidgetItem* parent) {
+    return AddNode(new CBankItemNode(text, std::move(object), bank, slot), image, 0, parent);
 }
 
 CBankItemData* CBankTreeView::GetItemRecord(const QTreeWidgetItem* item) const {
-    int image = 0;
-    if (!GetItemImage(item, &image) || (image != IMAGE_PROGRAM && image != IMAGE_COMBINATION)) {
+    // A node of another view never passes for one of ours.
+    if (item == nullptr || item->type() != CBankItemNode::kType || item->treeWidget() != this) {
         return nullptr;
     }
-    auto* record = reinterpret_cast<CBankItemData*>(GetItemData(item));
-    // Only records this view owns: a node of another view never passes for one of ours.
-    for (const auto& owned : m_items) {
-        if (owned.get() == record) {
-            return record;
-        }
-    }
-    return nullptr;
+    // The view hands out the records of its own nodes for change.
+    return static_cast<CBankItemNode*>(const_cast<QTreeWidgetItem*>(item))->Record();
 }

@@ -4,12 +4,10 @@
 #include <QList>
 
 #include <cstdint>
-#include <memory>
-#include <vector>
 
 #include "banktree/DragTreeView.h"
-
-class CKarmaObject;
+#include "model/KarmaObject.h"
+#include "model/Ref.h"
 
 // The kinds of node, as indices into the image strip that both bank views show. The image is
 // the only kind marker drag and drop looks at.
@@ -30,41 +28,35 @@ int TreeHeightForRows(const QTreeView& view, int rows);
 // What an item node shows and where it lives. Holds one counted reference to its item.
 class CBankItemData {
 public:
-    // Takes over the reference the caller passes in.
-    CBankItemData(CKarmaObject* object, long bank, long slot);
+    CBankItemData(bq::Ref<CKarmaObject> object, long bank, long slot);
     CBankItemData(const CBankItemData&) = delete;
     CBankItemData& operator=(const CBankItemData&) = delete;
-    ~CBankItemData();
 
-    CKarmaObject* GetObject() const { return m_pObject; }
+    CKarmaObject* GetObject() const { return m_object.get(); }
     long GetBank() const { return m_nBank; }
     long GetSlot() const { return m_nSlot; }
-    // Stores `object` and returns the previous one, counts untouched: the record takes over
-    // the reference passed in and the caller the one returned.
-    CKarmaObject* SetObject(CKarmaObject* object);
+    // Stores `object` and hands back the previous one; no count changes on the way.
+    bq::Ref<CKarmaObject> SetObject(bq::Ref<CKarmaObject> object);
 
 private:
-    CKarmaObject* m_pObject;
+    bq::Ref<CKarmaObject> m_object;
     std::int32_t m_nBank;
     std::int32_t m_nSlot;
 };
 
-// A drag tree of group, bank and item nodes. It owns one CBankItemData per item node; the
-// nodes refer to them through their data value. Only Combination items can be dragged.
+// A drag tree of group, bank and item nodes. Each item node carries its CBankItemData and
+// goes with it. Only Combination items can be dragged.
 class CBankTreeView : public CDragTreeView {
     Q_OBJECT
 public:
     explicit CBankTreeView(QWidget* parent = nullptr);
-    ~CBankTreeView() override;
 
     bool CanDragItem(QTreeWidgetItem* item) override;
 
-    // Adds a record that takes over the caller's reference to `object`; the view owns it.
-    CBankItemData* AddItemData(CKarmaObject* object, long bank, long slot);
-    // The record of an item node (null for groups, banks and foreign items).
+    // Appends an item node after the last child of `parent` (at the root when null), with a
+    // record of `object` (whose reference it takes over) at `bank` and `slot`.
+    QTreeWidgetItem* InsertItemNode(const QString& text, int image, bq::Ref<CKarmaObject> object,
+                                    long bank, long slot, QTreeWidgetItem* parent = nullptr);
+    // The record of an item node of this view; null for groups, banks and nodes of other trees.
     CBankItemData* GetItemRecord(const QTreeWidgetItem* item) const;
-    const std::vector<std::unique_ptr<CBankItemData>>& ItemRecords() const { return m_items; }
-
-private:
-    std::vector<std::unique_ptr<CBankItemData>> m_items;
 };

@@ -86,7 +86,11 @@ CDragTreeView::~CDragTreeView() {
 
 QTreeWidgetItem* CDragTreeView::InsertItem(const QString& text, int image, std::uintptr_t data,
                                            QTreeWidgetItem* parent) {
-    auto* item = new QTreeWidgetItem(QStringList(text));
+    return AddNode(new QTreeWidgetItem(QStringList(text)), image, data, parent);
+}
+
+QTreeWidgetItem* CDragTreeView::AddNode(QTreeWidgetItem* item, int image, std::uintptr_t data,
+                                        QTreeWidgetItem* parent) {
     item->setData(0, kImageRole, image);
     item->setData(0, kDataRole, QVariant::fromValue<quintptr>(data));
     if (image >= 0 && image < m_images.size()) {
@@ -114,10 +118,6 @@ bool CDragTreeView::GetItemImage(const QTreeWidgetItem* item, int* image) const 
 
 std::uintptr_t CDragTreeView::GetItemData(const QTreeWidgetItem* item) const {
     return item == nullptr ? 0 : item->data(0, kDataRole).value<quintptr>();
-}
-
-void CDragTreeView::SetItemData(QTreeWidgetItem* item, std::uintptr_t data) {
-    item->setData(0, kDataRole, QVariant::fromValue<quintptr>(data));
 }
 
 void CDragTreeView::SetImageList(const QList<QIcon>& images) {

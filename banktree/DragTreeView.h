@@ -66,7 +66,6 @@ public:
     // False when the node has no image index.
     bool GetItemImage(const QTreeWidgetItem* item, int* image) const;
     std::uintptr_t GetItemData(const QTreeWidgetItem* item) const;
-    void SetItemData(QTreeWidgetItem* item, std::uintptr_t data);
     // The pictures shown for the image indices, in index order.
     void SetImageList(const QList<QIcon>& images);
 
@@ -83,6 +82,10 @@ public:
     QWidget* DragImage() const;
 
 protected:
+    // InsertItem for a node made by the caller, of any QTreeWidgetItem type; the tree owns it.
+    QTreeWidgetItem* AddNode(QTreeWidgetItem* node, int image, std::uintptr_t data,
+                             QTreeWidgetItem* parent);
+
     bool event(QEvent* event) override;
     // Installed on the application while a drag runs: the end of the button and Escape
     // count wherever the pointer and the focus are.

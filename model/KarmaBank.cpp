@@ -5,8 +5,8 @@
 CKarmaRootContainer::~CKarmaRootContainer() {
     // Program bank i, then Combination bank i, for each bank index in turn.
     for (long i = 0; i < kBanks; ++i) {
-        delete m_programBanks[i];
-        delete m_combiBanks[i];
+        m_programBanks[i].reset();
+        m_combiBanks[i].reset();
     }
 }
 
@@ -15,9 +15,9 @@ CKarmaProgramBank* CKarmaRootContainer::GetProgramBank(long index) {
         return nullptr;
     }
     if (m_programBanks[index] == nullptr) {
-        m_programBanks[index] = new (std::nothrow) CKarmaProgramBank();
+        m_programBanks[index].reset(new (std::nothrow) CKarmaProgramBank());
     }
-    return m_programBanks[index];
+    return m_programBanks[index].get();
 }
 
 CKarmaCombiBank* CKarmaRootContainer::GetCombiBank(long index) {
@@ -25,7 +25,7 @@ CKarmaCombiBank* CKarmaRootContainer::GetCombiBank(long index) {
         return nullptr;
     }
     if (m_combiBanks[index] == nullptr) {
-        m_combiBanks[index] = new (std::nothrow) CKarmaCombiBank();
+        m_combiBanks[index].reset(new (std::nothrow) CKarmaCombiBank());
     }
-    return m_combiBanks[index];
+    return m_combiBanks[index].get();
 }

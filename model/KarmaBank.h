@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
+
 #include "model/KarmaObject.h"
+#include "model/Ref.h"
 
 // A bank of 128 slots; each occupied slot holds one reference to its item. Banks are not
 // shared: the root container owns them. Indexes outside 0..127 do nothing and return null.
@@ -13,11 +16,9 @@ public:
     CKarmaBankT(const CKarmaBankT&) = delete;
     CKarmaBankT& operator=(const CKarmaBankT&) = delete;
     virtual ~CKarmaBankT() {
-        for (Item*& slot : m_slots) {
-            if (slot != nullptr) {
-                slot->Release();
-                slot = nullptr;
-            }
+        // Occupants go from slot 0 up, not in the reverse order the array would take.
+        for (bq::Ref<Item>& slot : m_slots) {
+            slot = {};
         }
     }
 
@@ -26,29 +27,19 @@ protected:
         if (index < 0 || index >= kSlots) {
             return;
         }
-        // Reference the newcomer first, so storing the occupant again keeps it alive.
-        if (item != nullptr) {
-            item->AddRef();
-        }
-        Item* old = m_slots[index];
-        m_slots[index] = item;
-        if (old != nullptr) {
-            old->Release();
-        }
+        // The newcomer is referenced before the occupant is released, so storing the
+        // occupant again keeps it alive.
+        m_slots[index] = bq::Ref<Item>::Share(item);
     }
     Item* Get(long index) const {
         if (index < 0 || index >= kSlots) {
             return nullptr;
         }
-        Item* item = m_slots[index];
-        if (item != nullptr) {
-            item->AddRef();
-        }
-        return item;
+        return bq::Ref<Item>(m_slots[index]).Detach();
     }
 
 private:
-    Item* m_slots[kSlots] = {};
+    bq::Ref<Item> m_slots[kSlots];
 };
 
 class CKarmaProgramBank : public CKarmaBankT<CKarmaProgram> {
@@ -79,6 +70,6 @@ public:
     CKarmaCombiBank* GetCombiBank(long index);
 
 private:
-    CKarmaProgramBank* m_programBanks[kBanks] = {};
-    CKarmaCombiBank* m_combiBanks[kBanks] = {};
+    std::unique_ptr<CKarmaProgramBank> m_programBanks[kBanks];
+    std::unique_ptr<CKarmaCombiBank> m_combiBanks[kBanks];
 };

@@ -5,6 +5,7 @@
 
 #include "model/KarmaBank.h"
 #include "model/KorgPCGFile.h"
+#include "model/Ref.h"
 
 namespace {
 
@@ -38,19 +39,17 @@ HRESULT ReadRecords(CKorgPCGFile* file, std::uint32_t count, GetBank getBank, St
         return E_OUTOFMEMORY;
     }
     for (std::uint32_t i = 0; i < count; ++i) {
-        Item* item = new (std::nothrow) Item(bq::kUnsetRecord);
-        if (item == nullptr) {
+        auto item = bq::Ref<Item>::Adopt(new (std::nothrow) Item(bq::kUnsetRecord));
+        if (!item) {
             return E_OUTOFMEMORY;
         }
         std::uint32_t got = 0;
         const HRESULT hr =
             bq::pcg::ReadFile(file->GetFile(), item->Record(), Item::kRecordSize, &got);
         if (FAILED(hr) || got < Item::kRecordSize) {
-            item->Release();
             return FAILED(hr) ? hr : E_UNEXPECTED;
         }
-        store(*bank, static_cast<long>(i), item);
-        item->Release();
+        store(*bank, static_cast<long>(i), item.get());
     }
     return S_OK;
 }

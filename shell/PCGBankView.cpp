@@ -1,8 +1,11 @@
 #include "shell/PCGBankView.h"
 
+#include <utility>
+
 #include "messages/StringTable.h"
 #include "model/ItemText.h"
 #include "model/KarmaBank.h"
+#include "model/Ref.h"
 
 CPCGBankView::CPCGBankView(CKarmaRootContainer* root, QWidget* parent) : CBankTreeView(parent) {
     setObjectName(QStringLiteral("CPCGBankView"));
@@ -21,17 +24,16 @@ void CPCGBankView::Fill(CKarmaRootContainer* root) {
         CKarmaCombiBank* bank = root->GetCombiBank(b);
         QTreeWidgetItem* bankNode = nullptr;
         for (long s = 0; bank != nullptr && s < CKarmaCombiBank::kSlots; ++s) {
-            CKarmaCombi* combi = bank->GetCombi(s);
-            if (combi == nullptr) {
+            auto combi = bq::Ref<CKarmaObject>::Adopt(bank->GetCombi(s));
+            if (!combi) {
                 continue;
             }
-            CBankItemData* record = AddItemData(combi, b, s);
             if (bankNode == nullptr) {
                 bankNode =
                     InsertItem(bq::LoadString(bq::kCombiBankNames[b]), IMAGE_BANK, 0, combinations);
             }
-            InsertItem(QString::fromLatin1(bq::ItemText(s, *combi)), IMAGE_COMBINATION,
-                       reinterpret_cast<std::uintptr_t>(record), bankNode);
+            const QString label = QString::fromLatin1(bq::ItemText(s, *combi));
+            InsertItemNode(label, IMAGE_COMBINATION, std::move(combi), b, s, bankNode);
         }
     }
 
@@ -43,17 +45,16 @@ void CPCGBankView::Fill(CKarmaRootContainer* root) {
         CKarmaProgramBank* bank = root->GetProgramBank(b);
         QTreeWidgetItem* bankNode = nullptr;
         for (long s = 0; bank != nullptr && s < CKarmaProgramBank::kSlots; ++s) {
-            CKarmaProgram* program = bank->GetProgram(s);
-            if (program == nullptr) {
+            auto program = bq::Ref<CKarmaObject>::Adopt(bank->GetProgram(s));
+            if (!program) {
                 continue;
             }
-            CBankItemData* record = AddItemData(program, b, s);
             if (bankNode == nullptr) {
                 bankNode =
                     InsertItem(bq::LoadString(bq::kProgramBankNames[b]), IMAGE_BANK, 0, programs);
             }
-            InsertItem(QString::fromLatin1(bq::ItemText(s, *program)), IMAGE_PROGRAM,
-                       reinterpret_cast<std::uintptr_t>(record), bankNode);
+            const QString label = QString::fromLatin1(bq::ItemText(s, *program));
+            InsertItemNode(label, IMAGE_PROGRAM, std::move(program), b, s, bankNode);
         }
     }
     addTopLevelItem(programs);

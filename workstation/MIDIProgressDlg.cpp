@@ -1,5 +1,6 @@
 #include "workstation/MIDIProgressDlg.h"
 
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QLabel>
@@ -20,17 +21,22 @@ static void InitWorkstationResources() {
 
 namespace {
 
-// Layout of the dialog in dialog units, turned into pixels by the dialog font.
-constexpr int kDialogWidthDu = 193;
-constexpr int kDialogHeightDu = 72;
-struct DuRect {
-    int x, y, w, h;
-};
-constexpr DuRect kAnimationDu{7, 4, 179, 20};
-constexpr DuRect kStatusDu{7, 24, 179, 8};
-constexpr DuRect kProgressDu{7, 36, 179, 9};
-constexpr DuRect kKBytesDu{7, 54, 121, 8};
-constexpr DuRect kCancelDu{136, 52, 50, 14};
+// The proportions of the dialog in dialog units, turned into pixels by the dialog font: the
+// least room the controls get. The layout gives them more when their texts need it.
+constexpr int kMarginLeftDu = 7;
+constexpr int kMarginTopDu = 4;
+constexpr int kMarginRightDu = 7;
+constexpr int kMarginBottomDu = 6;
+constexpr int kContentWidthDu = 179;
+constexpr int kAnimationHeightDu = 20;
+constexpr int kStatusHeightDu = 8;
+constexpr int kStatusToBarDu = 4;
+constexpr int kBarHeightDu = 9;
+constexpr int kBarToButtonDu = 7;
+constexpr int kKBytesWidthDu = 121;
+constexpr int kKBytesToButtonDu = 8;
+constexpr int kButtonWidthDu = 50;
+constexpr int kButtonHeightDu = 14;
 
 // Dialog base units of a font, measured the way the platform does: the average width of the
 // 52 letters and the full height.
@@ -44,7 +50,6 @@ struct DialogUnits {
     }
     int X(int du) const { return (du * baseX + 2) / 4; }
     int Y(int du) const { return (du * baseY + 4) / 8; }
-    QRect Rect(const DuRect& r) const { return QRect(X(r.x), Y(r.y), X(r.w), Y(r.h)); }
     int baseX = 6;
     int baseY = 13;
 };
@@ -75,11 +80,10 @@ void CMIDIProgressDlg::BuildControls() {
     setWindowTitle(QStringLiteral("MIDI Transfer Progress"));
     setFont(QFont(QStringLiteral("MS Shell Dlg"), 8));
     const DialogUnits du(font());
-    setFixedSize(du.X(kDialogWidthDu), du.Y(kDialogHeightDu));
 
     m_animation = new QLabel(this);
     m_animation->setObjectName(QStringLiteral("animation"));
-    m_animation->setGeometry(du.Rect(kAnimationDu));
+    m_animation->setMinimumSize(du.X(kContentWidthDu), du.Y(kAnimationHeightDu));
     m_animation->setAlignment(Qt::AlignCenter);
     m_animation->setAttribute(Qt::WA_TranslucentBackground);
     m_movie = new QMovie(QStringLiteral(":/bankquill/transfer.gif"), QByteArray(), this);
@@ -88,22 +92,41 @@ void CMIDIProgressDlg::BuildControls() {
 
     m_status = new QLabel(QStringLiteral("STATUS TEXT"), this);
     m_status->setObjectName(QStringLiteral("statusText"));
-    m_status->setGeometry(du.Rect(kStatusDu));
+    m_status->setMinimumHeight(du.Y(kStatusHeightDu));
 
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("progressBar"));
-    m_progress->setGeometry(du.Rect(kProgressDu));
+    m_progress->setMinimumSize(du.X(kContentWidthDu), du.Y(kBarHeightDu));
     m_progress->setTextVisible(false);
 
     m_kbytes = new QLabel(QStringLiteral("Static"), this);
     m_kbytes->setObjectName(QStringLiteral("kbytesText"));
-    m_kbytes->setGeometry(du.Rect(kKBytesDu));
+    m_kbytes->setMinimumWidth(du.X(kKBytesWidthDu));
 
     m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
-    m_cancel->setGeometry(du.Rect(kCancelDu));
+    m_cancel->setMinimumSize(du.X(kButtonWidthDu), du.Y(kButtonHeightDu));
     m_cancel->setEnabled(false);
     m_cancel->setAutoDefault(false);
+
+    // Top to bottom: animation, status text, bar, then the kilobyte text with the button on
+    // its right. The dialog takes the size its contents need (more at a larger font or a
+    // longer text) and the user cannot resize it.
+    auto* bottomRow = new QHBoxLayout;
+    bottomRow->setSpacing(du.X(kKBytesToButtonDu));
+    bottomRow->addWidget(m_kbytes, 1);
+    bottomRow->addWidget(m_cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(du.X(kMarginLeftDu), du.Y(kMarginTopDu), du.X(kMarginRightDu),
+                               du.Y(kMarginBottomDu));
+    layout->setSpacing(0);
+    layout->addWidget(m_animation);
+    layout->addWidget(m_status);
+    layout->addSpacing(du.Y(kStatusToBarDu));
+    layout->addWidget(m_progress);
+    layout->addSpacing(du.Y(kBarToButtonDu));
+    layout->addLayout(bottomRow);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 bool CMIDIProgressDlg::BeginTransfer(QWidget* parent, const QString& statusText,

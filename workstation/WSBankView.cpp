@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include <array>
+#include <utility>
 #include <vector>
 
 #include "messages/Messages.h"
@@ -174,9 +175,8 @@ void CWSBankView::LoadBank(QTreeWidgetItem* bankNode, long bank, Kind kind, std:
     QTreeWidgetItem items;
     for (long slot = 0; slot < kSlots; ++slot) {
         const QString label = ItemLabel(slot, *objects[slot]);
-        // The record takes over the builder's reference.
-        CBankItemData* record = AddItemData(objects[slot].Detach(), bank, slot);
-        InsertItem(label, image, reinterpret_cast<std::uintptr_t>(record), &items);
+        // The node's record takes over the builder's reference.
+        InsertItemNode(label, image, std::move(objects[slot]), bank, slot, &items);
     }
     bankNode->addChildren(items.takeChildren());
 }
@@ -227,10 +227,8 @@ bool CWSBankView::ReplaceWithCopy(QTreeWidgetItem* item, CBankItemData* data,
         return false;
     }
     item->setText(0, ItemLabel(data->GetSlot(), *copy));
-    // The record takes over the new item's reference and hands back the old one.
-    if (CKarmaObject* previous = data->SetObject(copy)) {
-        previous->Release();
-    }
+    // The record takes over the new item's reference; the one it held goes.
+    data->SetObject(bq::Ref<CKarmaObject>::Adopt(copy));
     return true;
 }
 
@@ -286,8 +284,8 @@ void CWSBankView::Swap(QTreeWidgetItem* targetItem, CBankItemData* target,
     targetItem->setText(0, ItemLabel(target->GetSlot(), *sourceObject));
     sourceItem->setText(0, ItemLabel(source->GetSlot(), *targetObject));
     // Places stay with the records; the two Combinations change records, counts untouched.
-    target->SetObject(sourceObject);
-    source->SetObject(targetObject);
+    bq::Ref<CKarmaObject> moving = source->SetObject({});
+    source->SetObject(target->SetObject(std::move(moving)));
 }
 
 // ---- commands ----

@@ -4,8 +4,8 @@
 // "Programs") with six bank nodes each. A bank's 128 items are downloaded the first time its
 // node is expanded; Combinations dropped on its Combinations are written to the instrument
 // (a send from a PCG view, a swap within this view). It also answers the Initialise commands
-// and the round trip. It keeps no banks of its own: what it shows lives in the tree and in the
-// item records it owns.
+// and the round trip. It keeps no banks of its own: what it shows lives in the tree, in the
+// records its item nodes carry.
 //
 // User-interface thread only. Loads and writes wait for the instrument in nested event loops
 // of the Workstation window, so the view may be destroyed inside any of them; every handler

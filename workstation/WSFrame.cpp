@@ -184,17 +184,6 @@ void CWSFrame::SetSearchWindowMs(int ms) {
     m_searchWindowMs = ms > 0 ? ms : kSearchWindowMs;
 }
 
-void CWSFrame::SetBankView(QTreeWidget* view) {
-    if (view == nullptr || view == m_bankView) {
-        return;
-    }
-    // The splitter takes the new view and lets the old one go without a parent.
-    std::unique_ptr<QWidget> replaced(m_splitter->replaceWidget(0, view));
-    m_bankView = view;
-    m_splitter->setStretchFactor(0, 0);
-    m_splitter->setSizes({kBankViewWidth, kOtherViewWidth});
-}
-
 QSize CWSFrame::sizeHint() const {
     QSize hint = QMdiSubWindow::sizeHint();
     if (m_bankView == nullptr || m_splitter == nullptr) {
@@ -592,19 +581,15 @@ bool CWSFrame::RequestDump(std::uint8_t* request, std::size_t length, const QStr
 
 bool CWSFrame::SendPacked(const std::uint8_t* record, std::size_t count, const std::uint8_t* header,
                           std::size_t headerLength) {
-    if (header == nullptr || headerLength < 3 || (record == nullptr && count != 0) || IsBusy()) {
+    if (header == nullptr || headerLength != bq::sysex::kHeaderLength ||
+        (record == nullptr && count != 0) || IsBusy()) {
         return false;
     }
     OverrideCursor cursor(Qt::WaitCursor);
     InputBlock block(this);
     {
-        std::vector<std::uint8_t> message(headerLength + bq::sysex::PackedLength(count) + 1);
-        std::copy(header, header + headerLength, message.begin());
-        message[2] = bq::sysex::ChannelByte(m_transport->GlobalChannel());
-        if (count != 0) {
-            bq::sysex::Pack(record, count, message.data() + headerLength);
-        }
-        message.back() = bq::sysex::kSysExEnd;
+        std::vector<std::uint8_t> message = bq::sysex::BuildItemWrite(header, record, count);
+        bq::sysex::ApplyChannel(message.data(), message.size(), m_transport->GlobalChannel());
         m_transport->BeginRequest();
         if (!m_transport->SendSysEx(message.data(), message.size())) {
             return false;

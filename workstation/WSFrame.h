@@ -68,8 +68,8 @@ public:
     bool RequestDump(std::uint8_t* request, std::size_t length, const QString& statusText,
                      std::uint32_t expected, unsigned headerLength,
                      std::vector<std::uint8_t>* data);
-    // Sends one Item Write (header, packed record, F7) and waits for its status reply; true on
-    // a Completed Reply.
+    // Sends one Item Write (the 8 header bytes, the packed record, F7) and waits for its status
+    // reply; true on a Completed Reply.
     bool SendPacked(const std::uint8_t* record, std::size_t count, const std::uint8_t* header,
                     std::size_t headerLength);
 
@@ -80,9 +80,7 @@ public:
     // How long each output is given to answer the Identity Request; lengthened by tests.
     void SetSearchWindowMs(int ms);
 
-    // The left pane: the Workstation view, made with the frame. The frame takes a new view and
-    // deletes the one it replaces.
-    void SetBankView(QTreeWidget* view);
+    // The left pane: the Workstation view, made with the frame.
     QTreeWidget* BankView() const { return m_bankView; }
     QTreeView* SecondView() const { return m_otherView; }
     QSplitter* Splitter() const { return m_splitter; }

@@ -3,6 +3,7 @@
 #include <QImage>
 
 #include <cstring>
+#include <memory>
 
 #include "banktree/BankTreeView.h"
 #include "model/KarmaObject.h"
@@ -24,9 +25,8 @@ class TestBankView : public CBankTreeView {};
 
 TEST(BankItemData, HoldsTheReferenceItWasGivenAndReleasesItOnce) {
     bq::Ref<CKarmaCombi> keep = bq::Ref<CKarmaCombi>::Adopt(NewCombi("Keep"));
-    keep->AddRef();  // the reference the record takes over
     {
-        CBankItemData record(keep.get(), 3, 127);
+        CBankItemData record(bq::Ref<CKarmaObject>::Share(keep.get()), 3, 127);
         EXPECT_EQ(keep->RefCount(), 2);
         EXPECT_EQ(record.GetObject(), keep.get());
         EXPECT_EQ(record.GetBank(), 3);
@@ -38,16 +38,15 @@ TEST(BankItemData, HoldsTheReferenceItWasGivenAndReleasesItOnce) {
 TEST(BankItemData, SetObjectSwapsWithoutTouchingCounts) {
     bq::Ref<CKarmaCombi> a = bq::Ref<CKarmaCombi>::Adopt(NewCombi("A"));
     bq::Ref<CKarmaCombi> b = bq::Ref<CKarmaCombi>::Adopt(NewCombi("B"));
-    a->AddRef();
-    b->AddRef();
     {
-        CBankItemData record(a.get(), 0, 5);
-        CKarmaObject* previous = record.SetObject(b.get());
-        EXPECT_EQ(previous, a.get());
+        CBankItemData record(bq::Ref<CKarmaObject>::Share(a.get()), 0, 5);
+        bq::Ref<CKarmaObject> previous = record.SetObject(bq::Ref<CKarmaObject>::Share(b.get()));
+        EXPECT_EQ(previous.get(), a.get());
         EXPECT_EQ(record.GetObject(), b.get());
         EXPECT_EQ(a->RefCount(), 2);
         EXPECT_EQ(b->RefCount(), 2);
-        previous->Release();  // the caller owns what came back
+        previous = {};  // the caller owns what came back
+        EXPECT_EQ(a->RefCount(), 1);
         EXPECT_EQ(record.GetBank(), 0);
         EXPECT_EQ(record.GetSlot(), 5);
     }
@@ -59,15 +58,28 @@ TEST(BankTreeView, DestroyingTheViewReleasesEveryRecord) {
     bq::Ref<CKarmaCombi> combi = bq::Ref<CKarmaCombi>::Adopt(NewCombi("Pad"));
     {
         TestBankView view;
+        QTreeWidgetItem* bank = view.InsertItem(QStringLiteral("Bank B"), IMAGE_BANK, 0);
         for (int slot = 0; slot < 3; ++slot) {
-            combi->AddRef();
-            CBankItemData* record = view.AddItemData(combi.get(), 1, slot);
-            view.InsertItem(QStringLiteral("item"), IMAGE_COMBINATION,
-                            reinterpret_cast<std::uintptr_t>(record));
+            QTreeWidgetItem* item =
+                view.InsertItemNode(QStringLiteral("item"), IMAGE_COMBINATION,
+                                    bq::Ref<CKarmaObject>::Share(combi.get()), 1, slot, bank);
+            ASSERT_NE(view.GetItemRecord(item), nullptr);
+            EXPECT_EQ(view.GetItemRecord(item)->GetSlot(), slot);
         }
         EXPECT_EQ(combi->RefCount(), 4);
-        EXPECT_EQ(view.ItemRecords().size(), 3u);
     }
+    EXPECT_EQ(combi->RefCount(), 1);
+}
+
+TEST(BankTreeView, ANodeTakesItsRecordAlongWhenItGoes) {
+    bq::Ref<CKarmaCombi> combi = bq::Ref<CKarmaCombi>::Adopt(NewCombi("Pad"));
+    TestBankView view;
+    QTreeWidgetItem* item = view.InsertItemNode(QStringLiteral("000 : Pad"), IMAGE_COMBINATION,
+                                                bq::Ref<CKarmaObject>::Share(combi.get()), 0, 0);
+    EXPECT_EQ(combi->RefCount(), 2);
+    std::unique_ptr<QTreeWidgetItem> taken(view.takeTopLevelItem(view.indexOfTopLevelItem(item)));
+    EXPECT_EQ(combi->RefCount(), 2);  // out of the tree, still carrying its record
+    taken.reset();
     EXPECT_EQ(combi->RefCount(), 1);
 }
 
@@ -91,16 +103,24 @@ TEST(BankTreeView, OnlyCombinationItemsCanBeDragged) {
 TEST(BankTreeView, ItemRecordIsFoundOnlyForOwnItemNodes) {
     TestBankView view;
     TestBankView other;
-    CBankItemData* record = view.AddItemData(NewCombi("X"), 2, 9);
-    auto data = reinterpret_cast<std::uintptr_t>(record);
-    QTreeWidgetItem* item = view.InsertItem(QStringLiteral("009 : X"), IMAGE_COMBINATION, data);
+    QTreeWidgetItem* item = view.InsertItemNode(QStringLiteral("009 : X"), IMAGE_COMBINATION,
+                                                bq::Ref<CKarmaObject>::Adopt(NewCombi("X")), 2, 9);
     QTreeWidgetItem* bank = view.InsertItem(QStringLiteral("Bank C"), IMAGE_BANK, 2 + 0x10000);
-    QTreeWidgetItem* stranger =
-        other.InsertItem(QStringLiteral("009 : X"), IMAGE_COMBINATION, data);
+    // A node that looks like an item node but carries no record.
+    QTreeWidgetItem* plain = view.InsertItem(QStringLiteral("010 : Y"), IMAGE_COMBINATION, 0);
 
-    EXPECT_EQ(view.GetItemRecord(item), record);
+    CBankItemData* record = view.GetItemRecord(item);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->GetBank(), 2);
+    EXPECT_EQ(record->GetSlot(), 9);
+    char name[20] = {};
+    record->GetObject()->GetName(name, 19);
+    EXPECT_STREQ(name, "X");
     EXPECT_EQ(view.GetItemRecord(bank), nullptr);
-    EXPECT_EQ(other.GetItemRecord(stranger), nullptr);
+    EXPECT_EQ(view.GetItemRecord(plain), nullptr);
+    EXPECT_EQ(view.GetItemRecord(nullptr), nullptr);
+    // Another view never hands out the record of a node that is not its own.
+    EXPECT_EQ(other.GetItemRecord(item), nullptr);
     EXPECT_EQ(view.GetItemData(bank), 2u + 0x10000u);
 }
 

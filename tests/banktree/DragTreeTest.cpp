@@ -12,6 +12,7 @@
 
 #include "banktree/BankTreeView.h"
 #include "model/KarmaObject.h"
+#include "model/Ref.h"
 #include "tests/support/qt/WindowInput.h"
 
 namespace {
@@ -81,9 +82,9 @@ Nodes Fill(RecordingBankView& view) {
     n.combiGroup = view.InsertItem(QStringLiteral("Combinations"), IMAGE_GROUP, 0);
     n.combiBank = view.InsertItem(QStringLiteral("Bank A"), IMAGE_BANK, 0, n.combiGroup);
     auto addCombi = [&](const char* name, long slot) {
-        CBankItemData* record = view.AddItemData(NewCombi(name), 0, slot);
-        return view.InsertItem(QString::asprintf("%.3ld : %s", slot, name), IMAGE_COMBINATION,
-                               reinterpret_cast<std::uintptr_t>(record), n.combiBank);
+        return view.InsertItemNode(QString::asprintf("%.3ld : %s", slot, name), IMAGE_COMBINATION,
+                                   bq::Ref<CKarmaObject>::Adopt(NewCombi(name)), 0, slot,
+                                   n.combiBank);
     };
     n.alpha = addCombi("Alpha", 0);
     n.beta = addCombi("Beta", 1);
@@ -401,10 +402,9 @@ TEST_F(DragTree, HoldingTheDragAtAnEdgeScrollsTheTreeUnderIt) {
     // A full bank on the right: slot 100 is far out of sight.
     std::vector<QTreeWidgetItem*> rows{b.alpha, b.beta};
     for (long slot = 2; slot < 128; ++slot) {
-        CBankItemData* record = right->AddItemData(NewCombi("Gamma"), 0, slot);
-        rows.push_back(right->InsertItem(QString::asprintf("%.3ld : Gamma", slot),
-                                         IMAGE_COMBINATION,
-                                         reinterpret_cast<std::uintptr_t>(record), b.combiBank));
+        rows.push_back(right->InsertItemNode(
+            QString::asprintf("%.3ld : Gamma", slot), IMAGE_COMBINATION,
+            bq::Ref<CKarmaObject>::Adopt(NewCombi("Gamma")), 0, slot, b.combiBank));
     }
     QWidget* viewport = right->viewport();
     const int margin = right->autoScrollMargin();

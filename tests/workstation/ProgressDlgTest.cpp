@@ -108,6 +108,34 @@ TEST_F(ProgressDlg, BeginTransferFillsTheControlsAndDisablesTheMainWindow) {
               dialog->findChild<QLabel*>("kbytesText")->geometry().right());
 }
 
+TEST_F(ProgressDlg, EveryControlShowsItsWholeTextAtALargeFont) {
+    auto dialog = std::make_unique<CMIDIProgressDlg>(kPeriodMs);
+    QFont large = dialog->font();
+    large.setPointSize(4 * large.pointSize());
+    dialog->setFont(large);
+    dialog->BeginTransfer(bq::MainWindow(), "Loading Combination Bank F (MOSS).", 146000);
+    dialog->UpdateProgress(150000);  // "Received 146 of 142 KBytes...", wider than at first
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+
+    const QList<QWidget*> controls =
+        dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(controls.size(), 5);
+    for (QWidget* w : controls) {
+        const std::string name = w->objectName().toStdString();
+        EXPECT_TRUE(dialog->rect().contains(w->geometry())) << name;
+        EXPECT_GE(w->width(), w->sizeHint().width()) << name;
+        EXPECT_GE(w->height(), w->sizeHint().height()) << name;
+        for (QWidget* other : controls) {
+            EXPECT_TRUE(w == other || !w->geometry().intersects(other->geometry()))
+                << name << " overlaps " << other->objectName().toStdString();
+        }
+    }
+    auto* kbytes = dialog->findChild<QLabel*>("kbytesText");
+    EXPECT_GE(kbytes->width(), kbytes->fontMetrics().horizontalAdvance(KBytes(*dialog)));
+    EXPECT_GT(dialog->findChild<QPushButton*>("cancelButton")->geometry().left(),
+              kbytes->geometry().right());
+}
+
 TEST_F(ProgressDlg, AnimationLoopsFromItsClip) {
     auto dialog = Begin(146000);
     QMovie* movie = dialog->findChild<QLabel*>("animation")->movie();
