@@ -55,10 +55,13 @@ std::string StandardMidiErrorText(MidiResult result) {
 
 BackendWorker::BackendWorker(std::function<int()> poll) : m_poll(std::move(poll)) {
     sem_init(&m_wake, 0, 0);
+    // RunSync and OnWorker need the id before the first call can come in. It is known as soon
+    // as the thread exists: the caller does not wait for the thread to be scheduled, which on a
+    // busy machine held up the program's start. The worker starts by taking this lock, so it
+    // sees the id too.
+    std::lock_guard lock(m_mutex);
     m_thread = std::thread([this] { Run(); });
-    std::unique_lock lock(m_mutex);
-    // RunSync and OnWorker need the id before the first call can come in.
-    m_doneCv.wait(lock, [this] { return m_id != std::thread::id(); });
+    m_id = m_thread.get_id();
 }
 
 BackendWorker::~BackendWorker() {
@@ -187,8 +190,6 @@ void BackendWorker::Sleep(int waitMs) {
 
 void BackendWorker::Run() {
     std::unique_lock lock(m_mutex);
-    m_id = std::this_thread::get_id();
-    m_doneCv.notify_all();
     while (!m_stop) {
         while (!m_jobs.empty() && !m_stop) {
             std::shared_ptr<Job> job = m_jobs.front();

@@ -72,18 +72,6 @@ CMainFrame::CMainFrame(bq::midi::IMidiServices& services, QWidget* parent)
     CreateMenus();
     CreateBars();
 
-    m_wsFrame = new CWSFrame(services);
-    m_mdiArea->addSubWindow(m_wsFrame);
-    AddDocumentWindow(m_wsFrame);
-    m_wsFrame->hide();
-    m_sources->SetWorkstation(m_wsFrame);
-    m_panes->SetWorkstation(m_wsFrame);
-    // The pane follows the connection's changes; it never asks the MIDI services while idle.
-    connect(m_wsFrame, &CWSFrame::MIDIStatusChanged, this, [this] {
-        UpdateMIDIStatus();
-        UpdateCommandUI();
-    });
-
     connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
         if (window != nullptr) {
             ReleaseCtrlW(window);
@@ -246,6 +234,27 @@ void CMainFrame::CreateBars() {
     m_midiStatusPane->setFixedWidth(kMIDIStatusWidth);
     statusBar()->addWidget(m_messagePane, 1);
     statusBar()->addPermanentWidget(m_midiStatusPane);
+}
+
+CWSFrame* CMainFrame::WorkstationFrame() {
+    // Made on first use, not with this window: nothing of it shows before View Workstation,
+    // and its frame, title bar and panes were an eighth of the start-up. OpenPCGFile asks for it
+    // before it adds a PCG window, so it is still the first document window of the MDI area,
+    // placed and sized as when it was made at start-up.
+    if (m_wsFrame == nullptr) {
+        m_wsFrame = new CWSFrame(m_services);
+        m_mdiArea->addSubWindow(m_wsFrame);
+        AddDocumentWindow(m_wsFrame);
+        m_wsFrame->hide();
+        m_sources->SetWorkstation(m_wsFrame);
+        m_panes->SetWorkstation(m_wsFrame);
+        // The pane follows the connection's changes; it never asks the MIDI services while idle.
+        connect(m_wsFrame, &CWSFrame::MIDIStatusChanged, this, [this] {
+            UpdateMIDIStatus();
+            UpdateCommandUI();
+        });
+    }
+    return m_wsFrame;
 }
 
 void CMainFrame::AddDocumentWindow(QMdiSubWindow* window) {
@@ -466,6 +475,7 @@ CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
         }
         return nullptr;
     }
+    WorkstationFrame();
     auto* frame = new CPCGFrame(std::move(file));
     m_mdiArea->addSubWindow(frame);
     AddDocumentWindow(frame);
@@ -493,24 +503,26 @@ std::unique_ptr<QFileDialog> CMainFrame::CreateBackupDialog() {
 }
 
 bool CMainFrame::ConnectWorkstation() {
-    if (m_wsFrame->IsConnected()) {
+    CWSFrame* ws = WorkstationFrame();
+    if (ws->IsConnected()) {
         return true;
     }
-    if (!m_wsFrame->isVisible()) {
+    if (!ws->isVisible()) {
         m_midiStatusPane->setText(bq::LoadString(bq::StringId::MidiSearching));
         m_midiStatusPane->repaint();
     }
     QPointer<CMainFrame> self(this);
-    const bool connected = m_wsFrame->ConnectNow();
+    const bool connected = ws->ConnectNow();
     if (!self || !connected) {
         return false;
     }
-    m_mdiArea->setActiveSubWindow(m_wsFrame);
+    m_mdiArea->setActiveSubWindow(ws);
     return true;
 }
 
 void CMainFrame::OnFileBackUp() {
-    if (m_wsFrame->IsBusy()) {
+    CWSFrame* ws = WorkstationFrame();
+    if (ws->IsBusy()) {
         return;
     }
     QPointer<CMainFrame> self(this);
@@ -528,21 +540,23 @@ void CMainFrame::OnFileBackUp() {
 }
 
 bool CMainFrame::BackUpWorkstation(const QString& path) {
-    if (m_wsFrame->IsBusy() || !ConnectWorkstation()) {
+    CWSFrame* ws = WorkstationFrame();
+    if (ws->IsBusy() || !ConnectWorkstation()) {
         return false;
     }
-    return CWSBackup::Run(*m_wsFrame, path) == CWSBackup::Outcome::Written;
+    return CWSBackup::Run(*ws, path) == CWSBackup::Outcome::Written;
 }
 
 void CMainFrame::OnViewWorkstation() {
-    if (!m_wsFrame->isVisible()) {
+    CWSFrame* ws = WorkstationFrame();
+    if (!ws->isVisible()) {
         m_midiStatusPane->setText(bq::LoadString(bq::StringId::MidiSearching));
         m_midiStatusPane->repaint();
-        m_wsFrame->show();
+        ws->show();
     }
-    if (m_wsFrame->isVisible()) {
-        m_mdiArea->setActiveSubWindow(m_wsFrame);
-        m_wsFrame->setFocus();
+    if (ws->isVisible()) {
+        m_mdiArea->setActiveSubWindow(ws);
+        ws->setFocus();
     }
 }
 
@@ -747,10 +761,10 @@ bool CMainFrame::OnExportList() {
 
 bool CMainFrame::OnCompareWithWorkstation() {
     CPCGFrame* frame = ActivePCGFrame();
-    if (frame == nullptr || m_wsFrame->IsBusy()) {
+    if (frame == nullptr || WorkstationFrame()->IsBusy()) {
         return false;
     }
-    m_comparisons->Run(frame, m_wsFrame, [this] { OnViewWorkstation(); });
+    m_comparisons->Run(frame, WorkstationFrame(), [this] { OnViewWorkstation(); });
     return true;
 }
 

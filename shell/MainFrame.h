@@ -82,7 +82,8 @@ public:
     void UpdateFrameTitle();
 
     QMdiArea* MdiArea() const { return m_mdiArea; }
-    CWSFrame* WorkstationFrame() const { return m_wsFrame; }
+    // The one Workstation window, hidden until View Workstation shows it; made on first use.
+    CWSFrame* WorkstationFrame();
     QLabel* MessagePane() const { return m_messagePane; }
     QLabel* MIDIStatusPane() const { return m_midiStatusPane; }
     QToolBar* ToolBar() const { return m_toolBar; }
@@ -137,7 +138,8 @@ private:
     QToolBar* m_toolBar = nullptr;
     QToolBar* m_dialogBar = nullptr;
     bq::midi::IMidiServices& m_services;
-    CWSFrame* m_wsFrame = nullptr;  // child of the MDI area, lives as long as this window
+    // Child of the MDI area once made, lives as long as this window; null until first used.
+    CWSFrame* m_wsFrame = nullptr;
     QMap<int, QAction*> m_actions;
     QList<QMenu*> m_menus;
 

@@ -216,6 +216,10 @@ void CWSFrame::SetProgressTimerPeriodMs(int ms) {
     m_progressPeriodMs = ms > 0 ? ms : CMIDIProgressDlg::kDefaultTimerPeriodMs;
 }
 
+void CWSFrame::SetSearchWindowMs(int ms) {
+    m_searchWindowMs = ms > 0 ? ms : kSearchWindowMs;
+}
+
 QSize CWSFrame::sizeHint() const {
     QSize hint = QMdiSubWindow::sizeHint();
     if (m_bankView == nullptr || m_splitter == nullptr) {
@@ -454,7 +458,7 @@ bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outp
             window.setSingleShot(true);
             window.setTimerType(Qt::PreciseTimer);
             connect(&window, &QTimer::timeout, &loop, &QEventLoop::quit);
-            window.start(kSearchWindowMs);
+            window.start(m_searchWindowMs);
             m_searchLoop = &loop;
             loop.exec();
             if (!self) {

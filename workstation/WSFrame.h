@@ -88,6 +88,8 @@ public:
     void SetReplySilenceMs(int ms);
     void SetProgressTimerPeriodMs(int ms);
     int ProgressTimerPeriodMs() const { return m_progressPeriodMs; }
+    // How long each output is given to answer the Identity Request; lengthened by tests.
+    void SetSearchWindowMs(int ms);
 
     // The left pane: the Workstation view, made with the frame.
     QTreeWidget* BankView() const { return m_bankView; }
@@ -177,6 +179,7 @@ private:
     std::unique_ptr<CWSSession> m_session;
     int m_replySilenceMs = kDefaultReplySilenceMs;
     int m_progressPeriodMs;
+    int m_searchWindowMs = kSearchWindowMs;
 
     std::unique_ptr<SearchContext> m_search;
     // Ports the search has open, so that a frame destroyed during it still closes them.

@@ -298,6 +298,23 @@ TEST_F(PCGWindow, DocumentWindowsOpenShowing24RowsEachWithItsOwnIcon) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !ws->isVisible(); }, 5000));
 }
 
+// The Workstation window is made on first use; a PCG window opened before that still finds
+// it the first document window, placed and sized as if nothing had opened before it.
+TEST_F(PCGWindow, AFileOpenedFirstLeavesTheWorkstationWindowFirstAndWhereItOpens) {
+    TempFile file(PcgFile(Container("CMB1", {CombiBank(0, {"Alpha"})})));
+    CPCGFrame* pcg = Open(file);
+    ASSERT_NE(pcg, nullptr);
+    const QList<QMdiSubWindow*> windows = frame->MdiArea()->subWindowList(QMdiArea::CreationOrder);
+    ASSERT_EQ(windows.size(), 2);
+    CWSFrame* ws = frame->WorkstationFrame();
+    EXPECT_EQ(windows[0], ws);
+    EXPECT_EQ(windows[1], pcg);
+    EXPECT_FALSE(ws->isVisible());
+    EXPECT_EQ(ws->pos(), QPoint(0, 0));
+    EXPECT_EQ(ws->size(), ws->sizeHint());
+    EXPECT_EQ(frame->MdiArea()->subWindowList().size(), 2) << "one Workstation window only";
+}
+
 TEST_F(PCGWindow, F6MovesTheFocusBetweenThePanes) {
     TempFile file(PcgFile(Bytes{}));
     CPCGFrame* window = Open(file);

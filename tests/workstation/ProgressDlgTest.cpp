@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 #include "messages/StringTable.h"
@@ -21,6 +22,43 @@ namespace {
 using bq::test::ScriptedPresenter;
 
 constexpr int kPeriodMs = 60;
+// Only a failure limit: the waits below end on state long before it.
+constexpr int kBoundMs = 30000;
+
+// Counts the timer events an object receives; a progress dialog receives only the ticks of its
+// no-traffic timer. `onTick` runs after each.
+class TickCounter : public QObject {
+public:
+    explicit TickCounter(QObject* watched) { watched->installEventFilter(this); }
+    int ticks = 0;
+    std::function<void()> onTick;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Timer) {
+            ++ticks;
+            if (onTick) {
+                // After the dialog has handled this tick.
+                QTimer::singleShot(0, this, [this] {
+                    if (onTick) {
+                        onTick();
+                    }
+                });
+            }
+        }
+        return false;
+    }
+};
+
+// Lets `periods` of the dialogs' period pass on the event loop: waits until a timer of that
+// period, started now, has ticked that often. A dialog's timer started earlier is due first.
+bool RunPeriods(int periods) {
+    int ticks = 0;
+    QTimer reference;
+    QObject::connect(&reference, &QTimer::timeout, [&] { ++ticks; });
+    reference.start(kPeriodMs);
+    return QTest::qWaitFor([&] { return ticks >= periods; }, kBoundMs);
+}
 
 class ProgressDlg : public ::testing::Test {
 protected:
@@ -39,7 +77,7 @@ protected:
     static QProgressBar* Bar(const CMIDIProgressDlg& d) {
         return d.findChild<QProgressBar*>("progressBar");
     }
-    static bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
+    static bool WaitFor(const std::function<bool()>& done, int ms = kBoundMs) {
         return QTest::qWaitFor([&] { return done(); }, ms);
     }
 
@@ -142,7 +180,7 @@ TEST_F(ProgressDlg, DestructionEnablesTheMainWindowAndStopsAsking) {
     EXPECT_FALSE(main.isEnabled());
     dialog.reset();
     EXPECT_TRUE(main.isEnabled());
-    QTest::qWait(4 * kPeriodMs);
+    ASSERT_TRUE(RunPeriods(4));
     EXPECT_TRUE(presenter.Messages().empty());
 }
 
@@ -158,11 +196,13 @@ TEST_F(ProgressDlg, TitleBarCloseAndEscapeDoNothing) {
 
 TEST_F(ProgressDlg, DataInEveryPeriodNeverAsks) {
     auto dialog = Begin(118000);
-    QTimer feed;
-    QObject::connect(&feed, &QTimer::timeout, [&] { dialog->UpdateProgress(512); });
-    feed.start(kPeriodMs / 4);
-    QTest::qWait(8 * kPeriodMs);
-    feed.stop();
+    // Data before the first tick and after every tick: each of eight ticks finds some since the
+    // one before, however late a loaded machine runs them.
+    TickCounter counter(dialog.get());
+    counter.onTick = [&] { dialog->UpdateProgress(512); };
+    dialog->UpdateProgress(512);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return counter.ticks >= 8; }, kBoundMs));
+    counter.onTick = nullptr;
     EXPECT_TRUE(presenter.Messages().empty());
     EXPECT_GT(dialog->Received(), 0u);
 }
@@ -180,7 +220,7 @@ TEST_F(ProgressDlg, SilenceAsksAndYesKeepsWaitingAndAsksAgain) {
 }
 
 TEST_F(ProgressDlg, DataDuringTheQuestionWithdrawsItWithYes) {
-    presenter.HoldOpen(3000, bq::IDNO);
+    presenter.HoldOpen(kBoundMs, bq::IDNO);
     bool abandoned = false;
     auto dialog = Begin(118000);
     QObject::connect(dialog.get(), &CMIDIProgressDlg::TransferAbandoned, [&] { abandoned = true; });
@@ -202,7 +242,7 @@ TEST_F(ProgressDlg, DataDuringTheQuestionWithdrawsItWithYes) {
 }
 
 TEST_F(ProgressDlg, TicksWhileTheQuestionIsOpenDoNotAskAgain) {
-    presenter.HoldOpen(5 * kPeriodMs, bq::IDYES);
+    presenter.HoldOpen(kBoundMs, bq::IDYES);
     int shownWhileOpen = 0;
     presenter.onShow = [&](const ScriptedPresenter::Message&) {
         if (presenter.IsOpen()) {
@@ -210,8 +250,19 @@ TEST_F(ProgressDlg, TicksWhileTheQuestionIsOpenDoNotAskAgain) {
         }
     };
     auto dialog = Begin(118000);
+    // Once the dialog has ticked three times more with its question open, the test answers
+    // No itself (the dialog only ever withdraws a question with Yes).
+    TickCounter counter(dialog.get());
+    int ticksWhileOpen = 0;
+    counter.onTick = [&] {
+        if (presenter.IsOpen() && ++ticksWhileOpen == 3) {
+            bq::WithdrawMessage(bq::IDNO);
+        }
+    };
     ASSERT_TRUE(WaitFor([&] { return !presenter.Messages().empty() && !presenter.IsOpen(); }));
-    EXPECT_TRUE(presenter.Messages()[0].timedOut);  // nothing withdrew it: no data came
+    counter.onTick = nullptr;
+    EXPECT_EQ(ticksWhileOpen, 3);
+    EXPECT_EQ(presenter.Messages()[0].answer, bq::IDNO);  // nothing else withdrew it: no data
     EXPECT_EQ(shownWhileOpen, 0);
     presenter.onShow = nullptr;
 }
@@ -228,7 +279,7 @@ TEST_F(ProgressDlg, NoEndsTheTransferOnceAndALaterTransferCanAskAgain) {
     EXPECT_EQ(dialog, nullptr);
     EXPECT_TRUE(main.isEnabled());
     EXPECT_FALSE(CMIDIProgressDlg::PromptOpen());
-    QTest::qWait(3 * kPeriodMs);
+    ASSERT_TRUE(RunPeriods(3));
     EXPECT_EQ(abandoned, 1);
     EXPECT_EQ(presenter.Messages().size(), 1u);
 
@@ -261,7 +312,7 @@ TEST_F(ProgressDlg, AfterNoTheDialogIsHiddenAndIgnoresData) {
 }
 
 TEST_F(ProgressDlg, OneQuestionAtATimeAcrossDialogs) {
-    presenter.HoldOpen(6 * kPeriodMs, bq::IDYES);
+    presenter.HoldOpen(kBoundMs, bq::IDYES);
     int shownWhileOpen = 0;
     presenter.onShow = [&](const ScriptedPresenter::Message&) {
         if (presenter.IsOpen()) {
@@ -271,7 +322,29 @@ TEST_F(ProgressDlg, OneQuestionAtATimeAcrossDialogs) {
     auto first = Begin(118000);
     auto second = std::make_unique<CMIDIProgressDlg>(kPeriodMs / 2);
     second->BeginTransfer(nullptr, "other", 146000);
+    // The question stays open until both dialogs have ticked three times under it, silent.
+    TickCounter firstTicks(first.get());
+    TickCounter secondTicks(second.get());
+    int firstAtQuestion = -1;
+    int secondAtQuestion = -1;
+    auto endWhenBothTicked = [&] {
+        if (!presenter.IsOpen()) {
+            return;
+        }
+        if (firstAtQuestion < 0) {
+            firstAtQuestion = firstTicks.ticks;
+            secondAtQuestion = secondTicks.ticks;
+        } else if (firstTicks.ticks >= firstAtQuestion + 3 &&
+                   secondTicks.ticks >= secondAtQuestion + 3) {
+            bq::WithdrawMessage(bq::IDYES);
+        }
+    };
+    firstTicks.onTick = endWhenBothTicked;
+    secondTicks.onTick = endWhenBothTicked;
     ASSERT_TRUE(WaitFor([&] { return !presenter.Messages().empty() && !presenter.IsOpen(); }));
+    firstTicks.onTick = nullptr;
+    secondTicks.onTick = nullptr;
+    EXPECT_TRUE(presenter.Messages()[0].withdrawn);
     EXPECT_EQ(shownWhileOpen, 0);
     presenter.onShow = nullptr;
     second.reset();

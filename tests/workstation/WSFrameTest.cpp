@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "banktree/ItemPane.h"
@@ -226,7 +227,25 @@ Qt::CursorShape OverrideShape() {
     return cursor != nullptr ? cursor->shape() : Qt::ArrowCursor;
 }
 
-// Samples the window's state from inside a request's wait, after `ms`.
+// Runs `action` once, inside a request's wait: when the first bytes of the answer reach the
+// window, before the transport has counted them.
+class AtFirstBytes : public QObject {
+public:
+    AtFirstBytes(Rig& rig, std::function<void()> action) : m_action(std::move(action)) {
+        rig.frame->Transport().installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == bq::ws::WM_WS_SYSEX_CHUNK && m_action) {
+            std::exchange(m_action, nullptr)();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_action;
+};
+
+// Samples the window's state from inside a request's wait, when its answer starts to arrive.
 struct Sample {
     bool taken = false;
     bool dialogVisible = false;
@@ -235,8 +254,8 @@ struct Sample {
     Qt::CursorShape cursor = Qt::ArrowCursor;
     int overrides = 0;
 
-    void At(int ms, Rig& rig) {
-        QTimer::singleShot(ms, &rig.main, [this, &rig] {
+    std::unique_ptr<AtFirstBytes> AtFirstBytesOf(Rig& rig) {
+        return std::make_unique<AtFirstBytes>(rig, [this, &rig] {
             taken = true;
             CMIDIProgressDlg* dialog = rig.frame->ProgressDialog();
             dialogVisible = dialog != nullptr && dialog->isVisible();
@@ -247,6 +266,22 @@ struct Sample {
             cursor = OverrideShape();
         });
     }
+};
+
+// Counts the events of one type that an object receives.
+class EventCounter : public QObject {
+public:
+    EventCounter(QObject* watched, QEvent::Type type) : m_type(type) {
+        watched->installEventFilter(this);
+    }
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        count += e->type() == m_type;
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
 };
 
 // The dialog's kilobyte text at the moment the complete dump reaches the window.
@@ -297,7 +332,6 @@ TEST(WSFrameSearch, InstrumentOnOutput2AndInput1IsFoundAfterOutputs0And1HadTheir
     std::uint32_t input = 0, output = 0;
     std::uint8_t id = 0;
     ASSERT_TRUE(rig.frame->SearchWorkstation(&input, &output, &id));
-    const Clock::time_point returned = Clock::now();
     EXPECT_EQ(input, 1u);
     EXPECT_EQ(output, 2u);
     EXPECT_EQ(id, 9);
@@ -305,10 +339,10 @@ TEST(WSFrameSearch, InstrumentOnOutput2AndInput1IsFoundAfterOutputs0And1HadTheir
     ASSERT_EQ(out0->Arrivals().size(), 1u);
     ASSERT_EQ(out1->Arrivals().size(), 1u);
     ASSERT_EQ(karma->Arrivals().size(), 1u);
-    // Each silent output had its full 500 ms; the answer ended the third wait at once.
+    // Each silent output had its full 500 ms (AnAnswerEndsTheWaitAtOnce: the answer ended the
+    // third wait).
     EXPECT_GE(Ms(out1->Arrivals()[0] - out0->Arrivals()[0]), 495);
     EXPECT_GE(Ms(karma->Arrivals()[0] - out1->Arrivals()[0]), 495);
-    EXPECT_LT(Ms(returned - karma->Arrivals()[0]), 450);
     EXPECT_TRUE(rig.loopback.SentMessages(3).empty());  // the search stopped at the answer
     for (std::uint32_t out = 0; out < 3; ++out) {
         const auto sent = rig.loopback.SentMessages(out);
@@ -323,15 +357,36 @@ TEST(WSFrameSearch, InstrumentOnOutput2AndInput1IsFoundAfterOutputs0And1HadTheir
     EXPECT_TRUE(rig.presenter.Messages().empty());
 }
 
+TEST(WSFrameSearch, AnAnswerEndsTheWaitAtOnce) {
+    Rig rig({"Karma In"}, {"Karma Out"});
+    rig.loopback.AttachDevice(0, 0, rig.karma);
+    rig.frame->SetSearchWindowMs(600000);
+    QElapsedTimer clock;
+    clock.start();
+    std::uint32_t input = 7, output = 7;
+    std::uint8_t id = 0;
+    ASSERT_TRUE(rig.frame->SearchWorkstation(&input, &output, &id));
+    // A failure limit far below the window: only the answer can have ended the wait.
+    EXPECT_LT(clock.elapsed(), 60000);
+    EXPECT_EQ(input, 0u);
+    EXPECT_EQ(output, 0u);
+    EXPECT_EQ(id, kChannel);
+}
+
 TEST(WSFrameSearch, ALateIdentityReplyIsCreditedToTheNextOutput) {
     Rig rig({"In 0"}, {"Out 0", "Out 1", "Out 2"});
-    // Answers only after its own output's 500 ms have passed.
-    rig.loopback.AttachDevice(0, 0, std::make_shared<ScriptDevice>([](const Bytes&, auto* reply) {
-                                  reply->push_back({750, IdentityReply(3)});
+    // The instrument on output 0 answers only once that output's window is over: when the
+    // search has moved on and asks output 1 (which hears nothing itself), the reply arrives on
+    // input 0.
+    auto out0 = std::make_shared<ScriptDevice>();
+    rig.loopback.AttachDevice(0, 0, out0);
+    rig.loopback.AttachDevice(1, 0, std::make_shared<ScriptDevice>([](const Bytes&, auto* reply) {
+                                  reply->push_back({0, IdentityReply(3)});
                               }));
     std::uint32_t input = 7, output = 7;
     std::uint8_t id = 0;
     ASSERT_TRUE(rig.frame->SearchWorkstation(&input, &output, &id));
+    EXPECT_EQ(out0->Arrivals().size(), 1u);
     EXPECT_EQ(input, 0u);
     EXPECT_EQ(output, 1u);
     EXPECT_EQ(id, 3);
@@ -421,9 +476,10 @@ TEST(WSFrameConnection, YesFindsAnInstrumentConnectedMeanwhile) {
 TEST(WSFrameConnection, AConnectPostedByAShowThatWasUndoneOpensNothing) {
     Rig rig({"Karma In"}, {"Karma Out"});
     rig.loopback.AttachDevice(0, 0, rig.karma);
+    EventCounter connects(rig.frame.data(), bq::ws::WM_WS_CONNECT);
     rig.frame->show();
     rig.frame->hide();
-    QTest::qWait(50);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return connects.count == 1; }, 10000));
     EXPECT_EQ(rig.loopback.SentMessages(0).size(), 0u);
     EXPECT_EQ(rig.loopback.OpenInputs(), 0u);
     EXPECT_TRUE(rig.presenter.Messages().empty());
@@ -432,11 +488,15 @@ TEST(WSFrameConnection, AConnectPostedByAShowThatWasUndoneOpensNothing) {
 TEST(WSFrameConnection, PortsFoundAfterTheWindowWasHiddenDoNotStayOpen) {
     Rig rig({"Karma In"}, {"Out 0", "Karma Out"});
     rig.loopback.AttachDevice(1, 0, rig.karma);
+    // Hidden while output 0 has its 500 ms (as soon as it has been asked); the search goes on
+    // and finds the instrument.
+    CWSFrame* frame = rig.frame;
+    rig.loopback.AttachDevice(0, 0, std::make_shared<ScriptDevice>([frame](const Bytes&, auto*) {
+                                  QMetaObject::invokeMethod(frame, [frame] { frame->hide(); });
+                              }));
     rig.frame->show();
-    // Hidden while output 0 has its 500 ms; the search goes on and finds the instrument.
-    QTimer::singleShot(200, rig.frame.data(), [&] { rig.frame->hide(); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.loopback.SentMessages(1).empty(); }, 5000));
-    QTest::qWait(100);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !rig.loopback.SentMessages(1).empty() && !rig.frame->IsSearching(); }, 10000));
     EXPECT_FALSE(rig.frame->isVisible());
     EXPECT_EQ(rig.frame->Transport().InputHandle(), 0u);
     EXPECT_EQ(rig.loopback.OpenInputs(), 0u);
@@ -530,7 +590,7 @@ TEST(WSFrameDump, BankDumpShowsTheDialogDisablesTheMainWindowAndUnpacks) {
     rig.karma->SetFaults(Pause(0, 400));
     rig.frame->SetProgressTimerPeriodMs(5000);  // no question during the pause
     Sample sample;
-    sample.At(150, rig);
+    const auto sampler = sample.AtFirstBytesOf(rig);
     FinalText final(rig);
     auto request = *bq::sysex::ProgramBankDumpRequest(2);
     std::vector<std::uint8_t> data;
@@ -565,7 +625,7 @@ TEST(WSFrameDump, A118000ByteTransferCountsFrom0To115Kilobytes) {
     ASSERT_TRUE(rig.ShowAndConnect());
     rig.frame->SetProgressTimerPeriodMs(5000);
     Sample sample;
-    sample.At(100, rig);
+    const auto sampler = sample.AtFirstBytesOf(rig);
     FinalText final(rig);
     auto request = *bq::sysex::CombiBankDumpRequest(0);
     std::vector<std::uint8_t> data;
@@ -584,7 +644,7 @@ TEST(WSFrameDump, TheSmallRequestShowsNoDialogAndWaitsWithTheHourglassAndNoInput
     Connected rig;
     rig.karma->SetFaults(Pause(0, 300));
     Sample sample;
-    sample.At(100, rig);
+    const auto sampler = sample.AtFirstBytesOf(rig);
     auto request = bq::sysex::SingleCombiDumpRequest();
     std::vector<std::uint8_t> data;
     ASSERT_TRUE(rig.frame->RequestDump(request.data(), request.size(), QString(), 600, 8, &data));
@@ -632,14 +692,26 @@ TEST(WSFrameDump, TheVirtualKarmaRefusingADumpFailsIt) {
 }
 
 TEST(WSFrameDump, DataDuringTheSilenceQuestionWithdrawsItAndTheTransferCompletes) {
-    Connected rig;
-    // Silence from the first kilobyte on for several of the dialog's periods.
-    rig.karma->SetFaults(Pause(1000, 700));
-    rig.presenter.HoldOpen(10000, bq::IDNO);
+    Rig rig({"Karma In"}, {"Karma Out"});
+    // The instrument sends the first kilobyte of the dump, then nothing until the silence
+    // question is on screen; then the rest comes.
+    const Bytes dump = rig.karma->CombiBankDump(1);
+    rig.loopback.AttachDevice(
+        0, 0, Instrument([&dump](const Bytes& m, auto* reply) {
+            if (IsDumpRequest(m)) {
+                reply->push_back({0, Bytes(dump.begin(), dump.begin() + 1000)});
+            }
+        }));
+    ASSERT_TRUE(rig.ShowAndConnect());
+    rig.presenter.HoldOpen(60000, bq::IDNO);
+    rig.presenter.onShow = [&](const ScriptedPresenter::Message&) {
+        rig.loopback.Inject(0, Bytes(dump.begin() + 1000, dump.end()));
+    };
     auto request = *bq::sysex::CombiBankDumpRequest(1);
     std::vector<std::uint8_t> data;
     ASSERT_TRUE(rig.frame->RequestDump(request.data(), request.size(),
                                        "Loading Combination Bank B.", 146000, 8, &data));
+    rig.presenter.onShow = nullptr;
     EXPECT_EQ(data, Unpacked(rig.karma->CombiBank(1)));
     ASSERT_EQ(rig.presenter.Messages().size(), 1u);
     const auto& question = rig.presenter.Messages()[0];
@@ -777,23 +849,24 @@ TEST(WSFrameWrite, BytesArrivingRestartTheBound) {
     Rig rig({"Karma In"}, {"Karma Out"});
     rig.loopback.AttachDevice(0, 0, Instrument([](const Bytes& m, auto* reply) {
                                   if (m.size() > 9 && m[4] == 0x4D) {
-                                      // 750 ms in all, never more than 150 ms apart.
+                                      // 1.5 s in all, never more than 250 ms apart.
                                       reply->push_back({0, {0xF0}});
-                                      for (std::uint8_t b = 1; b <= 4; ++b) {
-                                          reply->push_back({150, {b}});
+                                      for (std::uint8_t b = 1; b <= 5; ++b) {
+                                          reply->push_back({250, {b}});
                                       }
-                                      reply->push_back({150, Status(0x23)});
+                                      reply->push_back({250, Status(0x23)});
                                   }
                               }));
     ASSERT_TRUE(rig.ShowAndConnect());
     rig.loopback.SetChunkSize(1);  // every byte comes back in a buffer of its own
-    rig.frame->SetReplySilenceMs(400);
+    rig.frame->SetReplySilenceMs(1000);
     const Bytes record(7, 0x01);
     const auto header = *bq::sysex::ItemWriteHeader(0, 2);
     QElapsedTimer clock;
     clock.start();
     EXPECT_TRUE(rig.frame->SendPacked(record.data(), record.size(), header.data(), header.size()));
-    EXPECT_GE(clock.elapsed(), 700);
+    // Longer than the bound: only the bytes restarting it kept the wait going.
+    EXPECT_GT(clock.elapsed(), 1000);
 }
 
 // ---- the wait's other ways out ----
@@ -852,7 +925,7 @@ TEST(WSFrameWait, OneRequestAtATime) {
     Connected rig;
     rig.karma->SetFaults(Pause(0, 300));
     std::optional<bool> nested;
-    QTimer::singleShot(50, &rig.main, [&] {
+    AtFirstBytes during(rig, [&] {
         const Bytes record(996, 0x33);
         const auto header = *bq::sysex::ItemWriteHeader(0, 4);
         nested = rig.frame->SendPacked(record.data(), record.size(), header.data(), header.size());
