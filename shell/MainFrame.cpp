@@ -6,24 +6,36 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QToolBar>
 
 #include "banktree/CommandTarget.h"
+#include "banktree/ItemPane.h"
 #include "messages/Messages.h"
 #include "messages/StringTable.h"
 #include "model/KorgPCGFile.h"
 #include "shell/AboutDialog.h"
+#include "shell/Comparison.h"
+#include "shell/FindBar.h"
+#include "shell/FindResults.h"
+#include "shell/Finder.h"
+#include "shell/ItemPanes.h"
+#include "shell/ItemSources.h"
+#include "shell/ListExport.h"
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
 #include "workstation/WSBackup.h"
@@ -45,7 +57,12 @@ QString ToolTip(bq::StringId id) {
 }  // namespace
 
 CMainFrame::CMainFrame(bq::midi::IMidiServices& services, QWidget* parent)
-    : QMainWindow(parent), m_services(services) {
+    : QMainWindow(parent),
+      m_services(services),
+      m_sources(std::make_unique<CItemSources>()),
+      m_comparisons(std::make_unique<CComparisons>(*m_sources)),
+      m_panes(std::make_unique<CItemPanes>(*m_sources, *m_comparisons)),
+      m_finder(std::make_unique<CFinder>(*m_sources)) {
     setWindowTitle(bq::LoadString(bq::StringId::MainTitle));
     setWindowIcon(QIcon(QStringLiteral(":/res/images/bankquill.xpm")));
 
@@ -116,6 +133,7 @@ void CMainFrame::CreateMenus() {
     QAction* combiInit = AddCommand(ID_COMBINATION_INITIALISE, QStringLiteral("&Initialise"));
     QAction* options = AddCommand(ID_TOOLS_OPTIONS, QStringLiteral("&Options..."));
     QAction* closeAll = AddCommand(ID_WINDOW_CLOSE_ALL, QStringLiteral("&Close All"));
+    AddFindCommands();
     QAction* about =
         AddCommand(ID_APP_ABOUT, QStringLiteral("&About..."), bq::StringId::AppAboutPrompt);
     about->setToolTip(ToolTip(bq::StringId::AppAboutPrompt));
@@ -147,13 +165,16 @@ void CMainFrame::CreateMenus() {
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
         m_menus.append(menu);
     };
-    addMenu(QStringLiteral("&File"), {open, backup, nullptr, recent, nullptr, exit});
-    addMenu(QStringLiteral("&Edit"), {undo, redo});
+    addMenu(QStringLiteral("&File"),
+            {open, backup, CommandAction(ID_FILE_EXPORT_LIST), nullptr, recent, nullptr, exit});
+    addMenu(QStringLiteral("&Edit"), {undo, redo, nullptr, CommandAction(ID_EDIT_FIND)});
     addMenu(QStringLiteral("&View"), {workstation});
     addMenu(QStringLiteral("&Bank"), {bankInit});
     addMenu(QStringLiteral("&Program"), {programInit});
     addMenu(QStringLiteral("&Combination"), {combiInit});
-    addMenu(QStringLiteral("&Tools"), {options});
+    addMenu(QStringLiteral("&Tools"),
+            {options, nullptr, CommandAction(ID_TOOLS_COMPARE_WORKSTATION),
+             CommandAction(ID_TOOLS_CLEAR_COMPARISON)});
     addMenu(QStringLiteral("&Window"), {closeAll});
     addMenu(QStringLiteral("&Help"), {about});
 }
@@ -225,6 +246,8 @@ CWSFrame* CMainFrame::WorkstationFrame() {
         m_mdiArea->addSubWindow(m_wsFrame);
         AddDocumentWindow(m_wsFrame);
         m_wsFrame->hide();
+        m_sources->SetWorkstation(m_wsFrame);
+        m_panes->SetWorkstation(m_wsFrame);
         // The pane follows the connection's changes; it never asks the MIDI services while idle.
         connect(m_wsFrame, &CWSFrame::MIDIStatusChanged, this, [this] {
             UpdateMIDIStatus();
@@ -320,6 +343,15 @@ bool CMainFrame::ExecuteCommand(int id) {
         case ID_APP_ABOUT:
             OnAppAbout();
             return true;
+        case ID_EDIT_FIND:
+            OnEditFind();
+            return true;
+        case ID_FILE_EXPORT_LIST:
+            return OnExportList();
+        case ID_TOOLS_COMPARE_WORKSTATION:
+            return OnCompareWithWorkstation();
+        case ID_TOOLS_CLEAR_COMPARISON:
+            return OnClearComparison();
         case ID_NEXT_PANE:
         case ID_PREV_PANE:
             if (m_mdiArea->currentSubWindow() == nullptr) {
@@ -358,6 +390,7 @@ void CMainFrame::UpdateCommandUI() {
         }
     }
     UpdateEditCommands();
+    UpdateFindCommands();
 }
 
 void CMainFrame::UpdateMIDIStatus() {
@@ -446,6 +479,7 @@ CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
     auto* frame = new CPCGFrame(std::move(file));
     m_mdiArea->addSubWindow(frame);
     AddDocumentWindow(frame);
+    WatchItems(frame);
     frame->show();
     frame->BankView()->setFocus();
     UpdateFrameTitle();
@@ -553,4 +587,192 @@ void CMainFrame::OnPane(bool forward) {
     int n = splitter->count();
     int next = current < 0 ? 0 : (current + (forward ? 1 : n - 1)) % n;
     splitter->widget(next)->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
+// ---- find, item panes, comparison, export ----
+
+void CMainFrame::AddFindCommands() {
+    QAction* find = AddCommand(ID_EDIT_FIND, QStringLiteral("&Find...\tCtrl+F"));
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    find->setStatusTip(
+        QStringLiteral("Find Programs and Combinations by name in every open window"));
+    QAction* exportList = AddCommand(ID_FILE_EXPORT_LIST, QStringLiteral("&Export List..."));
+    exportList->setStatusTip(
+        QStringLiteral("Write the items of the active window to a CSV or text file"));
+    QAction* compare =
+        AddCommand(ID_TOOLS_COMPARE_WORKSTATION, QStringLiteral("Compare With &Workstation"));
+    compare->setStatusTip(
+        QStringLiteral("Mark the items of the active file by whether the instrument holds them"));
+    QAction* clear = AddCommand(ID_TOOLS_CLEAR_COMPARISON, QStringLiteral("C&lear Comparison"));
+    clear->setStatusTip(QStringLiteral("Remove the comparison marks from the active file"));
+}
+
+void CMainFrame::UpdateFindCommands() {
+    QMdiSubWindow* active = m_mdiArea->currentSubWindow();
+    if (active != nullptr && !active->isVisible()) {
+        active = nullptr;
+    }
+    CPCGFrame* pcg = ActivePCGFrame();
+    const bool busy = m_wsFrame != nullptr && m_wsFrame->IsBusy();
+    const std::pair<int, bool> states[] = {
+        {ID_FILE_EXPORT_LIST, active != nullptr && m_sources->Holds(active)},
+        {ID_TOOLS_COMPARE_WORKSTATION, pcg != nullptr && !busy},
+        {ID_TOOLS_CLEAR_COMPARISON, pcg != nullptr && m_comparisons->Has(pcg)},
+    };
+    for (const auto& [id, enabled] : states) {
+        if (m_actions[id]->isEnabled() != enabled) {
+            m_actions[id]->setEnabled(enabled);
+        }
+    }
+}
+
+CPCGFrame* CMainFrame::ActivePCGFrame() const {
+    auto* frame = qobject_cast<CPCGFrame*>(m_mdiArea->currentSubWindow());
+    return frame != nullptr && frame->isVisible() ? frame : nullptr;
+}
+
+void CMainFrame::WatchItems(CPCGFrame* frame) {
+    const char* path = frame->GetFile()->GetPath();
+    m_sources->AddWindow(frame, frame->BankView(),
+                         CItemSources::FileName(QFile::decodeName(path != nullptr ? path : "")));
+    m_panes->Link(frame->BankView(), frame->OtherView());
+}
+
+void CMainFrame::OnEditFind() {
+    if (m_findBar == nullptr) {
+        m_findBar = new CFindBar(this);
+        // Only Escape and its own button close it: hiding it otherwise would keep the trees
+        // filtered out of sight.
+        m_findBar->toggleViewAction()->setVisible(false);
+        addToolBarBreak(Qt::TopToolBarArea);
+        addToolBar(Qt::TopToolBarArea, m_findBar);
+        connect(m_findBar, &CFindBar::TextChanged, this, &CMainFrame::OnFindText);
+        connect(m_findBar, &CFindBar::CloseRequested, this, &CMainFrame::CloseFind);
+
+        m_findResults = new CFindResultsView;
+        m_findDock = new QDockWidget(QStringLiteral("Find Results"), this);
+        m_findDock->setObjectName(QStringLiteral("findResultsDock"));
+        // Not floating: a drag from the list looks for its target in the main window.
+        m_findDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+        m_findDock->setWidget(m_findResults);
+        addDockWidget(Qt::BottomDockWidgetArea, m_findDock);
+        m_findDock->hide();
+        m_finder->SetResultsView(m_findResults);
+        connect(m_findResults, &CFindResultsView::ResultActivated, this,
+                [this](std::uint32_t id, bq::ItemKind kind, long bank, long slot) {
+                    CItemSources::Source* source = m_sources->OfId(id);
+                    const std::size_t index = source != nullptr
+                                                  ? source->catalog.IndexOf(kind, bank, slot)
+                                                  : bq::ItemCatalog::npos;
+                    if (index != bq::ItemCatalog::npos) {
+                        m_sources->Select(*source, index);
+                    }
+                });
+        connect(m_finder.get(), &CFinder::Updated, this, [this] {
+            m_findBar->SetCounts(m_finder->IsActive() ? m_finder->CountsText() : QString());
+        });
+
+        m_closeFind = new QAction(QStringLiteral("Close Find"), this);
+        m_closeFind->setShortcut(QKeySequence(Qt::Key_Escape));
+        m_closeFind->setEnabled(false);
+        addAction(m_closeFind);
+        connect(m_closeFind, &QAction::triggered, this, &CMainFrame::CloseFind);
+    }
+    m_closeFind->setEnabled(true);
+    m_findBar->Focus();
+    if (m_finder->IsActive()) {
+        m_findDock->show();
+    }
+}
+
+void CMainFrame::OnFindText(const QString& text) {
+    m_finder->SetText(text);
+    if (!text.isEmpty()) {
+        m_findDock->show();
+    }
+}
+
+void CMainFrame::CloseFind() {
+    if (m_findBar == nullptr) {
+        return;
+    }
+    m_finder->SetText(QString());
+    {
+        const QSignalBlocker quiet(m_findBar->Field());
+        m_findBar->Field()->clear();
+    }
+    m_findBar->SetCounts(QString());
+    m_findBar->hide();
+    m_findDock->hide();
+    m_closeFind->setEnabled(false);
+    // The keyboard goes back to the window the user works in.
+    if (QMdiSubWindow* window = m_mdiArea->currentSubWindow()) {
+        QWidget* focus = window->focusWidget();
+        (focus != nullptr ? focus : window)->setFocus();
+    }
+}
+
+std::unique_ptr<QFileDialog> CMainFrame::CreateExportDialog(const QString& name) {
+    auto dialog = std::make_unique<QFileDialog>(this, QStringLiteral("Export List"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    const QStringList filters = bq::ListNameFilters();
+    dialog->setNameFilters(filters);
+    dialog->selectNameFilter(filters.first());
+    dialog->setDefaultSuffix(QStringLiteral("csv"));
+    // A name typed without its suffix gets the chosen type's.
+    connect(dialog.get(), &QFileDialog::filterSelected, dialog.get(),
+            [d = dialog.get()](const QString& filter) {
+                d->setDefaultSuffix(bq::ListFormatFor(QString(), filter) == bq::ListFormat::Text
+                                        ? QStringLiteral("txt")
+                                        : QStringLiteral("csv"));
+            });
+    dialog->selectFile(name);
+    return dialog;
+}
+
+bool CMainFrame::OnExportList() {
+    QPointer<QMdiSubWindow> window = m_mdiArea->currentSubWindow();
+    if (window == nullptr || !window->isVisible() || !m_sources->Holds(window)) {
+        return false;
+    }
+    QString name = QStringLiteral("Workstation");
+    if (auto* pcg = qobject_cast<CPCGFrame*>(window.data())) {
+        const char* path = pcg->GetFile()->GetPath();
+        name = QFileInfo(QFile::decodeName(path != nullptr ? path : "")).completeBaseName();
+    }
+    std::unique_ptr<QFileDialog> dialog = CreateExportDialog(name + QStringLiteral(".csv"));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+        return true;
+    }
+    // The window may have gone while the dialog was up.
+    CItemSources::Source* source = window != nullptr ? m_sources->OfWindow(window) : nullptr;
+    if (source == nullptr) {
+        return true;
+    }
+    const QString path = dialog->selectedFiles().first();
+    QString error;
+    if (!bq::WriteList(path, source->catalog, bq::ListFormatFor(path, dialog->selectedNameFilter()),
+                       &error)) {
+        bq::ShowMessage(QStringLiteral("Export List. %1").arg(error), bq::MB_ICONERROR);
+    }
+    return true;
+}
+
+bool CMainFrame::OnCompareWithWorkstation() {
+    CPCGFrame* frame = ActivePCGFrame();
+    if (frame == nullptr || WorkstationFrame()->IsBusy()) {
+        return false;
+    }
+    m_comparisons->Run(frame, WorkstationFrame(), [this] { OnViewWorkstation(); });
+    return true;
+}
+
+bool CMainFrame::OnClearComparison() {
+    CPCGFrame* frame = ActivePCGFrame();
+    if (frame == nullptr || !m_comparisons->Has(frame)) {
+        return false;
+    }
+    m_comparisons->Clear(frame);
+    return true;
 }

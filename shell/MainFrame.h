@@ -10,10 +10,17 @@
 #include "messages/StringId.h"
 #include "midi/MidiServices.h"
 
+class CComparisons;
+class CFindBar;
+class CFindResultsView;
+class CFinder;
+class CItemPanes;
+class CItemSources;
 class CPCGFrame;
 class CWSFrame;
 class ICommandTarget;
 class QAction;
+class QDockWidget;
 class QFileDialog;
 class QLabel;
 class QMdiArea;
@@ -26,11 +33,15 @@ enum : int {
     ID_VIEW_WORKSTATION = 135,
     ID_WINDOW_CLOSE_ALL = 505,
     ID_TOOLS_OPTIONS = 506,
+    ID_FILE_EXPORT_LIST = 530,
+    ID_TOOLS_COMPARE_WORKSTATION = 531,
+    ID_TOOLS_CLEAR_COMPARISON = 532,
     ID_FILE_BACKUP = 540,
     ID_EDIT_UNDO = 0xE12B,
     ID_EDIT_REDO = 0xE12C,
     ID_FILE_OPEN = 0xE101,
     ID_FILE_MRU_FILE1 = 0xE110,
+    ID_EDIT_FIND = 0xE124,
     ID_APP_ABOUT = 0xE140,
     ID_APP_EXIT = 0xE141,
     ID_NEXT_PANE = 0xE150,
@@ -78,6 +89,17 @@ public:
     QToolBar* ToolBar() const { return m_toolBar; }
     QToolBar* DialogBar() const { return m_dialogBar; }
 
+    // Find, the item panes and the comparison. The find bar and its results are made the
+    // first time Edit > Find shows them.
+    CItemSources& ItemSources() const { return *m_sources; }
+    CFinder& Finder() const { return *m_finder; }
+    CComparisons& Comparisons() const { return *m_comparisons; }
+    CFindBar* FindBar() const { return m_findBar; }
+    QDockWidget* FindResultsDock() const { return m_findDock; }
+    CFindResultsView* FindResults() const { return m_findResults; }
+    // The save dialog as File Export List shows it, offering `name`.
+    std::unique_ptr<QFileDialog> CreateExportDialog(const QString& name);
+
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -99,6 +121,16 @@ private:
     void OnAppAbout();
     void OnPane(bool forward);
     void OnIdle();
+    void AddFindCommands();
+    void UpdateFindCommands();
+    void WatchItems(CPCGFrame* frame);
+    CPCGFrame* ActivePCGFrame() const;
+    void OnEditFind();
+    void OnFindText(const QString& text);
+    void CloseFind();
+    bool OnExportList();
+    bool OnCompareWithWorkstation();
+    bool OnClearComparison();
 
     QMdiArea* m_mdiArea = nullptr;
     QLabel* m_messagePane = nullptr;
@@ -110,4 +142,14 @@ private:
     CWSFrame* m_wsFrame = nullptr;
     QMap<int, QAction*> m_actions;
     QList<QMenu*> m_menus;
+
+    // Gone before the windows they look at; the find last made, first gone.
+    std::unique_ptr<CItemSources> m_sources;
+    std::unique_ptr<CComparisons> m_comparisons;
+    std::unique_ptr<CItemPanes> m_panes;
+    std::unique_ptr<CFinder> m_finder;
+    CFindBar* m_findBar = nullptr;  // children, made on first use
+    QDockWidget* m_findDock = nullptr;
+    CFindResultsView* m_findResults = nullptr;
+    QAction* m_closeFind = nullptr;
 };

@@ -2,14 +2,13 @@
 
 #include <QCloseEvent>
 #include <QFile>
-#include <QHeaderView>
 #include <QSplitter>
-#include <QTreeWidget>
 
 #include <algorithm>
 #include <utility>
 
 #include "banktree/BankTreeView.h"
+#include "banktree/ItemPane.h"
 #include "messages/Messages.h"
 #include "messages/StringTable.h"
 #include "model/KorgPCGFile.h"
@@ -29,8 +28,7 @@ CPCGFrame::CPCGFrame(std::unique_ptr<CKorgPCGFile> file, QWidget* parent)
 
     m_splitter = std::make_unique<QSplitter>(Qt::Horizontal);
     m_bankView = new CPCGBankView(m_pFile->GetRootContainer(), m_splitter.get());
-    m_otherView = new QTreeWidget(m_splitter.get());
-    m_otherView->header()->hide();
+    m_otherView = new CItemPane(m_splitter.get());
     m_splitter->addWidget(m_bankView);
     m_splitter->addWidget(m_otherView);
     // The left pane keeps its width; the right one takes what the window adds.

@@ -4,13 +4,14 @@
 
 #include <memory>
 
+class CItemPane;
 class CKorgPCGFile;
 class CPCGBankView;
 class QSplitter;
-class QTreeWidget;
 
 // A document window showing one loaded PCG file: a splitter with the bank view (250 pixels)
-// and an empty tree (100 pixels). It owns the file; the views go first when it is destroyed.
+// and the item pane (100 pixels), which shows the item selected in it. It owns the file; the views
+// go first when it is destroyed.
 class CPCGFrame : public QMdiSubWindow {
     Q_OBJECT
 public:
@@ -23,7 +24,7 @@ public:
     CKorgPCGFile* GetFile() const { return m_pFile.get(); }
     QSplitter* Splitter() const { return m_splitter.get(); }
     CPCGBankView* BankView() const { return m_bankView; }
-    QTreeWidget* OtherView() const { return m_otherView; }
+    CItemPane* OtherView() const { return m_otherView; }
 
     // The size the window opens at: the bank view shows kOpeningRows rows.
     QSize sizeHint() const override;
@@ -37,7 +38,7 @@ private:
     // Declared after the file so that it (and the views in it) is destroyed before the file.
     std::unique_ptr<QSplitter> m_splitter;
     CPCGBankView* m_bankView = nullptr;
-    QTreeWidget* m_otherView = nullptr;
+    CItemPane* m_otherView = nullptr;
     // The title until the window is first shown (see showEvent).
     QString m_pendingTitle;
 };

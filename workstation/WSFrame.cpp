@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "banktree/BankTreeView.h"
+#include "banktree/ItemPane.h"
 #include "messages/Messages.h"
 #include "messages/StringTable.h"
 #include "midi/SysEx.h"
@@ -129,7 +130,7 @@ CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":/res/images/workstation.xpm")));
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_bankView = new CWSBankView(m_splitter);
-    m_otherView = new QTreeView(m_splitter);
+    m_otherView = new CItemPane(m_splitter);
     m_splitter->addWidget(m_bankView);
     m_splitter->addWidget(m_otherView);
     // The bank view keeps its width; the second pane takes what the window adds.

@@ -23,6 +23,7 @@
 #include "banktree/CommandTarget.h"
 #include "midi/MidiServices.h"
 
+class CItemPane;
 class CMIDIProgressDlg;
 class CWSSession;
 class CWSTransport;
@@ -92,7 +93,8 @@ public:
 
     // The left pane: the Workstation view, made with the frame.
     QTreeWidget* BankView() const { return m_bankView; }
-    QTreeView* SecondView() const { return m_otherView; }
+    // The right pane: what the item selected in the bank view is.
+    CItemPane* SecondView() const { return m_otherView; }
     QSplitter* Splitter() const { return m_splitter; }
 
     CWSTransport& Transport() { return *m_transport; }
@@ -170,7 +172,7 @@ private:
     CWSTransport* m_transport = nullptr;  // child object
     QSplitter* m_splitter = nullptr;
     QTreeWidget* m_bankView = nullptr;  // left pane, 250 pixels
-    QTreeView* m_otherView = nullptr;   // right pane, 100 pixels, never filled
+    CItemPane* m_otherView = nullptr;   // right pane, 100 pixels
 
     std::unique_ptr<CMIDIProgressDlg> m_progress;
     QPointer<CMIDIProgressDlg> m_sharedProgress;  // a caller's dialog, for one request

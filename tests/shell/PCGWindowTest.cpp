@@ -17,6 +17,7 @@
 
 #include "UiTestSupport.h"
 #include "banktree/CommandTarget.h"
+#include "banktree/ItemPane.h"
 #include "model/KarmaObject.h"
 #include "model/KorgPCGFile.h"
 #include "model/Ref.h"
@@ -158,7 +159,7 @@ TEST_F(PCGWindow, GoodFileOpensATitledWindowWithTwoPanes) {
     EXPECT_EQ(splitter->widget(0), window->BankView());
     EXPECT_EQ(splitter->widget(1), window->OtherView());
     EXPECT_EQ(splitter->sizes().value(0), 250);
-    EXPECT_EQ(window->OtherView()->topLevelItemCount(), 0);
+    EXPECT_FALSE(window->OtherView()->HasItem());
     EXPECT_STREQ(window->GetFile()->GetPath(), good.c_str());
 }
 

@@ -166,20 +166,24 @@ TEST_F(MainFrameTest, MenuBarReadsAsTheCommandTable) {
                                    "&Tools", "&Window", "&Help"}));
     frame->UpdateCommandUI();
     EXPECT_EQ(Describe(Menu(*frame, "&File")),
-              QStringList({"&Open...\tCtrl+O", "&Back Up Workstation...\tCtrl+B", "-",
-                           "Recent File (off)", "-", "E&xit"}));
+              QStringList({"&Open...	Ctrl+O", "&Back Up Workstation...	Ctrl+B",
+                           "&Export List... (off)", "-", "Recent File (off)", "-", "E&xit"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Edit")),
-              QStringList({"&Undo\tCtrl+Z (off)", "&Redo\tCtrl+Shift+Z (off)"}));
+              QStringList({"&Undo	Ctrl+Z (off)", "&Redo	Ctrl+Shift+Z (off)", "-",
+                           "&Find...	Ctrl+F"}));
     EXPECT_EQ(Describe(Menu(*frame, "&View")), QStringList({"&Workstation\tCtrl+W"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Bank")), QStringList({"&Initialise (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Program")), QStringList({"&Initialise (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Combination")), QStringList({"&Initialise (off)"}));
-    EXPECT_EQ(Describe(Menu(*frame, "&Tools")), QStringList({"&Options... (off)"}));
+    EXPECT_EQ(Describe(Menu(*frame, "&Tools")),
+              QStringList({"&Options... (off)", "-", "Compare With &Workstation (off)",
+                           "C&lear Comparison (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Window")), QStringList({"&Close All (off)"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Help")), QStringList({"&About..."}));
 
     EXPECT_EQ(frame->CommandAction(ID_FILE_OPEN)->shortcut(), QKeySequence("Ctrl+O"));
     EXPECT_EQ(frame->CommandAction(ID_VIEW_WORKSTATION)->shortcut(), QKeySequence("Ctrl+W"));
+    EXPECT_EQ(frame->CommandAction(ID_EDIT_FIND)->shortcut(), QKeySequence("Ctrl+F"));
     EXPECT_EQ(frame->CommandAction(ID_NEXT_PANE)->shortcut(), QKeySequence("F6"));
     EXPECT_EQ(frame->CommandAction(ID_PREV_PANE)->shortcut(), QKeySequence("Shift+F6"));
     EXPECT_EQ(frame->CommandAction(ID_FILE_MRU_FILE1)->statusTip(), "Open this document");

@@ -4,8 +4,8 @@
 #include <QMdiArea>
 #include <QSplitter>
 #include <QTest>
-#include <QTreeView>
 
+#include "banktree/ItemPane.h"
 #include "midi/loopback/LoopbackMidiServices.h"
 #include "tests/support/qt/QtPrinters.h"
 #include "tests/support/qt/ScriptedPresenter.h"
@@ -22,7 +22,8 @@ TEST(WSFrame, TitlePanesAndStatusBeforeConnecting) {
     EXPECT_EQ(frame.Splitter()->orientation(), Qt::Horizontal);
     EXPECT_EQ(frame.Splitter()->count(), 2);
     EXPECT_EQ(frame.Splitter()->widget(0), frame.BankView());
-    EXPECT_NE(qobject_cast<QTreeView*>(frame.Splitter()->widget(1)), nullptr);
+    EXPECT_EQ(frame.Splitter()->widget(1), frame.SecondView());
+    EXPECT_FALSE(frame.SecondView()->HasItem());
     QString text;
     ASSERT_TRUE(frame.GetMIDIStatusText(&text));
     EXPECT_EQ(text, "MIDI Status: Not Connected");

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "banktree/ItemPane.h"
 #include "messages/StringTable.h"
 #include "midi/SysEx.h"
 #include "midi/loopback/LoopbackMidiServices.h"

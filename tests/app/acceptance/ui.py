@@ -122,6 +122,10 @@ def focused(acc):
     return acc.getState().contains(_atspi().STATE_FOCUSED)
 
 
+def selected(acc):
+    return acc.getState().contains(_atspi().STATE_SELECTED)
+
+
 def active(window):
     """Whether the window has the keyboard (the window manager has activated it)."""
     return window.getState().contains(_atspi().STATE_ACTIVE)
@@ -134,7 +138,7 @@ def children(acc):
 def find_all(root, role=None, name=None, only_showing=True, into_trees=False):
     """Descendants of `root` (breadth first) with this role name and name (None: any).
 
-    A name may be a string or a predicate. Hidden parts are passed over unless
+    A role or a name may be a string or a predicate. Hidden parts are passed over unless
     only_showing is false; the rows of trees are not searched unless into_trees is true
     (thousands of rows, each a question over D-Bus).
     """
@@ -148,7 +152,8 @@ def find_all(root, role=None, name=None, only_showing=True, into_trees=False):
             continue
         acc_role = role_of(acc)
         matches_name = name is None or (name(acc.name) if callable(name) else acc.name == name)
-        if (role is None or acc_role == role) and matches_name:
+        matches_role = role is None or (role(acc_role) if callable(role) else acc_role == role)
+        if matches_role and matches_name:
             found.append(acc)
         if into_trees or acc_role not in ("tree", "tree table", "table", "list"):
             queue.extend(children(acc))

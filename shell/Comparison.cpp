@@ -1,0 +1,347 @@
+#include "shell/Comparison.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QCoreApplication>
+#include <QLocale>
+#include <QMdiArea>
+#include <QStringList>
+#include <QTreeWidgetItem>
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "banktree/ItemPane.h"
+#include "messages/Messages.h"
+#include "model/SameSound.h"
+#include "shell/ItemSources.h"
+#include "shell/PCGBankView.h"
+#include "shell/PCGFrame.h"
+#include "workstation/WSBankView.h"
+#include "workstation/WSFrame.h"
+#include "workstation/WSMessages.h"
+#include "workstation/WSTransport.h"
+
+namespace {
+
+// A MIDI cable carries 3,125 bytes a second.
+constexpr double kMidiBytesPerSecond = 3125.0;
+
+const char* const kSame = "#cdeccd";
+const char* const kElsewhere = "#fde9a9";
+const char* const kMissing = "#f7cccc";
+
+using Bank = std::pair<bq::ItemKind, long>;
+
+// "Combination Banks A, B and F, Program Bank C".
+QString BankList(const std::vector<Bank>& banks) {
+    QStringList parts;
+    for (const bq::ItemKind kind : {bq::ItemKind::Combination, bq::ItemKind::Program}) {
+        QStringList letters;
+        for (const auto& [k, bank] : banks) {
+            if (k == kind) {
+                letters << CItemSources::BankText(kind, bank);
+            }
+        }
+        if (letters.isEmpty()) {
+            continue;
+        }
+        const QString last = letters.takeLast();
+        const QString joined =
+            letters.isEmpty() ? last
+                              : letters.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+        parts << QStringLiteral("%1 %2 %3")
+                     .arg(QLatin1String(bq::KindName(kind)),
+                          letters.isEmpty() ? QStringLiteral("Bank") : QStringLiteral("Banks"),
+                          joined);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QString Duration(double seconds) {
+    if (seconds < 90) {
+        return QStringLiteral("%1 seconds").arg(static_cast<int>(seconds + 0.5));
+    }
+    return QStringLiteral("%1 minutes").arg(static_cast<int>(seconds / 60 + 0.5));
+}
+
+std::vector<Bank> BanksOf(const bq::ItemCatalog& catalog) {
+    std::set<Bank> banks;
+    for (std::size_t i = 0; i < catalog.Size(); ++i) {
+        banks.insert({catalog.At(i).kind, catalog.At(i).bank});
+    }
+    return {banks.begin(), banks.end()};
+}
+
+QTreeWidgetItem* BankNode(CWSBankView* view, const Bank& bank) {
+    const std::uintptr_t data = CWSBankView::BankNodeData(bank.first == bq::ItemKind::Combination
+                                                              ? CWSBankView::kCombiBankKind
+                                                              : CWSBankView::kProgramBankKind,
+                                                          bank.second);
+    for (int g = 0; view != nullptr && g < view->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = view->topLevelItem(g);
+        for (int b = 0; b < group->childCount(); ++b) {
+            int image = -1;
+            if (view->GetItemImage(group->child(b), &image) && image == IMAGE_BANK &&
+                view->GetItemData(group->child(b)) == data) {
+                return group->child(b);
+            }
+        }
+    }
+    return nullptr;
+}
+
+bool Connected(CWSFrame* ws) {
+    return ws != nullptr && ws->isVisible() && ws->Transport().InputHandle() != 0;
+}
+
+QString Swatch(const char* colour) {
+    return QStringLiteral("<span style=\"background-color:%1\">&nbsp;&nbsp;&nbsp;&nbsp;</span>")
+        .arg(QLatin1String(colour));
+}
+
+}  // namespace
+
+CComparisons::CComparisons(CItemSources& sources, QObject* parent)
+    : QObject(parent), m_sources(sources) {
+    connect(&m_sources, &CItemSources::Changed, this, &CComparisons::Recompute);
+}
+
+CComparisons::~CComparisons() = default;
+
+QString CComparisons::SameColour() {
+    return QLatin1String(kSame);
+}
+QString CComparisons::ElsewhereColour() {
+    return QLatin1String(kElsewhere);
+}
+QString CComparisons::MissingColour() {
+    return QLatin1String(kMissing);
+}
+
+CComparisons::Marks* CComparisons::Find(const QMdiSubWindow* window) {
+    for (Marks& m : m_marks) {
+        if (m.frame != nullptr && m.frame == window) {
+            return &m;
+        }
+    }
+    return nullptr;
+}
+
+bool CComparisons::Has(const QMdiSubWindow* window) const {
+    return std::any_of(m_marks.begin(), m_marks.end(), [window](const Marks& m) {
+        return m.frame != nullptr && m.frame == window;
+    });
+}
+
+QString CComparisons::StatusOf(const CBankTreeView* view, std::size_t index) const {
+    for (const Marks& m : m_marks) {
+        if (m.frame != nullptr && m.frame->BankView() == view && index < m.status.size()) {
+            return m.status[index];
+        }
+    }
+    return {};
+}
+
+bool CComparisons::Run(CPCGFrame* frame, CWSFrame* workstation,
+                       const std::function<void()>& showWorkstation) {
+    CItemSources::Source* file = m_sources.OfWindow(frame);
+    if (file == nullptr || workstation == nullptr) {
+        return false;
+    }
+    QPointer<CPCGFrame> window(frame);
+    QPointer<CWSFrame> ws(workstation);
+    const std::vector<Bank> needed = BanksOf(file->catalog);
+    auto missing = [&] {
+        std::vector<Bank> banks;
+        auto* view = ws != nullptr ? qobject_cast<CWSBankView*>(ws->BankView()) : nullptr;
+        for (const Bank& bank : needed) {
+            QTreeWidgetItem* node = BankNode(view, bank);
+            if (node == nullptr || node->childCount() == 0) {
+                banks.push_back(bank);
+            }
+        }
+        return banks;
+    };
+
+    std::vector<Bank> download = missing();
+    if (!download.empty()) {
+        double bytes = 0;
+        for (const Bank& bank : download) {
+            bytes += bank.first == bq::ItemKind::Combination ? CWSBankView::kCombiBankDumpSize
+                                                             : CWSBankView::kProgramBankDumpSize;
+        }
+        const QString question =
+            QStringLiteral(
+                "Comparing this file with the Workstation downloads %1 from the instrument "
+                "(%2 KB, about %3 over a MIDI cable).\n\nDo you want to download %4 now?")
+                .arg(BankList(download), QLocale(QLocale::English).toString(qRound(bytes / 1000)),
+                     Duration(bytes / kMidiBytesPerSecond),
+                     download.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+        if (bq::ShowMessage(question, bq::MB_YESNO) != bq::IDYES || window == nullptr ||
+            ws == nullptr) {
+            return false;
+        }
+        if (!Connected(ws)) {
+            // As View Workstation does; its search runs now rather than when its posted
+            // message comes, and reports itself when it finds nothing.
+            showWorkstation();
+            if (ws != nullptr) {
+                QCoreApplication::sendPostedEvents(ws, bq::ws::WM_WS_CONNECT);
+            }
+            if (window == nullptr || !Connected(ws)) {
+                return false;
+            }
+        }
+        for (const Bank& bank : missing()) {
+            auto* view = ws != nullptr ? qobject_cast<CWSBankView*>(ws->BankView()) : nullptr;
+            QTreeWidgetItem* node = BankNode(view, bank);
+            if (node != nullptr && node->childCount() == 0) {
+                QPointer<CWSBankView> alive(view);
+                if (bank.first == bq::ItemKind::Combination) {
+                    view->LoadCombiBank(node, bank.second);
+                } else {
+                    view->LoadProgramBank(node, bank.second);
+                }
+                if (alive == nullptr) {
+                    return false;
+                }
+            }
+            if (window == nullptr) {
+                return false;
+            }
+            if (node == nullptr || node->childCount() == 0) {
+                // The transfer failed (and said so) or the user stopped waiting for it.
+                bq::ShowMessage(QStringLiteral("The file was not compared with the Workstation: "
+                                               "%1 was not downloaded.")
+                                    .arg(BankList({bank})),
+                                bq::MB_ICONERROR);
+                return false;
+            }
+        }
+    }
+    if (window == nullptr) {
+        return false;
+    }
+    Mark(window);
+    if (QMdiArea* area = window->mdiArea()) {
+        area->setActiveSubWindow(window);
+    }
+    return true;
+}
+
+void CComparisons::Unmark(Marks& marks) {
+    for (QTreeWidgetItem* node : marks.nodes) {
+        node->setData(0, Qt::BackgroundRole, QVariant());
+        node->setData(0, Qt::ToolTipRole, QVariant());
+        node->setData(0, Qt::AccessibleDescriptionRole, QVariant());
+    }
+    marks.nodes.clear();
+    marks.status.clear();
+}
+
+void CComparisons::Mark(CPCGFrame* frame) {
+    CItemSources::Source* file = m_sources.OfWindow(frame);
+    if (file == nullptr) {
+        return;
+    }
+    Marks* marks = Find(frame);
+    if (marks == nullptr) {
+        m_marks.push_back({});
+        marks = &m_marks.back();
+        marks->frame = frame;
+    } else {
+        Unmark(*marks);
+    }
+    CItemSources::Source* ws = m_sources.Workstation();
+    const bq::ItemCatalog none;
+    const bq::ItemCatalog& instrument = ws != nullptr ? ws->catalog : none;
+    const bq::Comparison comparison = bq::Compare(file->catalog, instrument);
+
+    marks->file = file->id;
+    marks->fileGeneration = file->generation;
+    marks->workstationGeneration = ws != nullptr ? ws->generation : 0;
+    marks->status.assign(file->catalog.Size(), QString());
+    std::size_t same = 0;
+    std::size_t elsewhere = 0;
+    std::size_t missing = 0;
+    for (const bq::SlotComparison& slot : comparison.slots) {
+        if (slot.a == bq::ItemCatalog::npos || file->nodes[slot.a] == nullptr) {
+            continue;
+        }
+        QString text;
+        const char* colour = kMissing;
+        switch (slot.status) {
+            case bq::SlotStatus::Same:
+                text = QStringLiteral("On the instrument: the same sound in the same slot");
+                colour = kSame;
+                ++same;
+                break;
+            case bq::SlotStatus::MovedTo:
+                text = QStringLiteral("On the instrument at %1")
+                           .arg(CItemSources::PlaceText(instrument.At(slot.movedTo)));
+                colour = kElsewhere;
+                ++elsewhere;
+                break;
+            default:
+                text = QStringLiteral("Not on the instrument");
+                ++missing;
+                break;
+        }
+        QTreeWidgetItem* node = file->nodes[slot.a];
+        node->setData(0, Qt::BackgroundRole, QBrush(QColor(QLatin1String(colour))));
+        node->setData(0, Qt::ToolTipRole, text);
+        node->setData(0, Qt::AccessibleDescriptionRole, text);
+        marks->status[slot.a] = text;
+        marks->nodes.push_back(node);
+    }
+
+    QStringList banks;
+    for (const Bank& bank : BanksOf(instrument)) {
+        banks << QStringLiteral("%1 %2").arg(QLatin1String(bq::KindName(bank.first)),
+                                             CItemSources::BankText(bank.first, bank.second));
+    }
+    const QLocale english(QLocale::English);
+    const QString legend =
+        QStringLiteral(
+            "<b>Compared with the Workstation</b><br>%1 the same sound in the same slot: %2<br>"
+            "%3 on the instrument in another slot (the tip says where): %4<br>"
+            "%5 not on the instrument: %6<br><small>The instrument's banks compared: %7.</small>")
+            .arg(Swatch(kSame), english.toString(static_cast<qulonglong>(same)), Swatch(kElsewhere),
+                 english.toString(static_cast<qulonglong>(elsewhere)), Swatch(kMissing),
+                 english.toString(static_cast<qulonglong>(missing)),
+                 banks.isEmpty() ? QStringLiteral("none") : banks.join(QStringLiteral(", ")));
+    frame->OtherView()->SetNote(legend);
+    Q_EMIT Marked();
+}
+
+void CComparisons::Clear(CPCGFrame* frame) {
+    Marks* marks = Find(frame);
+    if (marks == nullptr) {
+        return;
+    }
+    // The nodes are the file's own, which never change while its window lives.
+    Unmark(*marks);
+    frame->OtherView()->SetNote(QString());
+    m_marks.erase(m_marks.begin() + (marks - m_marks.data()));
+    Q_EMIT Marked();
+}
+
+void CComparisons::Recompute() {
+    // A closed window takes its marks with it.
+    std::erase_if(m_marks, [](const Marks& m) { return m.frame == nullptr; });
+    CItemSources::Source* ws = m_sources.Workstation();
+    const std::uint64_t generation = ws != nullptr ? ws->generation : 0;
+    std::vector<CPCGFrame*> stale;
+    for (Marks& m : m_marks) {
+        CItemSources::Source* file = m_sources.OfWindow(m.frame);
+        if (file != nullptr &&
+            (m.workstationGeneration != generation || m.fileGeneration != file->generation)) {
+            stale.push_back(m.frame);
+        }
+    }
+    for (CPCGFrame* frame : stale) {
+        Mark(frame);
+    }
+}

@@ -1,0 +1,76 @@
+#include "shell/FindBar.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStyle>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kFieldWidth = 220;
+constexpr int kCountsWidth = 200;
+
+// Takes the width the bar has left rather than the width of its text, which may be long: the
+// text is cut to fit and the whole of it goes in the tip.
+class FittingLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return {kCountsWidth, QLabel::sizeHint().height()}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
+}  // namespace
+
+CFindBar::CFindBar(QWidget* parent) : QToolBar(QStringLiteral("Find"), parent) {
+    setObjectName(QStringLiteral("findBar"));
+    setMovable(false);
+    setFloatable(false);
+
+    auto* label = new QLabel(QStringLiteral("Find:"), this);
+    m_field = new QLineEdit(this);
+    m_field->setObjectName(QStringLiteral("findField"));
+    m_field->setAccessibleName(QStringLiteral("Find"));
+    m_field->setPlaceholderText(QStringLiteral("Part of a name"));
+    m_field->setClearButtonEnabled(true);
+    m_field->setFixedWidth(kFieldWidth);
+    label->setBuddy(m_field);
+    m_counts = new FittingLabel(this);
+    m_counts->setObjectName(QStringLiteral("findCounts"));
+    m_counts->setContentsMargins(8, 0, 8, 0);
+    m_counts->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    addWidget(label);
+    addWidget(m_field);
+    addWidget(m_counts);
+    QAction* close = addAction(style()->standardIcon(QStyle::SP_TitleBarCloseButton),
+                               QStringLiteral("Close Find"));
+    close->setObjectName(QStringLiteral("closeFind"));
+    close->setToolTip(QStringLiteral("Close Find (Esc)"));
+    connect(close, &QAction::triggered, this, &CFindBar::CloseRequested);
+    connect(m_field, &QLineEdit::textChanged, this, &CFindBar::TextChanged);
+}
+
+void CFindBar::Focus() {
+    show();
+    m_field->setFocus(Qt::ShortcutFocusReason);
+    m_field->selectAll();
+}
+
+void CFindBar::SetCounts(const QString& text) {
+    m_countsText = text;
+    ShowCounts();
+}
+
+void CFindBar::resizeEvent(QResizeEvent* event) {
+    QToolBar::resizeEvent(event);
+    ShowCounts();
+}
+
+void CFindBar::ShowCounts() {
+    const QString shown = m_counts->fontMetrics().elidedText(m_countsText, Qt::ElideRight,
+                                                             std::max(m_counts->width() - 16, 40));
+    m_counts->setText(shown);
+    m_counts->setToolTip(shown != m_countsText ? m_countsText : QString());
+    m_counts->setAccessibleName(m_countsText);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+// The "Find Results" list: every match of the find, under a row for each window that holds
+// some (the window's name and its count), with the item's name, kind, bank, slot and window.
+// A result is an item node that carries its record like the bank trees' nodes, so a
+// Combination can be dragged from here onto the Workstation window as from a PCG window.
+// Activating a result (a double click, Return) asks for its window and item.
+// User-interface thread only.
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "banktree/BankTreeView.h"
+#include "model/ItemCatalog.h"
+
+class CFindResultsView : public CBankTreeView {
+    Q_OBJECT
+public:
+    enum Column : int { kName = 0, kKind, kBank, kSlot, kWindow, kColumns };
+
+    // One window's matches: indexes into its catalogue.
+    struct Group {
+        std::uint32_t source = 0;
+        QString window;
+        const bq::ItemCatalog* catalog = nullptr;
+        const std::vector<std::uint32_t>* matches = nullptr;
+    };
+
+    explicit CFindResultsView(QWidget* parent = nullptr);
+
+    // Replaces what the list shows.
+    void SetResults(const std::vector<Group>& groups);
+    void ClearResults();
+
+    // A result row's place, false for any other row.
+    bool ResultOf(const QTreeWidgetItem* row, std::uint32_t* source, bq::ItemKind* kind, long* bank,
+                  long* slot) const;
+
+    // Asked as a drag starts: brings the record of a result up to date with its window (the
+    // instrument may hold another Combination there since); false refuses the drag.
+    void SetBeforeDrag(std::function<bool(QTreeWidgetItem*, CBankItemData*)> check) {
+        m_beforeDrag = std::move(check);
+    }
+
+    bool CanDragItem(QTreeWidgetItem* item) override;
+
+signals:
+    void ResultActivated(std::uint32_t source, bq::ItemKind kind, long bank, long slot);
+    // A drag from the list ended, dropped or not: its rows may be replaced again.
+    void DragEnded();
+
+protected:
+    // Each may end a drag.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void NoteDragEnd(bool wasBusy);
+
+    std::function<bool(QTreeWidgetItem*, CBankItemData*)> m_beforeDrag;
+};

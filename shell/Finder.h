@@ -1,0 +1,74 @@
+#pragma once
+
+// The find across every open bank tree: the model's find over each window's catalogue, shown
+// by filtering the trees (CTreeFilter) and listing the matches (CFindResultsView). It follows
+// the windows as they open, close or change while a text is set. User-interface thread only.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/ItemSources.h"
+#include "shell/TreeFilter.h"
+
+class CBankItemData;
+class CFindResultsView;
+
+class CFinder : public QObject {
+    Q_OBJECT
+public:
+    struct Count {
+        QString window;
+        std::size_t matches = 0;
+    };
+
+    explicit CFinder(CItemSources& sources, QObject* parent = nullptr);
+    ~CFinder() override;
+
+    // The list the matches go to; may be set later, or never.
+    void SetResultsView(CFindResultsView* results);
+
+    // Filters the open trees to the items whose name holds `text`, letters in any case; an
+    // empty text ends the find and restores the trees.
+    void SetText(const QString& text);
+    bool IsActive() const { return !m_text.isEmpty(); }
+    QString Text() const { return m_text; }
+
+    // The windows with matches, in the results' order, and the sum.
+    const std::vector<Count>& Counts() const { return m_counts; }
+    std::size_t Total() const { return m_total; }
+    // "12 matches: a.pcg 10, Workstation 2", or "No matches".
+    QString CountsText() const;
+
+signals:
+    // The matches were found again.
+    void Updated();
+
+private:
+    struct Tree {
+        std::unique_ptr<CTreeFilter> filter;
+        std::vector<std::uint32_t> matches;
+    };
+
+    void Run();
+    void RestoreAll();
+    void FillResults(const std::vector<CItemSources::Source*>& open);
+    bool RefreshDragged(std::uint32_t source, CBankItemData* record, int image);
+
+    CItemSources& m_sources;
+    QPointer<CFindResultsView> m_results;
+    QString m_text;
+    std::string m_needle;                   // the text as the names' bytes (Latin-1)
+    bool m_unmatchable = false;             // the text has a character no name can hold
+    std::map<std::uint32_t, Tree> m_trees;  // by source
+    std::vector<Count> m_counts;
+    std::size_t m_total = 0;
+    bool m_resultsPending = false;  // held back while a result is dragged
+};
