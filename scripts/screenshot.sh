@@ -2,7 +2,9 @@
 # Makes docs/pcg-window.png: the desktop program with the demo PCG file open, on a virtual X
 # display; then docs/workstation-download.png and docs/workstation-drag.png: the same connected
 # to a virtual Karma on a JACK server of its own (dummy driver), during a bank download and
-# during a drag, and docs/workstation-backup.png during File > Back Up Workstation. Usage:
+# during a drag, docs/workstation-backup.png during File > Back Up Workstation, and
+# docs/compare.png and docs/find.png: Tools > Compare With Workstation on a live set made from
+# the demo file, then Edit > Find across it, the demo file and the Workstation window. Usage:
 # scripts/screenshot.sh [build directory, default build/release]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,6 +47,10 @@ docs=$PWD/docs
 (cd "$build/tools" && xvfb-run -a -s "-screen 0 1280x800x24" "$program" --workstation demo.pcg \
     "$docs/workstation-download.png" "$docs/workstation-drag.png")
 echo "Wrote $docs/workstation-download.png and $docs/workstation-drag.png"
+# Before the backup, whose cancelled transfer leaves the virtual Karma sending a while longer.
+(cd "$build/tools" && xvfb-run -a -s "-screen 0 1280x800x24" "$program" --find-compare demo.pcg \
+    "$docs/find.png" "$docs/compare.png")
+echo "Wrote $docs/find.png and $docs/compare.png"
 (cd "$build/tools" && xvfb-run -a -s "-screen 0 1280x800x24" "$program" --backup demo.pcg \
     "$docs/workstation-backup.png")
 echo "Wrote $docs/workstation-backup.png"

@@ -5,27 +5,47 @@
 // download with its progress dialog, then during a drag from the PCG window onto it.
 // bankquill-screenshot --backup PCG BACKUP.png: the Workstation window connected the same way,
 // during File > Back Up Workstation, with its progress dialog at the fourth bank.
+// bankquill-screenshot --find-compare PCG FIND.png COMPARE.png: PCG and a live set made from it
+// (its Combination bank A with two pairs of slots swapped and three sounds edited) open beside
+// the Workstation window: the live set after Tools > Compare With Workstation (its question
+// answered Yes, bank A downloaded), then a find across the three windows.
 // Meant to run under a virtual X server (scripts/screenshot.sh).
 #include <QApplication>
 #include <QDir>
+#include <QDockWidget>
 #include <QEventLoop>
+#include <QFile>
+#include <QHelpEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QWindow>
 
+#include <cstdint>
 #include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "messages/Messages.h"
 #include "midi/JackMidiServices.h"
 #include "shell/BankquillApp.h"
+#include "shell/Comparison.h"
+#include "shell/FindBar.h"
+#include "shell/FindResults.h"
+#include "shell/Finder.h"
 #include "shell/MainFrame.h"
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
+#include "tools/demo-pcg/DemoPcg.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBackup.h"
 #include "workstation/WSBankView.h"
@@ -158,6 +178,186 @@ int BackupPicture(CMainFrame* frame, CPCGFrame* window, const QString& path) {
     return 0;
 }
 
+using Bytes = std::vector<unsigned char>;
+
+void Put32(Bytes& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<unsigned char>(v >> shift));
+    }
+}
+
+Bytes Chunk(const char* tag, const Bytes& content) {
+    Bytes out(tag, tag + 4);
+    Put32(out, static_cast<std::uint32_t>(content.size()));
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+void Rename(Bytes& record, const std::string& name) {
+    for (std::size_t i = 0; i < 16; ++i) {
+        record[i] = i < name.size() ? static_cast<unsigned char>(name[i]) : ' ';
+    }
+}
+
+// Combination bank A of the demo file as a musician may have rearranged it: two pairs of
+// slots swapped (on the instrument elsewhere), two sounds renamed and one with a parameter
+// changed (not on it); everything else as the instrument holds it.
+Bytes LiveSet() {
+    std::vector<Bytes> records;
+    for (int slot = 0; slot < bq::demo::kSlots; ++slot) {
+        records.push_back(bq::demo::CombiRecord(0, slot));
+    }
+    std::swap(records[2], records[5]);
+    std::swap(records[7], records[9]);
+    Rename(records[3], "Brass Stack");
+    Rename(records[12], "Choir Pad");
+    records[11][100] ^= 0x01;  // parameter bytes stay in MIDI range
+
+    Bytes bank;
+    Put32(bank, static_cast<std::uint32_t>(records.size()));
+    Put32(bank, static_cast<std::uint32_t>(records.front().size()));
+    Put32(bank, 0);  // bank A
+    for (const Bytes& record : records) {
+        bank.insert(bank.end(), record.begin(), record.end());
+    }
+    Bytes file = {'K', 'O', 'R', 'G', 0x5D, 0x00, 0x00, 0x00, 0, 1, 0, 0, 0, 0, 0, 0};
+    const Bytes root = Chunk("PCG1", Chunk("CMB1", Chunk("CBK1", bank)));
+    file.insert(file.end(), root.begin(), root.end());
+    return file;
+}
+
+// Answers Yes to the program's questions, as the user wanting the picture would; any other
+// message means that something failed, and is passed on to the terminal.
+class YesPresenter : public bq::IMessagePresenter {
+public:
+    YesPresenter() : m_previous(bq::SetMessagePresenter(this)) {}
+    ~YesPresenter() override { bq::SetMessagePresenter(m_previous); }
+    YesPresenter(const YesPresenter&) = delete;
+    YesPresenter& operator=(const YesPresenter&) = delete;
+
+    int Show(const QString& text, unsigned style) override {
+        if ((style & 0x0F) == bq::MB_YESNO) {
+            // The first is the download's; any other (a search to try again) is worth a line.
+            if (questions++ > 0) {
+                std::fprintf(stderr, "bankquill-screenshot: answered Yes to: %s\n",
+                             qPrintable(text));
+            }
+            return bq::IDYES;
+        }
+        std::fprintf(stderr, "bankquill-screenshot: the program said: %s\n", qPrintable(text));
+        return bq::IDOK;
+    }
+    void Withdraw(int) override {}
+
+    int questions = 0;
+
+private:
+    bq::IMessagePresenter* m_previous;
+};
+
+int FindComparePictures(CMainFrame* frame, CPCGFrame* demo, const QString& findPath,
+                        const QString& comparePath) {
+    QTemporaryDir folder;
+    const QString name = QStringLiteral("live-set.pcg");
+    QFile out(QDir(folder.path()).filePath(name));
+    const Bytes bytes = LiveSet();
+    if (!folder.isValid() || !out.open(QIODevice::WriteOnly) ||
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) !=
+            static_cast<qint64>(bytes.size())) {
+        std::fprintf(stderr, "bankquill-screenshot: cannot write the live set\n");
+        return 1;
+    }
+    out.close();
+    // Opened by its name alone, as the demo file is, so that titles show only the name.
+    QDir::setCurrent(folder.path());
+    CPCGFrame* live = frame->OpenPCGFile(name);
+    if (live == nullptr) {
+        std::fprintf(stderr, "bankquill-screenshot: cannot open the live set\n");
+        return 1;
+    }
+
+    // Tools > Compare With Workstation on the live set: it asks whether to download bank A,
+    // connects the Workstation window and downloads it.
+    YesPresenter answers;
+    frame->ExecuteCommand(ID_TOOLS_COMPARE_WORKSTATION);
+    CWSFrame* ws = frame->WorkstationFrame();
+    auto* wsView = qobject_cast<CWSBankView*>(ws->BankView());
+    if (!frame->Comparisons().Has(live) || answers.questions < 1 || wsView == nullptr) {
+        std::fprintf(stderr, "bankquill-screenshot: the comparison did not run\n");
+        return 1;
+    }
+
+    // The live set on the left (the demo file behind it), the Workstation on the right.
+    QMdiArea* area = frame->MdiArea();
+    const QSize room = area->viewport()->size();
+    const QRect left(0, 0, room.width() * 3 / 5, room.height());
+    demo->setGeometry(left);
+    live->setGeometry(left);
+    ws->setGeometry(left.width(), 0, room.width() - left.width(), room.height());
+    area->setActiveSubWindow(live);
+    live->Splitter()->setSizes({300, left.width() - 300});
+    CPCGBankView* view = live->BankView();
+    QTreeWidgetItem* bank = view->topLevelItem(0)->child(0);
+    view->expandItem(view->topLevelItem(0));
+    view->expandItem(bank);
+    view->setCurrentItem(bank->child(2));
+    QTreeWidgetItem* wsBank = wsView->topLevelItem(0)->child(0);
+    wsView->expandItem(wsView->topLevelItem(0));
+    wsView->expandItem(wsBank);
+    RunFor(500);
+    // The tip of a sound that the instrument holds in another slot, as hovering shows it.
+    // Pointed at left of the name, so that the tip stays over the tree.
+    const QPoint at(20, view->visualItemRect(bank->child(7)).center().y());
+    QHelpEvent hover(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view->viewport(), &hover);
+    RunFor(500);
+    if (!GrabScreen(frame, nullptr, comparePath)) {
+        std::fprintf(stderr, "bankquill-screenshot: cannot write %s\n", qPrintable(comparePath));
+        return 1;
+    }
+    QToolTip::hideText();
+
+    // Edit > Find with part of a name typed: the marks go first, so the picture shows the
+    // find alone.
+    frame->ExecuteCommand(ID_TOOLS_CLEAR_COMPARISON);
+    area->tileSubWindows();
+    frame->ExecuteCommand(ID_EDIT_FIND);
+    if (frame->FindBar() == nullptr) {
+        std::fprintf(stderr, "bankquill-screenshot: no find bar\n");
+        return 1;
+    }
+    QTest::keyClicks(frame->FindBar()->Field(), QStringLiteral("bra"));
+    for (int i = 0; i < 100 && frame->Finder().Counts().size() < 3; ++i) {
+        RunFor(50);
+    }
+    RunFor(300);
+    // A double click on the first result (the instrument's) brings its window forward with
+    // the item selected; its pane names the other windows that hold the same sound.
+    CFindResultsView* results = frame->FindResults();
+    QTreeWidgetItem* first =
+        results->topLevelItemCount() > 0 && results->topLevelItem(0)->childCount() > 0
+            ? results->topLevelItem(0)->child(0)
+            : nullptr;
+    if (first == nullptr) {
+        std::fprintf(stderr, "bankquill-screenshot: the find listed nothing\n");
+        return 1;
+    }
+    QWindow* surface = frame->windowHandle();
+    QTest::mouseDClick(surface, Qt::LeftButton, {},
+                       surface->mapFromGlobal(ItemCentre(results, first)));
+    RunFor(500);
+    std::printf("bankquill-screenshot: the find shows %s\n",
+                qPrintable(frame->Finder().CountsText()));
+    if (frame->Finder().Counts().size() != 3 || !frame->FindResultsDock()->isVisible() ||
+        area->activeSubWindow() != ws || wsView->currentItem() == nullptr ||
+        !wsView->currentItem()->text(0).endsWith(first->text(0)) ||
+        !GrabScreen(frame, nullptr, findPath)) {
+        std::fprintf(stderr, "bankquill-screenshot: the find did not show\n");
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -165,14 +365,16 @@ int main(int argc, char** argv) {
     QStringList args = QApplication::arguments();
     const bool workstation = args.size() == 5 && args[1] == QStringLiteral("--workstation");
     const bool backup = args.size() == 4 && args[1] == QStringLiteral("--backup");
-    if (args.size() != 3 && !workstation && !backup) {
+    const bool findCompare = args.size() == 5 && args[1] == QStringLiteral("--find-compare");
+    if (args.size() != 3 && !workstation && !backup && !findCompare) {
         std::fprintf(stderr,
                      "usage: bankquill-screenshot FILE.pcg OUT.png\n"
                      "       bankquill-screenshot --workstation FILE.pcg DOWNLOAD.png DRAG.png\n"
-                     "       bankquill-screenshot --backup FILE.pcg BACKUP.png\n");
+                     "       bankquill-screenshot --backup FILE.pcg BACKUP.png\n"
+                     "       bankquill-screenshot --find-compare FILE.pcg FIND.png COMPARE.png\n");
         return 2;
     }
-    if (workstation || backup) {
+    if (workstation || backup || findCompare) {
         args.removeAt(1);
     }
     bq::midi::JackMidiServices services;
@@ -181,7 +383,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     CMainFrame* frame = app.MainFrame();
-    frame->resize(1000, 680);
+    // The find and the comparison need room for three windows and the find's list.
+    frame->resize(findCompare ? QSize(1240, 780) : QSize(1000, 680));
     CPCGFrame* window = frame->OpenPCGFile(args[1]);
     if (window == nullptr) {
         std::fprintf(stderr, "bankquill-screenshot: cannot open %s\n", qPrintable(args[1]));
@@ -192,6 +395,9 @@ int main(int argc, char** argv) {
     }
     if (backup) {
         return BackupPicture(frame, window, args[2]);
+    }
+    if (findCompare) {
+        return FindComparePictures(frame, window, args[2], args[3]);
     }
     window->setGeometry(12, 10, 620, 470);
     CPCGBankView* view = window->BankView();
