@@ -24,6 +24,7 @@
 #include "model/PcgWriter.h"
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
+#include "tests/support/PrivateJackServer.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"
@@ -150,6 +151,12 @@ protected:
 };
 
 TEST_F(NeverLose, ABackupIsTheMemoryByteForByteAndACombinationDraggedBackRestoresIt) {
+    if (bq::test::TestServerIsPipeWire()) {
+        // The whole memory (1.3 MB) spans many cycles even at unlimited rate; a cycle that
+        // PipeWire runs without a late client loses that cycle's bytes, and the backup then
+        // (rightly) says it was not written. The undo and cancel cases run on both servers.
+        GTEST_SKIP() << bq::test::kPacedStreamJackdOnly;
+    }
     StartInstrument({"--rate", "0", "--memory-out", memoryFile});
     Connect();
     const QString backup = folder.filePath("before-the-gig.pcg");
