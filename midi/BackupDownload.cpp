@@ -46,6 +46,16 @@ struct BackupDownload::Inbox {
         std::uint32_t device = 0;  // the buffer's user value: the input device it was queued on
         Bytes bytes;
         bool broken = false;  // a message broken by another status byte ends here
+
+        // The whole messages this chunk completes; a broken one drops what was gathered.
+        void FeedTo(SysExAssembler& assembler, std::vector<Bytes>* messages) const {
+            messages->clear();
+            if (broken) {
+                assembler.Clear();
+                return;
+            }
+            assembler.Feed(bytes.data(), bytes.size(), messages);
+        }
     };
     enum class Next { Chunk, Timeout, Cancelled };
 
@@ -404,13 +414,7 @@ BackupStatus BackupDownload::Find() {
                 cancelled = next == Inbox::Next::Cancelled;
                 break;
             }
-            SysExAssembler& assembler = assemblers[chunk.device];
-            if (chunk.broken) {
-                assembler.Clear();
-                continue;
-            }
-            messages.clear();
-            assembler.Feed(chunk.bytes.data(), chunk.bytes.size(), &messages);
+            chunk.FeedTo(assemblers[chunk.device], &messages);
             for (const Bytes& message : messages) {
                 if (sysex::MatchIdentityReply(message.data(), message.size(), &deviceId)) {
                     found = true;
@@ -508,12 +512,7 @@ BackupStatus BackupDownload::Connect(const std::string& inputName, const std::st
                                                    " within " + Seconds(m_silenceMs));
         }
         Refill();
-        if (chunk.broken) {
-            assembler.Clear();
-            continue;
-        }
-        messages.clear();
-        assembler.Feed(chunk.bytes.data(), chunk.bytes.size(), &messages);
+        chunk.FeedTo(assembler, &messages);
         for (const Bytes& message : messages) {
             if (sysex::MatchIdentityReply(message.data(), message.size(), &m_channel)) {
                 return {};
@@ -595,15 +594,12 @@ BackupStatus BackupDownload::Download(const std::vector<int>& banks, pcg::KarmaM
             }
             deadline = Clock::now() + std::chrono::milliseconds(m_silenceMs);
             Refill();
-            if (chunk.broken) {
-                assembler.Clear();
-                continue;
+            if (!chunk.broken) {
+                bankBytes += chunk.bytes.size();
+                state.bytes += chunk.bytes.size();
+                report();
             }
-            bankBytes += chunk.bytes.size();
-            state.bytes += chunk.bytes.size();
-            report();
-            messages.clear();
-            assembler.Feed(chunk.bytes.data(), chunk.bytes.size(), &messages);
+            chunk.FeedTo(assembler, &messages);
             for (Bytes& message : messages) {
                 const std::size_t length = message.size();
                 const BankReply reply =
