@@ -1,13 +1,11 @@
 #pragma once
 
-// Downloading the instrument's whole memory for a backup, without a window: finding the Karma
-// (or taking the ports given), requesting each bank dump, reassembling, classifying, unpacking
-// and checking it, with progress, a bound on silence and cancellation.
+// The instrument for a program that may block, the command-line tools: finding the Karma (or
+// taking the ports given) and downloading its banks, with progress, a bound on silence and
+// cancellation. It drives the one exchange of every program (KarmaLink) and only waits.
 //
 // Threads: the public calls run on one thread of the caller's, which blocks in them; only
-// Cancel may come from any other thread (or from the progress callback). The MIDI backend's
-// input callback runs on the backend's own thread: it copies the bytes by value into a queue
-// and wakes the waiting thread, nothing else.
+// Cancel may come from any other thread (or from the progress callback).
 
 #include <array>
 #include <cstddef>
@@ -17,67 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "midi/KarmaBanks.h"
+#include "midi/KarmaLink.h"
 #include "midi/MidiServices.h"
 #include "midi/SysEx.h"
 #include "model/PcgWriter.h"
 
 namespace bq::midi {
-
-// The twelve banks of the instrument in the order of the trees: Combination banks A to F
-// (0..5), then Program banks A to F (6..11), bank F holding MOSS Programs.
-constexpr int kBackupBanks = 12;
-
-struct BackupBank {
-    bool combination = true;
-    int bank = 0;                // 0..5, A..F
-    std::size_t recordSize = 0;  // 996, 804 or 416
-    std::size_t dumpBytes = 0;   // the dump on the wire: 8 header bytes, 128 packed records, F7
-};
-
-// Index outside 0..11: a bank of record size 0.
-BackupBank BackupBankAt(int index);
-// "Combination Bank A" .. "Program Bank F (MOSS)".
-std::string BackupBankTitle(int index);
-// The dump request of bank `index` on global channel g.
-std::array<std::uint8_t, sysex::kDumpRequestLength> BackupDumpRequest(int index,
-                                                                      std::uint8_t channel);
-
-// What a complete message received after a bank's dump request means for the backup.
-enum class BankReplyKind {
-    Records,    // the dump, holding 128 whole records
-    Refused,    // a status reply: the instrument will not send the bank
-    Malformed,  // a dump that does not unpack to 128 whole records
-    Foreign,    // a SysEx message that is not the Karma's (another device's): passed over
-};
-
-struct BankReply {
-    BankReplyKind kind = BankReplyKind::Malformed;
-    sysex::ReplyKind status = sysex::ReplyKind::Dump;  // for Refused: Failed or Error
-    std::uint8_t errorCode = 0;                        // of an Error Reply
-    std::size_t decoded = 0;                           // unpacked bytes of a dump
-};
-
-// Pure. On Records, *records holds exactly the bank's 128 records (the unpacked dump's bytes
-// beyond them, such as the closing F7 of a short last group, are dropped).
-BankReply DecodeBankReply(int index, std::vector<std::uint8_t> message, std::uint8_t channel,
-                          std::vector<std::uint8_t>* records);
-
-// Complete SysEx messages from the chunks that an input hands back. Bytes outside a message are
-// passed over, another status byte breaks the message being received, and a message longer
-// than the limit is dropped (a device that never sends F7 cannot make it grow without bound).
-class SysExAssembler {
-public:
-    static constexpr std::size_t kLimit = 256 * 1024;
-
-    void Feed(const std::uint8_t* bytes, std::size_t count,
-              std::vector<std::vector<std::uint8_t>>* complete);
-    void Clear();
-    std::size_t Pending() const { return m_message.size(); }
-
-private:
-    std::vector<std::uint8_t> m_message;
-    bool m_inside = false;
-};
 
 enum class BackupError : std::uint8_t {
     None,
@@ -138,10 +82,12 @@ public:
     // the Identity Reply that must come back on them within the silence bound.
     BackupStatus Connect(const std::string& inputName, const std::string& outputName);
 
-    bool Connected() const { return m_input != 0 && m_output != 0; }
+    bool Connected() const { return m_link.Connected(); }
     const std::string& InputName() const { return m_inputName; }
     const std::string& OutputName() const { return m_outputName; }
-    std::uint8_t Channel() const { return m_channel; }
+    std::uint8_t Channel() const { return m_link.Channel(); }
+    // The exchange it drives, for a tool that does more than download (a write, a restore).
+    KarmaLink& Link() { return m_link; }
 
     using ProgressFn = std::function<void(const BackupProgress&)>;
     // Downloads the banks given by index (0..11), in that order, into *memory; every bank is
@@ -158,26 +104,17 @@ public:
     // Closes the ports; the destructor does it too.
     void Close();
 
-    struct Inbox;
-
 private:
-    BackupStatus OpenConnection(std::uint32_t inputDevice, std::uint32_t outputDevice);
-    MidiResult Send(HMIDIOUT output, const std::uint8_t* data, std::size_t length);
-    void CloseInput(HMIDIIN input);
-    void CloseOutput(HMIDIOUT output);
-    // Queues fresh buffers on the connection for those that the callback could not queue again.
-    void Refill();
+    BackupStatus OpenConnection(std::uint32_t inputDevice, std::uint32_t outputDevice,
+                                std::uint8_t channel);
+    // The reason of the services' latest failure, for a message.
+    std::string FailureText(MidiResult* result);
 
     IMidiServices& m_services;
-    std::unique_ptr<Inbox> m_inbox;
-    std::shared_ptr<MidiEvent> m_event;
+    KarmaLink m_link;
     int m_silenceMs = kDefaultSilenceMs;
-    HMIDIIN m_input = 0;
-    HMIDIOUT m_output = 0;
-    std::uint32_t m_inputDevice = 0;
     std::string m_inputName;
     std::string m_outputName;
-    std::uint8_t m_channel = 0;
 };
 
 }  // namespace bq::midi
