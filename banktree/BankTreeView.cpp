@@ -61,7 +61,10 @@ CBankTreeView::CBankTreeView(QWidget* parent) : CDragTreeView(parent) {}
 
 bool CBankTreeView::CanDragItem(QTreeWidgetItem* item) {
     int image = 0;
-    return GetItemImage(item, &image) && image == IMAGE_COMBINATION;
+    // A slot whose item is not known has nothing to carry.
+    const CBankItemData* record = GetItemRecord(item);
+    return GetItemImage(item, &image) && image == IMAGE_COMBINATION &&
+           (record == nullptr || record->GetObject() != nullptr);
 }
 
 QTreeWidgetItem* CBankTreeView::InsertItemNode(const QString& text, int image,

@@ -69,6 +69,7 @@ public:
     void Close();
     bool Connected() const { return m_input != 0 && m_output != 0; }
     bool HasPorts() const { return m_input != 0 || m_output != 0; }
+    HMIDIIN InputHandle() const { return m_input; }
     std::uint32_t InputDevice() const { return m_inputDevice; }
     std::uint32_t OutputDevice() const { return m_outputDevice; }
     std::uint8_t Channel() const { return m_exchange.Channel(); }

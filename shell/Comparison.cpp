@@ -19,6 +19,7 @@
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
 #include "workstation/WSBankView.h"
+#include "workstation/WSSession.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSMessages.h"
 #include "workstation/WSTransport.h"
@@ -74,26 +75,8 @@ std::vector<Bank> BanksOf(const bq::ItemCatalog& catalog) {
     return {banks.begin(), banks.end()};
 }
 
-QTreeWidgetItem* BankNode(CWSBankView* view, const Bank& bank) {
-    const std::uintptr_t data = CWSBankView::BankNodeData(bank.first == bq::ItemKind::Combination
-                                                              ? CWSBankView::kCombiBankKind
-                                                              : CWSBankView::kProgramBankKind,
-                                                          bank.second);
-    for (int g = 0; view != nullptr && g < view->topLevelItemCount(); ++g) {
-        QTreeWidgetItem* group = view->topLevelItem(g);
-        for (int b = 0; b < group->childCount(); ++b) {
-            int image = -1;
-            if (view->GetItemImage(group->child(b), &image) && image == IMAGE_BANK &&
-                view->GetItemData(group->child(b)) == data) {
-                return group->child(b);
-            }
-        }
-    }
-    return nullptr;
-}
-
 bool Connected(CWSFrame* ws) {
-    return ws != nullptr && ws->isVisible() && ws->Transport().InputHandle() != 0;
+    return ws != nullptr && ws->isVisible() && ws->IsConnected();
 }
 
 QString Swatch(const char* colour) {
@@ -153,12 +136,12 @@ bool CComparisons::Run(CPCGFrame* frame, CWSFrame* workstation,
     QPointer<CPCGFrame> window(frame);
     QPointer<CWSFrame> ws(workstation);
     const std::vector<Bank> needed = BanksOf(file->catalog);
+    // What the instrument holds is taken as known only from this connection's downloads.
     auto missing = [&] {
         std::vector<Bank> banks;
-        auto* view = ws != nullptr ? qobject_cast<CWSBankView*>(ws->BankView()) : nullptr;
         for (const Bank& bank : needed) {
-            QTreeWidgetItem* node = BankNode(view, bank);
-            if (node == nullptr || node->childCount() == 0) {
+            if (ws == nullptr || !ws->Session().BankDownloaded(
+                                     bank.first == bq::ItemKind::Combination, bank.second)) {
                 banks.push_back(bank);
             }
         }
@@ -184,34 +167,19 @@ bool CComparisons::Run(CPCGFrame* frame, CWSFrame* workstation,
             return false;
         }
         if (!Connected(ws)) {
-            // As View Workstation does; its search runs now rather than when its posted
-            // message comes, and reports itself when it finds nothing.
+            // As View Workstation does, searching now; it reports itself when it finds nothing.
             showWorkstation();
-            if (ws != nullptr) {
-                QCoreApplication::sendPostedEvents(ws, bq::ws::WM_WS_CONNECT);
-            }
-            if (window == nullptr || !Connected(ws)) {
+            if (ws == nullptr || !ws->ConnectNow() || window == nullptr || !Connected(ws)) {
                 return false;
             }
         }
         for (const Bank& bank : missing()) {
-            auto* view = ws != nullptr ? qobject_cast<CWSBankView*>(ws->BankView()) : nullptr;
-            QTreeWidgetItem* node = BankNode(view, bank);
-            if (node != nullptr && node->childCount() == 0) {
-                QPointer<CWSBankView> alive(view);
-                if (bank.first == bq::ItemKind::Combination) {
-                    view->LoadCombiBank(node, bank.second);
-                } else {
-                    view->LoadProgramBank(node, bank.second);
-                }
-                if (alive == nullptr) {
-                    return false;
-                }
-            }
-            if (window == nullptr) {
+            const bool combination = bank.first == bq::ItemKind::Combination;
+            const bool stored = ws->Session().DownloadBank(combination, bank.second);
+            if (window == nullptr || ws == nullptr) {
                 return false;
             }
-            if (node == nullptr || node->childCount() == 0) {
+            if (!stored) {
                 // The transfer failed (and said so) or the user stopped waiting for it.
                 bq::ShowMessage(QStringLiteral("The file was not compared with the Workstation: "
                                                "%1 was not downloaded.")

@@ -10,7 +10,10 @@
 
 #include "banktree/BankTreeView.h"
 #include "model/SameSound.h"
+#include "workstation/WSBankView.h"
 #include "workstation/WSFrame.h"
+#include "workstation/WSMemory.h"
+#include "workstation/WSSession.h"
 
 namespace {
 
@@ -131,6 +134,9 @@ void CItemSources::UpdateWorkstationView() {
         if (m_workstation->view != nullptr && m_workstation->view->model() != nullptr) {
             disconnect(m_workstation->view->model(), nullptr, this, nullptr);
         }
+        if (m_wsFrame != nullptr) {
+            disconnect(&m_wsFrame->Session().Memory(), nullptr, this, nullptr);
+        }
         m_index->Remove(m_workstation->id);
         m_workstation.reset();
     }
@@ -141,8 +147,18 @@ void CItemSources::UpdateWorkstationView() {
     m_workstation->id = m_nextId++;
     m_workstation->window = m_wsFrame.data();
     m_workstation->view = view;
+    m_workstation->viewKey = view;
     m_workstation->name = QLatin1String(kWorkstationName);
-    Watch(*m_workstation);
+    // What the instrument holds is read from the session's memory of it, never from its tree.
+    const CWSMemory* memory = &m_wsFrame->Session().Memory();
+    auto dirty = [this] {
+        if (m_workstation != nullptr) {
+            m_workstation->dirty = true;
+        }
+        ScheduleChanged();
+    };
+    connect(memory, &CWSMemory::BankChanged, this, dirty);
+    connect(memory, &CWSMemory::SlotChanged, this, dirty);
 }
 
 void CItemSources::Update(Source& source) {
@@ -150,7 +166,8 @@ void CItemSources::Update(Source& source) {
         // Records can take another item without a new text (a write of a Combination of the
         // same name): the catalogue holds the items it was made of.
         for (std::size_t i = 0; i < source.records.size(); ++i) {
-            if (source.records[i]->GetObject() != &source.catalog.Item(i)) {
+            if (source.records[i] != nullptr &&
+                source.records[i]->GetObject() != &source.catalog.Item(i)) {
                 source.dirty = true;
                 ScheduleChanged();
                 break;
@@ -172,7 +189,11 @@ void CItemSources::Rebuild(Source& source) {
     };
     std::vector<bq::PlacedItem> items;
     std::vector<Found> found;
-    if (CBankTreeView* view = source.view) {
+    if (&source == m_workstation.get()) {
+        if (m_wsFrame != nullptr) {
+            RebuildWorkstation(&items);
+        }
+    } else if (CBankTreeView* view = source.view) {
         for (QTreeWidgetItemIterator it(view); *it != nullptr; ++it) {
             int image = -1;
             if (!view->GetItemImage(*it, &image) ||
@@ -193,6 +214,17 @@ void CItemSources::Rebuild(Source& source) {
     source.catalog = bq::ItemCatalog::FromItems(std::move(items));
     source.nodes.assign(source.catalog.Size(), nullptr);
     source.records.assign(source.catalog.Size(), nullptr);
+    if (&source == m_workstation.get() && m_wsFrame != nullptr) {
+        // The nodes that show the memory's items, for selecting and filtering them.
+        auto* view = qobject_cast<CWSBankView*>(source.view);
+        for (std::size_t i = 0; i < source.catalog.Size() && view != nullptr; ++i) {
+            const bq::ItemCatalog::Entry& entry = source.catalog.At(i);
+            QTreeWidgetItem* node = view->ItemNode(entry.kind == bq::ItemKind::Combination,
+                                                   entry.bank, entry.slot);
+            source.nodes[i] = node;
+            source.records[i] = node != nullptr ? view->GetItemRecord(node) : nullptr;
+        }
+    }
     // Of two nodes for one place the catalogue keeps the later, and so does this.
     for (const Found& f : found) {
         const std::size_t index = source.catalog.IndexOf(f.kind, f.bank, f.slot);
@@ -205,6 +237,21 @@ void CItemSources::Rebuild(Source& source) {
     source.generation = m_nextGeneration++;
     source.dirty = false;
     source.indexed = false;
+}
+
+void CItemSources::RebuildWorkstation(std::vector<bq::PlacedItem>* items) const {
+    const CWSMemory& memory = m_wsFrame->Session().Memory();
+    for (bool combination : {true, false}) {
+        for (int bank = 0; bank < CWSMemory::kBanks; ++bank) {
+            for (int slot = 0; slot < CWSMemory::kSlots; ++slot) {
+                if (CKarmaObject* item = memory.Item(combination, bank, slot)) {
+                    items->push_back(
+                        {combination ? bq::ItemKind::Combination : bq::ItemKind::Program, bank,
+                         slot, bq::Ref<CKarmaObject>::Share(item)});
+                }
+            }
+        }
+    }
 }
 
 std::vector<CItemSources::Source*> CItemSources::Open() {

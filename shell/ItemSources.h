@@ -1,7 +1,8 @@
 #pragma once
 
 // The bank trees open in the main window, each as a source of items: the PCG windows' trees
-// and the Workstation window's downloaded banks. Each source keeps a catalogue of its tree's
+// and the Workstation window's downloaded banks (read from the session's memory of the
+// instrument, not from its tree). Each source keeps a catalogue of its tree's
 // items (model/ItemCatalog) and which node shows each, made from the tree when first needed
 // and again after the tree changed; find, "where else is this sound" and the comparison work
 // on the catalogues and only show their answers in the trees. User-interface thread only.
@@ -101,6 +102,8 @@ private:
     void Watch(Source& source);
     void Update(Source& source);
     void Rebuild(Source& source);
+    // The Workstation's items, from the session's memory of the instrument.
+    void RebuildWorkstation(std::vector<bq::PlacedItem>* items) const;
     void MarkDirty(const QObject* viewKey);
     void Remove(const QObject* window);
     void ScheduleChanged();

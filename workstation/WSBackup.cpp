@@ -17,8 +17,8 @@
 #include "midi/SysEx.h"
 #include "model/PcgWriter.h"
 #include "workstation/MIDIProgressDlg.h"
-#include "workstation/WSBankView.h"
 #include "workstation/WSFrame.h"
+#include "workstation/WSMemory.h"
 #include "workstation/WSSession.h"
 
 namespace {
@@ -59,24 +59,20 @@ CWSBackup::Outcome CWSBackup::Run(CWSFrame& frame, const QString& path) {
         return Outcome::Failed;
     }
     QPointer<CWSFrame> self(&frame);
+    const CWSMemory& known = frame.Session().Memory();
     bq::pcg::KarmaMemory memory;
     std::vector<int> missing;
     std::uint64_t total = 0;
     for (int index = 0; index < bq::midi::kBackupBanks; ++index) {
         const bq::midi::BackupBank bank = bq::midi::BackupBankAt(index);
-        std::vector<std::uint8_t>& records =
-            bank.combination ? memory.combis[bank.bank] : memory.programs[bank.bank];
-        // A bank the view shows from an earlier connection may not be what this instrument
-        // holds: only this connection's downloads are taken as they are.
-        auto* view = qobject_cast<CWSBankView*>(frame.BankView());
-        if (view != nullptr && frame.Session().BankDownloaded(bank.combination, bank.bank) &&
-            view->BankRecords(bank.combination, bank.bank, &records) &&
-            records.size() == bq::pcg::kBankSlots * bank.recordSize) {
-            continue;
+        // Only what is known in this connection is taken as it is: a bank from an earlier
+        // connection, or with a slot whose write got no answer, is downloaded again.
+        if (!known.BankRecords(bank.combination, bank.bank,
+                               &(bank.combination ? memory.combis[bank.bank]
+                                                  : memory.programs[bank.bank]))) {
+            missing.push_back(index);
+            total += bank.dumpBytes;
         }
-        records.clear();
-        missing.push_back(index);
-        total += bank.dumpBytes;
     }
 
     if (!missing.empty()) {
@@ -85,39 +81,31 @@ CWSBackup::Outcome CWSBackup::Run(CWSFrame& frame, const QString& path) {
         for (int index : missing) {
             const bq::midi::BackupBank bank = bq::midi::BackupBankAt(index);
             dialog->SetStatusText(BankStepText(index));
-            auto request = bq::midi::BackupDumpRequest(index, 0);
-            std::vector<std::uint8_t> data;
             CWSFrame::DumpEnd end = CWSFrame::DumpEnd::NotSent;
-            const bool received =
-                frame.RequestDumpWith(dialog.get(), request.data(), request.size(),
-                                      bq::sysex::kHeaderLength, &data, &end);
+            // Shown in the view as it comes, through the memory.
+            const bool stored =
+                frame.Session().DownloadBankWith(dialog.get(), bank.combination, bank.bank, &end);
             if (!self) {
                 return Outcome::Failed;  // the window went, and the backup with it
             }
-            const std::size_t size = bq::pcg::kBankSlots * bank.recordSize;
-            if (!received || data.size() < size) {
+            if (!stored) {
                 const bool cancelled = dialog->Cancelled();
                 dialog.reset();  // enables the main window before any message
                 if (cancelled) {
                     return Outcome::Cancelled;
                 }
                 const bq::StringId problem =
-                    !received && end == CWSFrame::DumpEnd::NotSent   ? bq::StringId::BackupNotSent
-                    : !received && end == CWSFrame::DumpEnd::Refused ? bq::StringId::BackupRefused
-                    : !received                                      ? bq::StringId::BackupStopped
-                                                                     : bq::StringId::BackupBadDump;
+                    end == CWSFrame::DumpEnd::NotSent   ? bq::StringId::BackupNotSent
+                    : end == CWSFrame::DumpEnd::Refused ? bq::StringId::BackupRefused
+                    : end == CWSFrame::DumpEnd::Received
+                        ? bq::StringId::BackupBadDump
+                        : bq::StringId::BackupStopped;
                 Report(problem, BankTitle(index));
                 return Outcome::Failed;
             }
-            // The closing F7 that a short last group takes in is not a record's.
-            data.resize(size);
-            if (auto* view = qobject_cast<CWSBankView*>(frame.BankView());
-                view != nullptr &&
-                view->ShowDownloadedBank(bank.combination, static_cast<long>(bank.bank), data)) {
-                frame.Session().NoteBankDownloaded(bank.combination, bank.bank);
-            }
-            (bank.combination ? memory.combis[bank.bank] : memory.programs[bank.bank]) =
-                std::move(data);
+            frame.Session().Memory().BankRecords(
+                bank.combination, bank.bank,
+                &(bank.combination ? memory.combis[bank.bank] : memory.programs[bank.bank]));
         }
         dialog.reset();
     }

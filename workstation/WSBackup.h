@@ -1,8 +1,8 @@
 #pragma once
 
 // Backing up the instrument's whole memory from the Workstation window into one PCG file. The
-// banks downloaded during this connection are taken from the Workstation view; the others are
-// downloaded, one request after the other, under one progress dialog for the whole backup, and
+// banks known in this connection are taken from the session's memory of the instrument; the
+// others are downloaded, one request after the other, under one progress dialog for the whole backup, and
 // shown in the view as they come. The file is then written safely (a temporary file, synced,
 // read back and compared, renamed over the target). Every failure is reported here, and leaves
 // no file behind and an earlier file of the name as it was.

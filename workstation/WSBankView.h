@@ -1,11 +1,13 @@
 #pragma once
 
 // The Workstation view: the instrument's memory as a tree of two groups ("Combinations" above
-// "Programs") with six bank nodes each. A bank's 128 items are downloaded the first time its
-// node is expanded; Combinations dropped on its Combinations are written to the instrument
-// (a send from a PCG view, a swap within this view). It also answers the Initialise commands
-// and the round trip. It keeps no banks of its own: what it shows lives in the tree, in the
-// records its item nodes carry.
+// "Programs") with six bank nodes each. It shows what the Workstation session's memory knows:
+// a bank's 128 items appear when it has been downloaded (the first expansion of its node asks
+// for that), banks and items known only from an earlier connection are greyed with a tip, and
+// a slot whose write got no answer says that it is not known. Combinations dropped on its
+// Combinations are written to the instrument through the session (a send from a PCG view, a
+// swap for one of the instrument's own). It also answers the Initialise commands and the round
+// trip. Its item nodes carry references to the memory's items, never records of their own.
 //
 // User-interface thread only. Loads and writes wait for the instrument in nested event loops
 // of the Workstation window, so the view may be destroyed inside any of them; every handler
@@ -19,10 +21,10 @@
 
 #include "banktree/BankTreeView.h"
 #include "banktree/CommandTarget.h"
-#include "workstation/WriteHistory.h"
 
 class CKarmaObject;
 class CWSFrame;
+class CWSMemory;
 namespace bq {
 enum class StringId : int;
 }
@@ -40,20 +42,26 @@ public:
 
     static constexpr std::uint32_t kCombiBankDumpSize = 146000;
     static constexpr std::uint32_t kProgramBankDumpSize = 118000;
-    static constexpr std::uint32_t kSingleCombiDumpSize = 600;
 
     explicit CWSBankView(QWidget* parent = nullptr);
     ~CWSBankView() override;
 
+    // The memory this view shows, the session's; set once by the window.
+    void ShowMemory(CWSMemory* memory);
+
     // The window whose left pane holds this view; null while it sits anywhere else.
     CWSFrame* GetWSFrame() const;
 
-    // Download a bank into the (empty) bank node; on failure the node stays without items.
+    // Download a bank; its node shows the items when they came.
     void LoadCombiBank(QTreeWidgetItem* bankNode, long bank);
     void LoadProgramBank(QTreeWidgetItem* bankNode, long bank);
 
     // The text of an item node: the slot as "%.3ld : ", then the item's name.
     static QString ItemLabel(long slot, const CKarmaObject& item);
+
+    // The bank node of a bank, and the item node of a place when its bank shows items.
+    QTreeWidgetItem* BankNode(bool combination, long bank) const;
+    QTreeWidgetItem* ItemNode(bool combination, long bank, long slot) const;
 
     // ICommandTarget: the three Initialise commands and the round trip.
     bool OnUpdateCommand(int id, bool* enabled) override;
@@ -62,47 +70,22 @@ public:
     // The one entry of the view's context menu.
     QAction* RoundTripAction() const { return m_roundTrip; }
 
-    // The records of a bank whose items are in, back to back, slot 0 first; false when its
-    // node holds no items.
-    bool BankRecords(bool combination, long bank, std::vector<std::uint8_t>* records) const;
-    // Shows the 128 records of a bank just downloaded: as the items of its node when it has
-    // none yet, else in place of the ones it shows. False when they are not 128 whole records.
-    bool ShowDownloadedBank(bool combination, long bank, std::vector<std::uint8_t>& records);
-    // Shows `record` as what a Combination place now holds, when its bank is in.
-    void ShowStoredCombi(long bank, long slot, const std::vector<std::uint8_t>& record);
-
 protected:
     void OnDrop(DRAGTREEINFO* info) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    enum class Kind { Combi, PcmProgram, MossProgram };
-
     void OnItemExpanding(QTreeWidgetItem* node);
-    void LoadBank(QTreeWidgetItem* bankNode, long bank, Kind kind, std::uint8_t* request,
-                  const QString& statusText, std::uint32_t expected);
-    // Builds the bank's 128 items from unpacked records and puts them into its node (or in
-    // place of those it holds); false when the records are short or memory runs out.
-    bool PutBankItems(QTreeWidgetItem* bankNode, long bank, Kind kind, std::uint8_t* data,
-                      std::size_t size);
-    QTreeWidgetItem* BankNode(std::uintptr_t kind, long bank) const;
+    void LoadBank(QTreeWidgetItem* bankNode, bool combination, long bank);
+    // What the memory says of a bank, or of one slot, shown in its nodes.
+    void ShowBank(bool combination, int bank);
+    void ShowSlot(bool combination, int bank, int slot);
+    void ShowItem(QTreeWidgetItem* node, bool combination, int bank, int slot);
+    void ShowBankLook(QTreeWidgetItem* node, bool combination, int bank);
     bool SelectedImageIs(int image) const;
     void OnBankInitialise();
     void OnItemInitialise(bq::StringId questionId);
-    void OnRoundTrip();
-    // The item node of a Combination place when its bank is loaded; null otherwise.
-    QTreeWidgetItem* LoadedCombiItem(long bank, long slot) const;
-    void Send(QTreeWidgetItem* targetItem, CBankItemData* target, CBankItemData* source);
-    void Swap(QTreeWidgetItem* targetItem, CBankItemData* target, QTreeWidgetItem* sourceItem,
-              CBankItemData* source);
-    // Puts a new Combination made of `record` into the item node, with its label.
-    bool ReplaceWithCopy(QTreeWidgetItem* item, CBankItemData* data, std::uint8_t* record);
-    // Adds a write step to the history of the window's connection.
-    void RecordStep(bq::ws::StepKind kind, std::vector<bq::ws::SlotWrite> writes,
-                    std::size_t applied);
-    // One Item Write of a Combination record to a place of the instrument.
-    bool WriteCombi(std::uint8_t* record, std::size_t size, long bank, long slot);
 
+    CWSMemory* m_memory = nullptr;
     QAction* m_roundTrip = nullptr;  // child
-    bool m_loading = false;
 };

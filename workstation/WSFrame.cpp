@@ -25,6 +25,7 @@
 #include "midi/SysEx.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"
+#include "workstation/WSMemory.h"
 #include "workstation/WSMessages.h"
 #include "workstation/WSSession.h"
 #include "workstation/WSTransport.h"
@@ -42,10 +43,6 @@ constexpr int kBankViewWidth = 250;
 constexpr int kOtherViewWidth = 100;
 // What the second pane gets beyond its own width when the window opens.
 constexpr int kExtraWidth = 250;
-
-// Posted by the search callback when an input has heard the instrument: ends the output's
-// 500 ms at once instead of polling the flag.
-const QEvent::Type kSearchAnswered = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 // One override cursor, popped on every way out of the scope that pushed it.
 class OverrideCursor {
@@ -98,19 +95,12 @@ private:
     QPointer<QWidget> m_window;
 };
 
-// The state of one request's nested loop, on the requester's stack.
+// The state of one exchange's nested loop, on the requester's stack.
 struct CWSFrame::Wait {
-    enum class End { None, Dump, Reply, Abandoned, Silence, Destroyed };
-
-    explicit Wait(bool wantsDump) : takesDumps(wantsDump) {}
+    enum class End { None, Ended, Abandoned, Destroyed };
 
     QEventLoop loop;
-    QTimer silence;  // started only for waits without the progress dialog
-    const bool takesDumps;
     End end = End::None;  // None after the loop: the application is quitting
-    bool success = false;
-    std::uint8_t code = 0;
-    std::vector<std::uint8_t> dump;
 
     void Finish(End how) {
         if (end == End::None) {
@@ -123,8 +113,7 @@ struct CWSFrame::Wait {
 CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
     : QMdiSubWindow(parent),
       m_transport(new CWSTransport(services, this)),
-      m_progressPeriodMs(CMIDIProgressDlg::kDefaultTimerPeriodMs),
-      m_search(std::make_unique<SearchContext>()) {
+      m_progressPeriodMs(CMIDIProgressDlg::kDefaultTimerPeriodMs) {
     InitWorkstationResources();
     setWindowTitle(bq::LoadString(bq::StringId::WorkstationTitle));
     setWindowIcon(QIcon(QStringLiteral(":/res/images/workstation.xpm")));
@@ -140,11 +129,14 @@ CWSFrame::CWSFrame(IMidiServices& services, QWidget* parent)
     setWidget(m_splitter);
     // Lives as long as the main window; closing only hides it.
     setAttribute(Qt::WA_DeleteOnClose, false);
-    m_search->target = this;
     m_session = std::make_unique<CWSSession>(*this);
-    // Every chunk that arrives restarts the silence bound of a waiting request.
-    m_transport->installEventFilter(this);
+    static_cast<CWSBankView*>(m_bankView)->ShowMemory(&m_session->Memory());
     connect(m_transport, &CWSTransport::PortsChanged, this, &CWSFrame::MIDIStatusChanged);
+    connect(m_transport, &CWSTransport::ExchangeEnded, this, [this] {
+        if (m_wait != nullptr) {
+            m_wait->Finish(Wait::End::Ended);
+        }
+    });
 }
 
 CWSFrame::~CWSFrame() {
@@ -154,11 +146,6 @@ CWSFrame::~CWSFrame() {
         m_wait->Finish(Wait::End::Destroyed);
         m_wait = nullptr;
     }
-    if (m_searchLoop != nullptr) {
-        m_searchLoop->quit();
-        m_searchLoop = nullptr;
-    }
-    CloseSearchPorts(false);
     CloseProgressDialog();
     ClosePorts();
 }
@@ -176,7 +163,7 @@ bool CWSFrame::ClosePorts() {
     // The end of the connection ends what is known of the instrument through it: another one
     // may answer the next search.
     if (m_session) {
-        m_session->Reset();
+        m_session->ConnectionEnded();
     }
     return m_transport->ClosePorts();
 }
@@ -186,7 +173,7 @@ CMIDIProgressDlg* CWSFrame::ProgressDialog() const {
 }
 
 bool CWSFrame::IsConnected() const {
-    return m_transport->InputHandle() != 0 && m_transport->OutputHandle() != 0;
+    return m_transport->IsConnected();
 }
 
 bool CWSFrame::ConnectNow() {
@@ -287,12 +274,6 @@ bool CWSFrame::event(QEvent* event) {
         OnConnect();
         return true;
     }
-    if (event->type() == kSearchAnswered) {
-        if (m_searchLoop != nullptr) {
-            m_searchLoop->quit();
-        }
-        return true;
-    }
     return QMdiSubWindow::event(event);
 }
 
@@ -300,7 +281,7 @@ void CWSFrame::OnConnect() {
     m_connectPending = false;
     // A show that was undone before its message came, a second show during a search, or a
     // frame that is connected already: nothing to do.
-    if (!isVisible() || m_connecting || m_transport->InputHandle() != 0) {
+    if (!isVisible() || m_connecting || m_transport->IsConnected()) {
         emit MIDIStatusChanged();
         return;
     }
@@ -327,8 +308,9 @@ bool CWSFrame::OpenWorkstationPorts() {
     std::uint32_t output = kNoDevice;
     std::uint8_t deviceId = 0;
     while (!SearchWorkstation(&input, &output, &deviceId)) {
-        if (!self) {
-            return false;
+        // Hidden while it searched (closing the window ends the search): nothing to ask.
+        if (!self || !isVisible()) {
+            break;
         }
         const int answer =
             bq::ShowMessage(bq::StringId::WorkstationNotFound, bq::MB_YESNO | bq::MB_ICONERROR);
@@ -355,29 +337,6 @@ bool CWSFrame::OpenWorkstationPorts() {
 
 // ---- the search ----
 
-// Backend thread. Frees every buffer (none is queued again, so each input hears at most one
-// message); records the first Identity Reply of the Karma and wakes the waiting loop.
-void CWSFrame::SearchInputProc(HMIDIIN, std::uint32_t message, std::uintptr_t instance,
-                               std::unique_ptr<MidiBuffer> buffer) {
-    auto* search = reinterpret_cast<SearchContext*>(instance);
-    if (search == nullptr || !buffer || message != MIM_LONGDATA || buffer->bytesRecorded == 0 ||
-        !search->active.load()) {
-        return;
-    }
-    const std::size_t n = std::min(buffer->bytesRecorded, buffer->length);
-    std::uint8_t deviceId = 0;
-    if (!bq::sysex::MatchIdentityReply(buffer->data.get(), n, &deviceId)) {
-        return;
-    }
-    if (search->claimed.exchange(true)) {
-        return;  // another input answered first
-    }
-    search->inputDevice.store(static_cast<std::uint32_t>(buffer->user));
-    search->deviceId.store(deviceId);
-    search->found.store(1);
-    QCoreApplication::postEvent(search->target, new QEvent(kSearchAnswered));
-}
-
 bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outputDevice,
                                  std::uint8_t* deviceId) {
     *inputDevice = kNoDevice;
@@ -385,7 +344,6 @@ bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outp
     if (!m_transport->CheckMIDIDevices()) {
         return false;
     }
-    IMidiServices& services = m_transport->Services();
     QPointer<CWSFrame> self(this);
     OverrideCursor cursor(Qt::WaitCursor);
     InputBlock block(this);
@@ -402,120 +360,23 @@ bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outp
         }
     } searching{self};
 
-    m_search->found.store(0);
-    m_search->claimed.store(false);
-    m_search->inputDevice.store(kNoDevice);
-    m_search->deviceId.store(0);
-    m_search->active.store(true);
-
-    const std::uint32_t inputs = services.InGetNumDevs();
-    for (std::uint32_t device = 0; device < inputs; ++device) {
-        HMIDIIN input = 0;
-        MidiResult result = services.InOpen(&input, device, &CWSFrame::SearchInputProc,
-                                            reinterpret_cast<std::uintptr_t>(m_search.get()));
-        if (result != MMSYSERR_NOERROR) {
-            bq::ReportMidiInError(services, result);
-            continue;
-        }
-        m_searchInputs.push_back(input);
-        result = services.InAddBuffer(
-            input, std::make_unique<MidiBuffer>(CWSTransport::kInputBufferSize, device));
-        if (result == MMSYSERR_NOERROR) {
-            result = services.InStart(input);
-        }
-        if (result != MMSYSERR_NOERROR) {
-            bq::ReportMidiInError(services, result);
-        }
-        if (!self) {
-            return false;
-        }
-    }
-
-    // One event serves every output tried; the search's own, dropped at the end.
-    const std::shared_ptr<MidiEvent> event = CreateMidiEvent();
-    const auto request = bq::sysex::IdentityRequest();
-    std::uint32_t answered = kNoDevice;
-    const std::uint32_t outputs = services.OutGetNumDevs();
-    for (std::uint32_t device = 0; device < outputs; ++device) {
-        MidiResult result = services.OutOpen(&m_searchOutput, device, event);
-        if (result != MMSYSERR_NOERROR) {
-            m_searchOutput = 0;
-            bq::ReportMidiOutError(services, result);
-            if (!self) {
-                return false;
-            }
-            continue;
-        }
-        // Whether it went out does not matter: silence moves the search on.
-        CWSTransport::SendSysEx(services, m_searchOutput, *event, request.data(), request.size(),
-                                m_transport->SendTimeoutMs(request.size()));
-        if (!self) {
-            return false;
-        }
-        if (m_search->found.load() == 0) {
-            QEventLoop loop;
-            QTimer window;
-            window.setSingleShot(true);
-            window.setTimerType(Qt::PreciseTimer);
-            connect(&window, &QTimer::timeout, &loop, &QEventLoop::quit);
-            window.start(m_searchWindowMs);
-            m_searchLoop = &loop;
-            loop.exec();
-            if (!self) {
-                return false;
-            }
-            m_searchLoop = nullptr;
-        }
-        for (auto call : {&IMidiServices::OutReset, &IMidiServices::OutClose}) {
-            result = (services.*call)(m_searchOutput);
-            if (result != MMSYSERR_NOERROR) {
-                bq::ReportMidiOutError(services, result);
-                if (!self) {
-                    return false;
-                }
-            }
-        }
-        m_searchOutput = 0;
-        if (m_search->found.load() != 0) {
-            answered = device;
-            break;
-        }
-    }
-
-    CloseSearchPorts(true);
-    if (!self) {
+    // Every input listens while each output in turn is asked; the exchange gives each its
+    // window and closes what it opened when it ends.
+    if (!m_transport->BeginSearch(m_searchWindowMs) || !self) {
         return false;
     }
-    // Read only now that no input is open, so no callback can still write. A reply heard
-    // after the last output was closed is not credited to any output: it does not count.
-    if (answered == kNoDevice || m_search->found.load() == 0) {
+    Wait wait;
+    if (!RunWait(wait)) {
+        return false;  // the frame is gone
+    }
+    const bq::midi::ExchangeResult result = m_transport->TakeResult();
+    if (result.end != bq::midi::ExchangeEnd::Found) {
         return false;
     }
-    *inputDevice = m_search->inputDevice.load();
-    *outputDevice = answered;
-    *deviceId = m_search->deviceId.load();
+    *inputDevice = result.input;
+    *outputDevice = result.output;
+    *deviceId = result.channel;
     return true;
-}
-
-void CWSFrame::CloseSearchPorts(bool report) {
-    IMidiServices& services = m_transport->Services();
-    if (m_searchOutput != 0) {
-        services.OutReset(m_searchOutput);
-        services.OutClose(m_searchOutput);
-        m_searchOutput = 0;
-    }
-    // Taken first: a report below runs a message box, and so the event loop.
-    const std::vector<HMIDIIN> inputs = std::exchange(m_searchInputs, {});
-    for (HMIDIIN input : inputs) {
-        for (auto call :
-             {&IMidiServices::InStop, &IMidiServices::InReset, &IMidiServices::InClose}) {
-            const MidiResult result = (services.*call)(input);
-            if (result != MMSYSERR_NOERROR && report) {
-                bq::ReportMidiInError(services, result);
-            }
-        }
-    }
-    m_search->active.store(false);
 }
 
 // ---- requests ----
@@ -523,21 +384,9 @@ void CWSFrame::CloseSearchPorts(bool report) {
 bool CWSFrame::RunWait(Wait& wait) {
     QPointer<CWSFrame> self(this);
     m_wait = &wait;
-    m_transport->SetReplySink([&wait](QEvent* event) {
-        if (wait.end != Wait::End::None) {
-            return;  // one answer per request; what follows is dropped
-        }
-        if (event->type() == bq::ws::WM_WS_REPLY) {
-            auto* reply = static_cast<bq::ws::ReplyEvent*>(event);
-            wait.success = reply->Success();
-            wait.code = reply->Code();
-            wait.Finish(Wait::End::Reply);
-        } else if (wait.takesDumps) {
-            wait.dump = static_cast<bq::ws::DumpReceivedEvent*>(event)->TakeMessage();
-            wait.Finish(Wait::End::Dump);
-        }
-        // A dump during an item write is dropped with its event.
-    });
+    if (!m_transport->Running()) {
+        wait.Finish(Wait::End::Ended);  // it ended as it began (a send that failed)
+    }
     if (CMIDIProgressDlg* progress = ProgressDialog()) {
         // The dialog's question (and a backup's Cancel) is the only bound of a wait that shows
         // it. Ending, the dialog has enabled the main window, but the request is not over yet.
@@ -549,35 +398,22 @@ bool CWSFrame::RunWait(Wait& wait) {
         };
         connect(progress, &CMIDIProgressDlg::TransferAbandoned, &wait.loop, abandon);
         connect(progress, &CMIDIProgressDlg::TransferCancelled, &wait.loop, abandon);
-    } else {
-        wait.silence.setSingleShot(true);
-        connect(&wait.silence, &QTimer::timeout, &wait.loop,
-                [&wait] { wait.Finish(Wait::End::Silence); });
-        wait.silence.start(m_replySilenceMs);
     }
-    // Ends on the answer, the No of the progress dialog, the silence bound, or when the
-    // application quits (which ends every running loop and lets no new one start).
-    wait.loop.exec();
+    // Ends when the exchange ends (its answer, its silence bound), on the No of the progress
+    // dialog, or when the application quits (which ends every running loop and lets no new one
+    // start).
+    if (wait.end == Wait::End::None) {
+        wait.loop.exec();
+    }
     if (!self) {
         return false;
     }
-    wait.silence.stop();
-    m_transport->SetReplySink({});
     m_wait = nullptr;
-    // Given up before the answer was complete: what is left of it may still come, and must
-    // not be assembled into the answer to the next request.
-    if (wait.end != Wait::End::Dump && wait.end != Wait::End::Reply) {
-        m_transport->SkipToNextMessage();
+    // Given up: the rest of the answer, if any, is ignored up to the next message.
+    if (m_transport->Running()) {
+        m_transport->Abandon();
     }
     return true;
-}
-
-bool CWSFrame::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_transport && event->type() == bq::ws::WM_WS_SYSEX_CHUNK && m_wait != nullptr &&
-        m_wait->silence.isActive()) {
-        m_wait->silence.start();  // bytes are arriving: the instrument is not silent
-    }
-    return QMdiSubWindow::eventFilter(watched, event);
 }
 
 void CWSFrame::CloseProgressDialog() {
@@ -614,9 +450,10 @@ bool CWSFrame::RunDumpRequest(std::uint8_t* request, std::size_t length, const Q
                               DumpEnd* end) {
     *end = DumpEnd::NotSent;
     // One request at a time: the instrument's answers carry nothing to tell them apart.
-    if (request == nullptr || length < 3 || data == nullptr || IsBusy()) {
+    if (request == nullptr || length < 3 || data == nullptr || IsBusy() || !IsConnected()) {
         return false;
     }
+    QPointer<CWSFrame> self(this);
     OverrideCursor cursor(Qt::WaitCursor);
     InputBlock block(this);
     if (shared != nullptr) {
@@ -625,21 +462,26 @@ bool CWSFrame::RunDumpRequest(std::uint8_t* request, std::size_t length, const Q
         cursor.Change(Qt::BusyCursor);
     }
     request[2] = bq::sysex::ChannelByte(m_transport->GlobalChannel());
-
-    Wait wait(true);
-    m_transport->BeginRequest();
-    const bool sent = m_transport->SendSysEx(request, length);
-    // Made while the instrument answers: the dump's first chunks are handled only in the wait,
-    // so the dialog counts every byte.
-    if (sent && shared == nullptr && expected >= kProgressThreshold) {
+    // With a progress dialog its question bounds the wait; without one, silence does.
+    const bool dialog = shared != nullptr || expected >= kProgressThreshold;
+    const bool begun = m_transport->BeginDump(std::vector<std::uint8_t>(request, request + length),
+                                              dialog ? 0 : m_replySilenceMs);
+    if (!self) {
+        return false;
+    }
+    // Made while the instrument answers: what arrives is counted from the first byte.
+    if (begun && shared == nullptr && expected >= kProgressThreshold && m_transport->Running()) {
         m_progress = std::make_unique<CMIDIProgressDlg>(m_progressPeriodMs);
         m_transport->SetProgressDialog(m_progress.get());
         m_progress->BeginTransfer(bq::MainWindow(), statusText, expected);
         cursor.Change(Qt::BusyCursor);
     }
-    if (sent && !RunWait(wait)) {
+    Wait wait;
+    if (begun && !RunWait(wait)) {
         return false;  // the frame is gone
     }
+    const bq::midi::ExchangeResult result =
+        begun ? m_transport->TakeResult() : bq::midi::ExchangeResult{};
     if (shared != nullptr) {
         m_transport->SetProgressDialog(nullptr);
         m_sharedProgress = nullptr;  // the caller's, to close when its series ends
@@ -653,49 +495,75 @@ bool CWSFrame::RunDumpRequest(std::uint8_t* request, std::size_t length, const Q
     } else {
         setFocus();
     }
-    if (!sent) {
+    if (!begun) {
         return false;
     }
-    switch (wait.end) {
-        case Wait::End::Dump:
+    switch (result.end) {
+        case bq::midi::ExchangeEnd::Dump:
             *end = DumpEnd::Received;
             break;
-        case Wait::End::Reply:
+        case bq::midi::ExchangeEnd::NotSent:
+            *end = DumpEnd::NotSent;
+            return false;
+        case bq::midi::ExchangeEnd::Refused:
             *end = DumpEnd::Refused;
             return false;
-        case Wait::End::Silence:
+        case bq::midi::ExchangeEnd::Silent:
             *end = DumpEnd::Silent;
             return false;
         default:
             *end = DumpEnd::GivenUp;
             return false;
     }
-    unsigned long decoded = static_cast<unsigned long>(wait.dump.size());
-    bq::sysex::UnpackSysEx(headerLength, wait.dump.data(), &decoded);
-    wait.dump.resize(decoded);
-    *data = std::move(wait.dump);
+    std::vector<std::uint8_t> message = result.message;
+    unsigned long decoded = static_cast<unsigned long>(message.size());
+    bq::sysex::UnpackSysEx(headerLength, message.data(), &decoded);
+    message.resize(decoded);
+    *data = std::move(message);
     return true;
 }
 
 bool CWSFrame::SendPacked(const std::uint8_t* record, std::size_t count, const std::uint8_t* header,
                           std::size_t headerLength) {
+    return SendPacked(record, count, header, headerLength, nullptr);
+}
+
+bool CWSFrame::SendPacked(const std::uint8_t* record, std::size_t count, const std::uint8_t* header,
+                          std::size_t headerLength, WriteEnd* end) {
+    WriteEnd ignored = WriteEnd::NotSent;
+    if (end == nullptr) {
+        end = &ignored;
+    }
+    *end = WriteEnd::NotSent;
     if (header == nullptr || headerLength != bq::sysex::kHeaderLength ||
-        (record == nullptr && count != 0) || IsBusy()) {
+        (record == nullptr && count != 0) || IsBusy() || !IsConnected()) {
         return false;
     }
+    QPointer<CWSFrame> self(this);
     OverrideCursor cursor(Qt::WaitCursor);
     InputBlock block(this);
-    {
-        std::vector<std::uint8_t> message = bq::sysex::BuildItemWrite(header, record, count);
-        bq::sysex::ApplyChannel(message.data(), message.size(), m_transport->GlobalChannel());
-        m_transport->BeginRequest();
-        if (!m_transport->SendSysEx(message.data(), message.size())) {
-            return false;
-        }
+    const bool begun = m_transport->BeginWrite(bq::sysex::BuildItemWrite(header, record, count),
+                                               m_replySilenceMs);
+    if (!self || !begun) {
+        return false;
     }
-    Wait wait(false);
+    Wait wait;
     if (!RunWait(wait)) {
         return false;
     }
-    return wait.end == Wait::End::Reply && wait.success;
+    switch (m_transport->TakeResult().end) {
+        case bq::midi::ExchangeEnd::Completed:
+            *end = WriteEnd::Completed;
+            return true;
+        case bq::midi::ExchangeEnd::Refused:
+            *end = WriteEnd::Refused;
+            return false;
+        case bq::midi::ExchangeEnd::NotSent:
+            *end = WriteEnd::NotSent;
+            return false;
+        default:
+            // Silence, or given up after it went out: the instrument may have stored it.
+            *end = WriteEnd::Unanswered;
+            return false;
+    }
 }

@@ -6,8 +6,7 @@
 // the Workstation view two blocking requests, RequestDump and SendPacked, each a nested event
 // loop on the user-interface thread.
 //
-// User-interface thread only, except SearchInputProc (the MIDI backend's thread); the MIDI
-// traffic arrives through its transport's posted events.
+// User-interface thread only; the MIDI traffic arrives through its transport's posted events.
 
 #include <QMdiSubWindow>
 #include <QPointer>
@@ -82,9 +81,14 @@ public:
     // a Completed Reply.
     bool SendPacked(const std::uint8_t* record, std::size_t count, const std::uint8_t* header,
                     std::size_t headerLength);
+    // How a write ended. Unanswered: it went out but no status reply came (silence, or the wait
+    // was given up), so the instrument may or may not have stored it.
+    enum class WriteEnd { Completed, Refused, NotSent, Unanswered };
+    bool SendPacked(const std::uint8_t* record, std::size_t count, const std::uint8_t* header,
+                    std::size_t headerLength, WriteEnd* end);
 
-    // The silence that ends a wait without the progress dialog, and the progress dialog's
-    // no-traffic period; shortened by tests.
+    // The silence that ends a wait without the progress dialog (a write, the round trip's small
+    // dump), and the progress dialog's no-traffic period; shortened by tests.
     void SetReplySilenceMs(int ms);
     void SetProgressTimerPeriodMs(int ms);
     int ProgressTimerPeriodMs() const { return m_progressPeriodMs; }
@@ -134,7 +138,6 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -142,23 +145,8 @@ protected:
 private:
     struct Wait;
     class InputBlock;
-    // What the search callback may touch: the instance value points here, never at a window.
-    struct SearchContext {
-        QObject* target = nullptr;
-        std::atomic<bool> active{false};
-        std::atomic<bool> claimed{false};  // the first matching reply wins
-        std::atomic<int> found{0};         // written on the backend's thread
-        std::atomic<std::uint32_t> inputDevice{kNoDevice};
-        std::atomic<std::uint8_t> deviceId{0};
-    };
 
-    static void SearchInputProc(bq::midi::HMIDIIN input, std::uint32_t message,
-                                std::uintptr_t instance,
-                                std::unique_ptr<bq::midi::MidiBuffer> buffer);
     void OnConnect();
-    // Stops, resets and closes what the search opened; `report` is false in the destructor,
-    // which must not run message boxes.
-    void CloseSearchPorts(bool report);
     // Runs the nested loop of a request; false when the frame was destroyed meanwhile (then
     // nothing of it may be touched).
     bool RunWait(Wait& wait);
@@ -181,11 +169,6 @@ private:
     int m_progressPeriodMs;
     int m_searchWindowMs = kSearchWindowMs;
 
-    std::unique_ptr<SearchContext> m_search;
-    // Ports the search has open, so that a frame destroyed during it still closes them.
-    std::vector<bq::midi::HMIDIIN> m_searchInputs;
-    bq::midi::HMIDIOUT m_searchOutput = 0;
-    QEventLoop* m_searchLoop = nullptr;
     bool m_connectPending = false;  // WM_WS_CONNECT posted, not handled yet
     bool m_connecting = false;
     bool m_searching = false;

@@ -21,6 +21,13 @@ void WriteHistory::Record(StepKind kind, std::vector<SlotWrite> writes, std::siz
     m_done = m_steps.size();
 }
 
+void WriteHistory::RecordFinal(StepKind kind, std::vector<SlotWrite> writes) {
+    m_steps.clear();
+    m_steps.push_back(WriteStep{kind, std::move(writes), 0, false});
+    m_steps.back().applied = m_steps.back().writes.size();
+    m_done = 1;
+}
+
 void WriteHistory::Clear() {
     m_steps.clear();
     m_done = 0;
@@ -44,7 +51,7 @@ const WriteStep* WriteHistory::RedoStep() const {
 
 std::vector<PendingWrite> WriteHistory::UndoWrites() const {
     std::vector<PendingWrite> pending;
-    if (const WriteStep* step = UndoStep()) {
+    if (const WriteStep* step = UndoStep(); step != nullptr && step->undoable) {
         for (std::size_t i = step->applied; i-- > 0;) {
             pending.push_back({step->writes[i].place, step->writes[i].before});
         }
@@ -53,7 +60,7 @@ std::vector<PendingWrite> WriteHistory::UndoWrites() const {
 }
 
 void WriteHistory::Undone(std::size_t count) {
-    if (m_done == 0) {
+    if (!CanUndo()) {
         return;
     }
     WriteStep& step = m_steps[m_done - 1];

@@ -3,7 +3,9 @@
 // The writes made to the instrument during one connection, as steps that Undo and Redo walk:
 // a send, a swap (its two writes are one step), a round trip. Every write keeps, by value, the
 // record its place held before and the one written, so no record the instrument held is lost
-// while the connection lasts. The history only keeps the books: the caller makes the writes
+// while the connection lasts. A write whose place's record was not known in this connection,
+// or that got no answer, is a step that cannot be undone: it stands on top alone, and what came
+// before it can no longer be reached. The history only keeps the books: the caller makes the writes
 // and says how many went through, so a step may also stand half done (a swap whose second
 // write failed, or whose undo stopped half-way), exactly as the instrument holds it.
 //
@@ -17,10 +19,11 @@ namespace bq::ws {
 
 using Record = std::vector<std::uint8_t>;
 
-// A Combination place of the instrument: bank 0..5, slot 0..127.
+// A place of the instrument's memory: a Combination or Program bank 0..5, slot 0..127.
 struct Place {
     int bank = 0;
     int slot = 0;
+    bool combination = true;
     friend bool operator==(const Place&, const Place&) = default;
 };
 
@@ -36,6 +39,7 @@ struct WriteStep {
     StepKind kind = StepKind::Send;
     std::vector<SlotWrite> writes;  // in the order they were made
     std::size_t applied = 0;        // the first `applied` writes are on the instrument
+    bool undoable = true;           // false: a step that cannot be undone, named for the menu
 };
 
 // One write that Undo or Redo is to make: this record into this place.
@@ -50,6 +54,9 @@ public:
     // went through changed nothing and is not added. The steps undone before it can no longer
     // be redone: they go, and so do the writes a half-undone step has not made again.
     void Record(StepKind kind, std::vector<SlotWrite> writes, std::size_t applied);
+    // Adds a step that cannot be undone (the records before it are not known, or a write got no
+    // answer): every earlier step goes, and it stays on top to name what cannot be undone.
+    void RecordFinal(StepKind kind, std::vector<SlotWrite> writes);
 
     bool Empty() const { return m_steps.empty(); }
     std::size_t Steps() const { return m_steps.size(); }
@@ -57,8 +64,11 @@ public:
 
     // The step Undo acts on (the latest with a write on the instrument) and the one Redo acts
     // on (a half-undone step first, then the earliest undone one); null when there is none.
+    // UndoStep may be one that cannot be undone: CanUndo says.
     const WriteStep* UndoStep() const;
     const WriteStep* RedoStep() const;
+    bool CanUndo() const { return UndoStep() != nullptr && UndoStep()->undoable; }
+    bool CanRedo() const { return RedoStep() != nullptr; }
 
     // The writes that undo UndoStep(), in the order to make them: the latest write first, each
     // putting back the record its place held before.

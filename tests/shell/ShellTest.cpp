@@ -320,7 +320,7 @@ TEST(MainFrameSearch, TheStatusPaneSaysSearchingUntilTheSearchHasEnded) {
     QString during;
     QTimer::singleShot(300, &main, [&] { during = pane->text(); });
     ASSERT_TRUE(main.ExecuteCommand(ID_VIEW_WORKSTATION));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ws->Transport().InputHandle() != 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ws->IsConnected(); }, 5000));
     IdleTime();
     EXPECT_EQ(during, "MIDI Status: Searching for Workstation...");
     EXPECT_EQ(pane->text(), "MIDI Status: Connected [In: Karma In, Out: Karma Out]");
@@ -338,7 +338,7 @@ TEST(MainFrameSearch, TheStatusPaneSaysSearchingUntilTheSearchHasEnded) {
 
     // Closing the window closes the ports, and the pane says so without idle time.
     ws->close();
-    EXPECT_EQ(ws->Transport().InputHandle(), 0u);
+    EXPECT_FALSE(ws->IsConnected());
     EXPECT_EQ(pane->text(), "MIDI Status: Not Connected");
 
     bq::SetMainWindow(nullptr);

@@ -81,11 +81,11 @@ int WorkstationPictures(CMainFrame* frame, CPCGFrame* window, const QString& dow
                         const QString& dragPath) {
     CWSFrame* ws = frame->WorkstationFrame();
     frame->ExecuteCommand(ID_VIEW_WORKSTATION);
-    for (int i = 0; i < 400 && ws->Transport().InputHandle() == 0; ++i) {
+    for (int i = 0; i < 400 && !ws->IsConnected(); ++i) {
         RunFor(50);
     }
     auto* view = qobject_cast<CWSBankView*>(ws->BankView());
-    if (ws->Transport().InputHandle() == 0 || view == nullptr) {
+    if (!ws->IsConnected() || view == nullptr) {
         std::fprintf(stderr, "bankquill-screenshot: no instrument found on JACK\n");
         return 1;
     }
@@ -135,11 +135,11 @@ int WorkstationPictures(CMainFrame* frame, CPCGFrame* window, const QString& dow
 int BackupPicture(CMainFrame* frame, CPCGFrame* window, const QString& path) {
     CWSFrame* ws = frame->WorkstationFrame();
     frame->ExecuteCommand(ID_VIEW_WORKSTATION);
-    for (int i = 0; i < 400 && ws->Transport().InputHandle() == 0; ++i) {
+    for (int i = 0; i < 400 && !ws->IsConnected(); ++i) {
         RunFor(50);
     }
     auto* view = qobject_cast<CWSBankView*>(ws->BankView());
-    if (ws->Transport().InputHandle() == 0 || view == nullptr) {
+    if (!ws->IsConnected() || view == nullptr) {
         std::fprintf(stderr, "bankquill-screenshot: no instrument found on JACK\n");
         return 1;
     }

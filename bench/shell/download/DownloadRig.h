@@ -93,7 +93,7 @@ public:
         m_frame->resize(1000, 700);
         m_frame->show();
         if (!m_frame->ExecuteCommand(ID_VIEW_WORKSTATION) ||
-            !RunUntil([this] { return Workstation()->Transport().InputHandle() != 0; }, 20000)) {
+            !RunUntil([this] { return Workstation()->IsConnected(); }, 20000)) {
             std::fprintf(stderr, "bench: the program did not find the virtual Karma\n");
             return false;
         }

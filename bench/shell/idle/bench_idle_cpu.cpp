@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
         CMainFrame* frame = app.MainFrame();
         CWSFrame* workstation = frame->WorkstationFrame();
         auto connected = [&] {
-            return workstation->Transport().InputHandle() != 0 &&
+            return workstation->IsConnected() &&
                    frame->MIDIStatusPane()->text().contains(QStringLiteral("Connected ["));
         };
         if (!frame->ExecuteCommand(ID_VIEW_WORKSTATION) || !RunUntil(connected, 20000)) {

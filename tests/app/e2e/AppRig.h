@@ -84,8 +84,7 @@ public:
 
     CWSFrame* Workstation() const { return frame->WorkstationFrame(); }
     bool Connected() const {
-        return Workstation()->Transport().InputHandle() != 0 &&
-               Workstation()->Transport().OutputHandle() != 0 && Workstation()->isEnabled();
+        return Workstation()->IsConnected() && Workstation()->isEnabled();
     }
     // View Workstation, then waits for the search to end connected.
     bool Connect(int timeoutMs = 20000) {

@@ -39,6 +39,8 @@
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"
 #include "workstation/WSFrame.h"
+#include "workstation/WSMemory.h"
+#include "workstation/WSSession.h"
 #include "workstation/WSMessages.h"
 #include "workstation/WSTransport.h"
 
@@ -108,10 +110,10 @@ private:
 // What the window shows when a complete dump reaches it, inside the request's wait.
 struct AtDumpArrival : QObject {
     AtDumpArrival(CWSFrame* frame, QTreeWidgetItem* node) : frame(frame), node(node) {
-        frame->Transport().installEventFilter(this);
+        connect(&frame->Transport(), &CWSTransport::ExchangeEnded, this, [this] { Arrived(); });
     }
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == bq::ws::WM_WS_DUMP_RECEIVED) {
+    void Arrived() {
+        {
             ++dumps;
             CMIDIProgressDlg* dialog = frame->ProgressDialog();
             status = dialog != nullptr && dialog->isVisible()
@@ -120,7 +122,6 @@ struct AtDumpArrival : QObject {
             nodeOpen = node != nullptr && node->isExpanded();
             mainEnabled = bq::MainWindow()->isEnabled();
         }
-        return false;
     }
     CWSFrame* frame;
     QTreeWidgetItem* node;
@@ -157,7 +158,7 @@ protected:
         main->activateWindow();
         ws = main->WorkstationFrame();
         ASSERT_TRUE(main->ExecuteCommand(ID_VIEW_WORKSTATION));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return ws->Transport().InputHandle() != 0; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ws->IsConnected(); }, 5000));
         ws->resize(700, 600);
         view = qobject_cast<CWSBankView*>(ws->BankView());
         ASSERT_NE(view, nullptr);
@@ -261,20 +262,23 @@ TEST_F(WSView, CombinationBankCLoadsBeforeItsNodeOpensAndOnlyOnce) {
         ASSERT_NE(record, nullptr);
         EXPECT_EQ(record->GetBank(), 2);
         EXPECT_EQ(record->GetSlot(), slot);
-        EXPECT_EQ(record->GetObject()->RefCount(), 1);
+        // Held by its node and by the session's memory of the instrument, and by nothing else.
+        EXPECT_EQ(record->GetObject()->RefCount(), 2);
+        EXPECT_EQ(record->GetObject(), ws->Session().Memory().Item(true, 2, slot));
         ASSERT_EQ(RecordOf(record->GetObject()), karma->CombiRecord(2, slot)) << slot;
     }
 
     // Not loaded again: neither at the next expansion nor after the window was closed and
-    // shown again, which searches for the instrument afresh.
+    // shown again, which searches for the instrument afresh; the bank is then greyed as shown
+    // from an earlier connection.
     const QTreeWidgetItem* first = bankC->child(0);
     view->collapseItem(bankC);
     view->expandItem(bankC);
     EXPECT_EQ(SentCount(), 1u);
     ws->close();
-    EXPECT_EQ(ws->Transport().InputHandle(), 0u);
+    EXPECT_FALSE(ws->IsConnected());
     ASSERT_TRUE(main->ExecuteCommand(ID_VIEW_WORKSTATION));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ws->Transport().InputHandle() != 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ws->IsConnected(); }, 5000));
     loopback.ClearSentMessages();
     EXPECT_EQ(ws->BankView(), view);
     view->collapseItem(bankC);
@@ -282,6 +286,8 @@ TEST_F(WSView, CombinationBankCLoadsBeforeItsNodeOpensAndOnlyOnce) {
     EXPECT_EQ(SentCount(), 0u);
     EXPECT_EQ(bankC->child(0), first);
     EXPECT_EQ(ItemRecords(view).size(), 128u);
+    EXPECT_EQ(bankC->toolTip(0), bq::LoadString(bq::StringId::EarlierBankTip));
+    EXPECT_EQ(bankC->child(5)->toolTip(0), bq::LoadString(bq::StringId::EarlierBankTip));
     EXPECT_TRUE(presenter.Messages().empty());
 }
 
@@ -575,18 +581,27 @@ TEST_F(WSView, ACompletedReplyThatCameTooLateIsNotCreditedToTheNextWrite) {
     ASSERT_EQ(SentCount(), 1u);
     EXPECT_EQ(presenter.Texts(),
               QStringList{"An error occurred during the MIDI transfer operation."});
-    // ... and is in the program's hands, not yet looked at, when the next swap is dropped,
-    // whose first write the instrument refuses.
+    // The instrument may have stored it after all: A-009 is not known any more, and the step
+    // cannot be undone.
+    EXPECT_EQ(a9->text(0), "009 : (not known)");
+    EXPECT_EQ(a9->toolTip(0), bq::LoadString(bq::StringId::UnknownItemTip));
+    main->UpdateCommandUI();
+    EXPECT_EQ(main->CommandAction(ID_EDIT_UNDO)->text(),
+              "&Can't Undo Swap of Bank A 005 and Bank A 009\tCtrl+Z");
+    EXPECT_FALSE(main->CommandAction(ID_EDIT_UNDO)->isEnabled());
+    // ... and the late reply is in the program's hands, not yet looked at, when the next swap
+    // is dropped, whose first write the instrument refuses.
     ASSERT_TRUE(loopback.WaitIdle());
     instrument->DelayWrites(0);
     instrument->FailWrite(1);
-    Drop(view, a5, a9);
+    QTreeWidgetItem* a6 = Combi(0, 6);
+    Drop(view, a5, a6);
     EXPECT_EQ(SentCount(), 2u);  // no second write: the first one failed
     EXPECT_EQ(presenter.Texts(),
               QStringList({"An error occurred during the MIDI transfer operation.",
                            "An error occurred during the MIDI transfer operation."}));
     EXPECT_EQ(a5->text(0), "005 : Combi A-005");
-    EXPECT_EQ(a9->text(0), "009 : Combi A-009");
+    EXPECT_EQ(a6->text(0), "006 : Combi A-006");
 }
 
 // ---- commands ----
@@ -655,11 +670,11 @@ TEST_F(WSView, RoundTripAsksFirstThenWritesAndShowsWhatTheInstrumentHolds) {
     const QString overwrites =
         "Round Trip copies the instrument's current Combination into Combination A-000 and "
         "overwrites what is stored there.\n";
-    // Before bank A is in, the question names the place only; No sends nothing.
+    // Before bank A is in, the question names the place only and says the write cannot be
+    // undone; No sends nothing.
     presenter.Answer(bq::IDNO);
     EXPECT_TRUE(main->ExecuteCommand(ID_ROUND_TRIP));
-    EXPECT_EQ(presenter.Texts(),
-              QStringList{overwrites + "Are you sure you want to overwrite Combination A-000?"});
+    EXPECT_EQ(presenter.Texts(), QStringList{bq::LoadString(bq::StringId::RoundTripUnknownQuestion)});
     EXPECT_EQ(presenter.Messages()[0].style,
               unsigned{bq::MB_YESNO | bq::MB_ICONWARNING | bq::MB_DEFBUTTON2});
     EXPECT_EQ(SentCount(), 0u);
@@ -702,7 +717,7 @@ TEST_F(WSView, RoundTripAsksFirstThenWritesAndShowsWhatTheInstrumentHolds) {
     // Slot 000 shows, and holds a copy of, what the instrument now has there; the rest stays.
     CKarmaObject* copy = view->GetItemRecord(Combi(0, 0))->GetObject();
     EXPECT_EQ(RecordOf(copy), karma->CurrentCombi());
-    EXPECT_EQ(copy->RefCount(), 1);
+    EXPECT_EQ(copy->RefCount(), 2);  // its node and the memory
     EXPECT_EQ(Combi(0, 0)->text(0), CWSBankView::ItemLabel(0, *copy));
     EXPECT_NE(Combi(0, 0)->text(0), before[0]);
     EXPECT_EQ(Texts(Bank(0, 0)).mid(1), before.mid(1));
