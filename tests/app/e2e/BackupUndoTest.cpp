@@ -28,6 +28,7 @@
 #include "tools/virtual-karma/VirtualKarma.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/WSBankView.h"
+#include "workstation/WSSession.h"
 
 namespace bq::e2e {
 namespace {
@@ -291,6 +292,7 @@ TEST_F(NeverLose, UndoAndRedoReturnTheMemoryToTheExactBytesBeforeAndAfter) {
     };
 
     // All three, then all three undone: the memory as it was.
+    std::string line;
     StartInstrument({"--rate", "0", "--memory-out", memoryFile});
     Connect();
     writeThree();
@@ -312,6 +314,12 @@ TEST_F(NeverLose, UndoAndRedoReturnTheMemoryToTheExactBytesBeforeAndAfter) {
     EXPECT_TRUE(app->presenter.Messages()[0].text.startsWith("Ending the connection"));
     StartInstrument({"--rate", "0", "--memory-out", memoryFile});
     Connect();
+    // Bank A shows what the earlier instrument held: it is downloaded again first, so that the
+    // writes into it can be undone.
+    ASSERT_FALSE(app->Workstation()->Session().BankDownloaded(true, 0));
+    view->LoadCombiBank(view->topLevelItem(0)->child(0), 0);
+    ASSERT_TRUE(app->Workstation()->Session().BankDownloaded(true, 0));
+    ASSERT_TRUE(karma->WaitForLine("dump", 2000, &line));
     writeThree();
     for (int i = 0; i < 3; ++i) {
         Key(Qt::ControlModifier);
@@ -324,7 +332,6 @@ TEST_F(NeverLose, UndoAndRedoReturnTheMemoryToTheExactBytesBeforeAndAfter) {
         "A-000", "A-004", "A-001", "A-010",   // undone, latest first
         "A-010", "A-001", "A-004", "A-000"};  // redone
     std::vector<std::string> writes;
-    std::string line;
     while (karma->ReadLine(&line, 300)) {
         const std::size_t at = line.find("item write Combination ");
         if (at != std::string::npos) {
