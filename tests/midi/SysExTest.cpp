@@ -175,14 +175,9 @@ TEST(SysExBuilders, ProgramWrites) {
     EXPECT_FALSE(bq::sysex::ProgramWriteHeader(-1, 0));
     EXPECT_FALSE(bq::sysex::ProgramWriteHeader(0, 128));
 
-    EXPECT_EQ(bq::sysex::ProgramRecordSize(0), 804u);
-    EXPECT_EQ(bq::sysex::ProgramRecordSize(4), 804u);
-    EXPECT_EQ(bq::sysex::ProgramRecordSize(5), 416u);
     EXPECT_EQ(bq::sysex::ProgramRecordSize(6), 0u);
-    EXPECT_EQ(bq::sysex::ProgramRecordSize(-1), 0u);
     EXPECT_EQ(bq::sysex::PackedLength(804), 919u);
     EXPECT_EQ(bq::sysex::PackedLength(416), 476u);
-    EXPECT_EQ(bq::sysex::ItemWriteLength(996), 1148u);
 
     for (const int bank : {4, 5}) {
         const std::size_t size = bq::sysex::ProgramRecordSize(bank);
@@ -190,6 +185,7 @@ TEST(SysExBuilders, ProgramWrites) {
         const auto header = *bq::sysex::ProgramWriteHeader(bank, 3, 9);
         const Bytes write = bq::sysex::BuildItemWrite(header.data(), record.data(), size);
         ASSERT_EQ(write.size(), bank == 5 ? 485u : 928u);
+        EXPECT_EQ(size, bank == 5 ? 416u : 804u);
         EXPECT_EQ(write.size(), bq::sysex::ItemWriteLength(size));
         EXPECT_EQ(Bytes(write.begin(), write.begin() + 8),
                   (Bytes{0xF0, 0x42, 0x39, 0x5D, 0x4C, 0x00, static_cast<std::uint8_t>(0x20 + bank),
