@@ -17,6 +17,21 @@ bool ValidBank(int bank) {
     return bank >= 0 && bank < kBanks;
 }
 
+std::optional<std::array<std::uint8_t, kHeaderLength>> WriteHeader(std::uint8_t function, int bank,
+                                                                   int slot, std::uint8_t channel) {
+    if (!ValidBank(bank) || slot < 0 || slot >= kSlots) {
+        return std::nullopt;
+    }
+    return std::array<std::uint8_t, kHeaderLength>{kSysExStart,
+                                                   kKorgId,
+                                                   ChannelByte(channel),
+                                                   kKarmaModel,
+                                                   function,
+                                                   0x00,
+                                                   static_cast<std::uint8_t>(0x20 + bank),
+                                                   static_cast<std::uint8_t>(slot)};
+}
+
 // True when the first `n` bytes of the message exist and equal the template's.
 bool StartsWith(const std::uint8_t* message, std::size_t length, const std::uint8_t* tmpl,
                 std::size_t n) {
@@ -52,17 +67,12 @@ std::array<std::uint8_t, kDumpRequestLength> SingleCombiDumpRequest(std::uint8_t
 
 std::optional<std::array<std::uint8_t, kHeaderLength>> ItemWriteHeader(int bank, int slot,
                                                                        std::uint8_t channel) {
-    if (!ValidBank(bank) || slot < 0 || slot >= kSlots) {
-        return std::nullopt;
-    }
-    return std::array<std::uint8_t, kHeaderLength>{kSysExStart,
-                                                   kKorgId,
-                                                   ChannelByte(channel),
-                                                   kKarmaModel,
-                                                   kFuncItemWrite,
-                                                   0x00,
-                                                   static_cast<std::uint8_t>(0x20 + bank),
-                                                   static_cast<std::uint8_t>(slot)};
+    return WriteHeader(kFuncItemWrite, bank, slot, channel);
+}
+
+std::optional<std::array<std::uint8_t, kHeaderLength>> ProgramWriteHeader(int bank, int slot,
+                                                                          std::uint8_t channel) {
+    return WriteHeader(kFuncProgramWrite, bank, slot, channel);
 }
 
 bool ApplyChannel(std::uint8_t* message, std::size_t length, std::uint8_t channel) {

@@ -23,12 +23,20 @@ constexpr std::uint8_t kFuncCombiDumpRequest = 0x1D;
 constexpr std::uint8_t kFuncCompleted = 0x23;
 constexpr std::uint8_t kFuncFailed = 0x24;
 constexpr std::uint8_t kFuncError = 0x26;
-constexpr std::uint8_t kFuncItemWrite = 0x4D;
+constexpr std::uint8_t kFuncItemWrite = 0x4D;  // a Combination
+constexpr std::uint8_t kFuncProgramWrite = 0x4C;
 
 // Dumps and writes carry an 8-byte header before the packed data.
 constexpr std::size_t kHeaderLength = 8;
 constexpr int kBanks = 6;
 constexpr int kSlots = 128;
+// Program bank F holds the smaller MOSS records.
+constexpr int kMossBank = 5;
+
+// The records that writes carry.
+constexpr std::size_t kCombiRecordSize = 996;
+constexpr std::size_t kPcmProgramRecordSize = 804;
+constexpr std::size_t kMossProgramRecordSize = 416;
 
 constexpr std::size_t kIdentityRequestLength = 6;
 constexpr std::size_t kDumpRequestLength = 9;
@@ -56,6 +64,17 @@ std::array<std::uint8_t, kDumpRequestLength> SingleCombiDumpRequest(std::uint8_t
 // F0 42 3g 5D 4D 00 (20+b) n for Combination bank 0..5 and slot 0..127; nothing otherwise.
 std::optional<std::array<std::uint8_t, kHeaderLength>> ItemWriteHeader(int bank, int slot,
                                                                        std::uint8_t channel = 0);
+// The Program's Item Write: F0 42 3g 5D 4C 00 (20+b) n for Program bank 0..5 and slot 0..127;
+// nothing otherwise. It carries ProgramRecordSize(b) bytes. Written from the Program Parameter
+// Dump of the instrument family and the Combination write; not yet tried on a real Karma.
+std::optional<std::array<std::uint8_t, kHeaderLength>> ProgramWriteHeader(int bank, int slot,
+                                                                          std::uint8_t channel = 0);
+// 804 for Program banks 0..4 (A..E), 416 for the MOSS bank 5 (F), 0 for any other bank.
+constexpr std::size_t ProgramRecordSize(int bank) {
+    return bank == kMossBank               ? kMossProgramRecordSize
+           : bank >= 0 && bank < kMossBank ? kPcmProgramRecordSize
+                                           : 0;
+}
 
 // Sets byte 2 to 30 OR g when the message is a Korg message (F0 42 ...); leaves anything else
 // (the Identity Request, a message shorter than 3 bytes) unchanged. Returns true if it applied.
@@ -64,6 +83,12 @@ bool ApplyChannel(std::uint8_t* message, std::size_t length, std::uint8_t channe
 // n + ceil(n / 7).
 constexpr std::size_t PackedLength(std::size_t n) {
     return n + n / 7 + (n % 7 != 0 ? 1 : 0);
+}
+
+// The length of an Item Write or a dump carrying n record bytes: the header, the packed bytes
+// and F7 (1,148 for a Combination, 928 for a PCM Program, 485 for a MOSS Program).
+constexpr std::size_t ItemWriteLength(std::size_t n) {
+    return kHeaderLength + PackedLength(n) + 1;
 }
 
 // Packs n bytes into PackedLength(n) bytes at `out` (which must not overlap `in`).

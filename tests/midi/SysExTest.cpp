@@ -164,6 +164,38 @@ TEST(SysExBuilders, TemplatesAndChannel) {
     EXPECT_LT(bq::sysex::ChannelByte(0xC5), 0x80);
 }
 
+// The Program write beside the Combination's: function 4C, the same bank and slot bytes, and
+// a record whose size depends on the bank.
+TEST(SysExBuilders, ProgramWrites) {
+    EXPECT_EQ(*bq::sysex::ProgramWriteHeader(0, 12),
+              (std::array<std::uint8_t, 8>{0xF0, 0x42, 0x30, 0x5D, 0x4C, 0x00, 0x20, 0x0C}));
+    EXPECT_EQ(*bq::sysex::ProgramWriteHeader(5, 127, 15),
+              (std::array<std::uint8_t, 8>{0xF0, 0x42, 0x3F, 0x5D, 0x4C, 0x00, 0x25, 0x7F}));
+    EXPECT_FALSE(bq::sysex::ProgramWriteHeader(6, 0));
+    EXPECT_FALSE(bq::sysex::ProgramWriteHeader(-1, 0));
+    EXPECT_FALSE(bq::sysex::ProgramWriteHeader(0, 128));
+
+    EXPECT_EQ(bq::sysex::ProgramRecordSize(6), 0u);
+    EXPECT_EQ(bq::sysex::PackedLength(804), 919u);
+    EXPECT_EQ(bq::sysex::PackedLength(416), 476u);
+
+    for (const int bank : {4, 5}) {
+        const std::size_t size = bq::sysex::ProgramRecordSize(bank);
+        const Bytes record(size, 0xC1);
+        const auto header = *bq::sysex::ProgramWriteHeader(bank, 3, 9);
+        const Bytes write = bq::sysex::BuildItemWrite(header.data(), record.data(), size);
+        ASSERT_EQ(write.size(), bank == 5 ? 485u : 928u);
+        EXPECT_EQ(size, bank == 5 ? 416u : 804u);
+        EXPECT_EQ(write.size(), bq::sysex::ItemWriteLength(size));
+        EXPECT_EQ(Bytes(write.begin(), write.begin() + 8),
+                  (Bytes{0xF0, 0x42, 0x39, 0x5D, 0x4C, 0x00, static_cast<std::uint8_t>(0x20 + bank),
+                         0x03}));
+        Bytes expected = record;
+        expected.push_back(0xF7);  // neither size fills whole groups of 7
+        EXPECT_EQ(Unpacked(write), expected);
+    }
+}
+
 TEST(SysExClassify, StatusRepliesOnTheirChannel) {
     using bq::sysex::Classify;
     const Bytes completed3 = {0xF0, 0x42, 0x33, 0x5D, 0x23, 0xF7};

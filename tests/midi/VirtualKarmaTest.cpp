@@ -60,6 +60,21 @@ Bytes ItemWrite(int bank, int slot, const Bytes& record, std::uint8_t channel = 
     return bq::sysex::BuildItemWrite(header.data(), record.data(), record.size());
 }
 
+Bytes ProgramWrite(int bank, int slot, const Bytes& record, std::uint8_t channel = 0) {
+    const auto header = *bq::sysex::ProgramWriteHeader(bank, slot, channel);
+    return bq::sysex::BuildItemWrite(header.data(), record.data(), record.size());
+}
+
+// A record of `size` bytes that uses both halves of the byte range.
+Bytes NewProgram(std::size_t size, std::uint8_t seed) {
+    Bytes record(size);
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        record[i] = static_cast<std::uint8_t>(i * 53 + seed);
+    }
+    std::memcpy(record.data(), "Written Program ", 16);
+    return record;
+}
+
 Bytes NewCombi(std::uint8_t seed) {
     Bytes record(VirtualKarma::kCombiSize);
     for (std::size_t i = 0; i < record.size(); ++i) {
@@ -291,12 +306,74 @@ TEST(VirtualKarmaExchange, MalformedItemWritesChangeNothing) {
     EXPECT_EQ(karma.CombiRecord(0, 1), record);
 }
 
+// A PCM Program into bank C and a MOSS Program into bank F: each changes its own slot only.
+TEST(VirtualKarmaExchange, ProgramWritesChangeTheirSlotOnly) {
+    VirtualKarma karma;
+    karma.SetChannel(2);
+    std::vector<std::string> lines;
+    karma.SetAnswerLog([&lines](const std::string& line) { lines.push_back(line); });
+    const Bytes before = karma.SerializeMemory();
+    const Bytes pcm = NewProgram(804, 1);
+    const Bytes moss = NewProgram(416, 2);
+    const auto reply = Send(karma, ProgramWrite(2, 7, pcm, 2));
+    ASSERT_EQ(reply.size(), 1u);
+    EXPECT_EQ(reply[0].bytes, (Bytes{0xF0, 0x42, 0x32, 0x5D, 0x23, 0xF7}));
+    EXPECT_EQ(KindOf(Send(karma, ProgramWrite(5, 127, moss, 2)), 2), ReplyKind::Completed);
+    EXPECT_EQ(lines, (std::vector<std::string>{"item write Program C-007: stored",
+                                               "item write Program F-127: stored"}));
+
+    const std::size_t pcmAt = (2 * 128 + 7) * 804;
+    const std::size_t mossAt = 5 * 128 * 804 + 127 * 416;
+    Bytes expected = before;
+    std::copy(pcm.begin(), pcm.end(), expected.begin() + pcmAt);
+    std::copy(moss.begin(), moss.end(), expected.begin() + mossAt);
+    // The memory file is the serialised memory: the Programs are in it.
+    EXPECT_EQ(karma.SerializeMemory(), expected);
+}
+
+// A record of the wrong size for its bank (a PCM record for the MOSS bank, a MOSS or a
+// Combination record for bank A), a Program record as a Combination write, bank G: each is
+// answered with a Failed Reply and stored nowhere.
+TEST(VirtualKarmaExchange, MalformedProgramWritesChangeNothing) {
+    VirtualKarma karma;
+    std::vector<std::string> lines;
+    karma.SetAnswerLog([&lines](const std::string& line) { lines.push_back(line); });
+    const Bytes before = karma.SerializeMemory();
+    const Bytes pcm = NewProgram(804, 3);
+    const Bytes good = ProgramWrite(0, 1, pcm);
+
+    std::vector<Bytes> bad = {
+        ProgramWrite(5, 1, pcm),
+        ProgramWrite(0, 1, NewProgram(416, 3)),
+        ProgramWrite(0, 1, NewCombi(3)),
+        ProgramWrite(0, 1, Bytes(pcm.begin(), pcm.end() - 1)),
+        ProgramWrite(5, 1, NewProgram(417, 3)),
+        ItemWrite(0, 1, pcm),
+        Bytes(good.begin(), good.begin() + 8),
+    };
+    Bytes b = good;
+    b[6] = 0x26;  // bank G
+    bad.push_back(b);
+    for (std::size_t i = 0; i < bad.size(); ++i) {
+        const auto reply = Send(karma, bad[i]);
+        ASSERT_EQ(reply.size(), 1u) << i;
+        EXPECT_EQ(reply[0].bytes, (Bytes{0xF0, 0x42, 0x30, 0x5D, 0x24, 0xF7})) << i;
+    }
+    EXPECT_EQ(karma.SerializeMemory(), before);
+    EXPECT_EQ(lines[0], "item write Program: malformed (928 bytes), failed");
+    EXPECT_EQ(lines[5], "item write: malformed (928 bytes), failed");
+
+    EXPECT_EQ(KindOf(Send(karma, good)), ReplyKind::Completed);
+    EXPECT_EQ(karma.ProgramRecord(0, 1), pcm);
+}
+
 TEST(VirtualKarmaExchange, OtherChannelsAndStrangersGetNoAnswer) {
     VirtualKarma karma;
     karma.SetChannel(1);
     const Bytes before = karma.SerializeMemory();
     const std::vector<Bytes> ignored = {
         ItemWrite(0, 0, NewCombi(1), 0),
+        ProgramWrite(0, 0, NewProgram(804, 1), 0),
         ToBytes(*bq::sysex::CombiBankDumpRequest(0, 0)),
         ToBytes(bq::sysex::SingleCombiDumpRequest(2)),
         {0xF0, 0x42, 0x31, 0x5D, 0x1C, 0x20, 0x00, 0x00, 0xF7},  // no single Program request
@@ -322,6 +399,7 @@ TEST(VirtualKarmaFaults, WritesThatFail) {
     faults.failWrites = true;
     karma.SetFaults(faults);
     EXPECT_EQ(KindOf(Send(karma, ItemWrite(1, 1, NewCombi(1)))), ReplyKind::Failed);
+    EXPECT_EQ(KindOf(Send(karma, ProgramWrite(5, 1, NewProgram(416, 1)))), ReplyKind::Failed);
 
     faults = {};
     faults.errorWrites = true;
@@ -332,6 +410,7 @@ TEST(VirtualKarmaFaults, WritesThatFail) {
     const auto classified = bq::sysex::Classify(reply.data(), reply.size(), 0);
     EXPECT_EQ(classified.kind, ReplyKind::Error);
     EXPECT_EQ(classified.errorCode, 0x41);
+    EXPECT_EQ(Joined(Send(karma, ProgramWrite(1, 1, NewProgram(804, 1)))), reply);
     EXPECT_EQ(karma.SerializeMemory(), before);
 }
 
@@ -342,6 +421,7 @@ TEST(VirtualKarmaFaults, SilentAnswersOnlyTheSearch) {
     karma.SetFaults(faults);
     const Bytes before = karma.SerializeMemory();
     EXPECT_TRUE(Send(karma, ItemWrite(1, 1, NewCombi(1))).empty());
+    EXPECT_TRUE(Send(karma, ProgramWrite(1, 1, NewProgram(804, 1))).empty());
     EXPECT_TRUE(Send(karma, ToBytes(*bq::sysex::ProgramBankDumpRequest(0))).empty());
     EXPECT_EQ(karma.SerializeMemory(), before);
     EXPECT_EQ(Send(karma, ToBytes(bq::sysex::IdentityRequest())).size(), 1u);

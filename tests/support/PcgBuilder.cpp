@@ -84,6 +84,21 @@ Bytes CombiRecord(std::string_view name, unsigned seed) {
     return Record(996, name, seed);
 }
 
+Bytes CombiWithTimbres(std::string_view name, std::initializer_list<TimbreBytes> timbres,
+                       unsigned seed) {
+    Bytes record = CombiRecord(name, seed);
+    for (std::size_t t = 0; t < 8; ++t) {
+        record[772 + 28 * t + 2] = kTimbreOff;
+    }
+    for (const TimbreBytes& t : timbres) {
+        const std::size_t at = 772 + 28 * static_cast<std::size_t>(t.number - 1);
+        record[at] = t.slot;
+        record[at + 1] = t.bank;
+        record[at + 2] = t.statusChannel;
+    }
+    return record;
+}
+
 Bytes ProgramBank(std::uint32_t bank, const std::vector<std::string>& names) {
     return Bank("PBK1", bank, names, &ProgramRecord);
 }

@@ -33,6 +33,21 @@ Bytes Leaf(std::string_view tag, std::uint32_t count, std::uint32_t bank, const 
 // bytes (longer names are cut), then a pattern that depends on `seed`.
 Bytes ProgramRecord(std::string_view name, unsigned seed = 0);
 Bytes CombiRecord(std::string_view name, unsigned seed = 0);
+// A timbre of a Combination record: its number (1 to 8), the Program's bank byte and slot,
+// and byte 2 (status in bits 5 to 7, MIDI channel in bits 0 to 4).
+struct TimbreBytes {
+    int number;
+    unsigned char bank;
+    unsigned char slot;
+    unsigned char statusChannel;
+};
+constexpr unsigned char kTimbreInt = 0x00;
+constexpr unsigned char kTimbreOff = 0x20;
+constexpr unsigned char kTimbreBoth = 0x40;
+// CombiRecord with every timbre Off (byte 2 = 0x20), but for the timbres given, which are
+// written at byte 772 + 28 * (number - 1).
+Bytes CombiWithTimbres(std::string_view name, std::initializer_list<TimbreBytes> timbres,
+                       unsigned seed = 0);
 // "PBK1" / "CBK1" chunks holding one record per name, seeds 0, 1, ...
 Bytes ProgramBank(std::uint32_t bank, const std::vector<std::string>& names);
 Bytes CombiBank(std::uint32_t bank, const std::vector<std::string>& names);

@@ -11,6 +11,7 @@
 #include "model/ItemExport.h"
 #include "model/KorgPCGFile.h"
 #include "model/SameSound.h"
+#include "model/Timbres.h"
 
 namespace bq::lister {
 
@@ -148,6 +149,34 @@ std::string NameAt(const ItemCatalog& catalog, std::size_t index) {
     return index == ItemCatalog::npos ? std::string() : PrintableName(catalog.At(index).name);
 }
 
+// The catalogue's Program that a timbre names; npos for a GM bank, which no file holds.
+std::size_t ProgramIndex(const ItemCatalog& catalog, ProgramRef program) {
+    if (BankKindOf(program.bank) == ProgramBankKind::Gm) {
+        return ItemCatalog::npos;
+    }
+    return catalog.IndexOf(ItemKind::Program, program.bank, program.slot);
+}
+
+// For a Combination that is the same in both files: its internal Programs that A and B hold
+// differently (one holds it and the other not, or they hold different records), as
+// "programs differ: A 012, F 003"; empty when none do, or when neither file holds them.
+std::string ProgramsDiffer(const ItemCatalog& a, const ItemCatalog& b, std::size_t combi) {
+    std::string differ;
+    for (const ProgramRef program : InternalPrograms(ReadTimbres(a.Item(combi)))) {
+        const std::size_t inA = ProgramIndex(a, program);
+        const std::size_t inB = ProgramIndex(b, program);
+        if (inA == inB && inA == ItemCatalog::npos) {
+            continue;
+        }
+        if (inA != ItemCatalog::npos && inB != ItemCatalog::npos &&
+            SameRecord(a.Item(inA), b.Item(inB))) {
+            continue;
+        }
+        differ += (differ.empty() ? "programs differ: " : ", ") + ProgramRefText(program);
+    }
+    return differ;
+}
+
 }  // namespace
 
 int FindCommand(const std::string& text, const std::vector<std::string>& paths) {
@@ -178,7 +207,16 @@ int CompareCommand(const std::string& pathA, const std::string& pathB) {
             status += ' ' + BankText(to.bank) + ' ' + SlotText(to.slot);
         }
         out += std::string(KindName(s.kind)) + '\t' + BankLetter(s.bank) + '\t' + SlotText(s.slot) +
-               '\t' + status + '\t' + NameAt(a, s.a) + '\t' + NameAt(b, s.b) + '\n';
+               '\t' + status + '\t' + NameAt(a, s.a) + '\t' + NameAt(b, s.b);
+        // A same Combination may still sound different when its Programs differ: a seventh
+        // field says so, leaving the six that scripts read as they were.
+        if (s.status == SlotStatus::Same && s.kind == ItemKind::Combination) {
+            const std::string differ = ProgramsDiffer(a, b, s.a);
+            if (!differ.empty()) {
+                out += '\t' + differ;
+            }
+        }
+        out += '\n';
     }
     const ComparisonSummary& sum = comparison.summary;
     char summary[160];
@@ -211,6 +249,43 @@ int CsvCommand(const std::vector<std::string>& files) {
             const ItemCatalog::Entry& e = catalog.At(i);
             AppendCsvLine(out, {shown, KindName(e.kind), BankText(e.bank), SlotText(e.slot),
                                 PrintableName(e.name)});
+        }
+        Write(out);
+    }
+    if (std::fflush(stdout) != 0) {
+        status = 1;
+    }
+    return status;
+}
+
+int TimbresCommand(const std::vector<std::string>& files) {
+    int status = 0;
+    std::string out;
+    for (const std::string& path : files) {
+        CKorgPCGFile file;
+        if (!LoadOrReport(file, path)) {
+            status = 1;
+            continue;
+        }
+        const ItemCatalog catalog = ItemCatalog::FromRoot(*file.GetRootContainer());
+        const std::string shown = Printable(path);
+        out.clear();
+        for (std::size_t i = 0; i < catalog.Size(); ++i) {
+            const ItemCatalog::Entry& e = catalog.At(i);
+            if (e.kind != ItemKind::Combination) {
+                break;  // Combinations come first
+            }
+            const std::string combi = shown + '\t' + BankLetter(e.bank) + '\t' + SlotText(e.slot) +
+                                      '\t' + PrintableName(e.name) + '\t';
+            for (const Timbre& t : ReadTimbres(catalog.Item(i))) {
+                if (!t.PlaysInternalProgram()) {
+                    continue;
+                }
+                out += combi + std::to_string(t.number) + '\t' + TimbreStatusName(t.status) + '\t' +
+                       ProgramBankText(t.programBank) + '\t' + SlotText(t.programSlot) + '\t' +
+                       NameAt(catalog, ProgramIndex(catalog, {t.programBank, t.programSlot})) +
+                       '\n';
+            }
         }
         Write(out);
     }

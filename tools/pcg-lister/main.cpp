@@ -1,7 +1,7 @@
 // bankquill-pcg: prints the Combination and Program banks of PCG files as the PCG window
-// shows them, finds items by name across files and folders, compares two files slot by slot
-// and lists items as CSV, so that musicians and scripts can catalogue files without the
-// desktop program.
+// shows them, finds items by name across files and folders, compares two files slot by slot,
+// lists items as CSV and the Programs that Combinations play, so that musicians and scripts can
+// catalogue files without the desktop program.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,7 +25,8 @@ const char* const kUsage =
     "usage: bankquill-pcg FILE...\n"
     "       bankquill-pcg --find TEXT PATH...\n"
     "       bankquill-pcg --compare A B\n"
-    "       bankquill-pcg --csv FILE...\n";
+    "       bankquill-pcg --csv FILE...\n"
+    "       bankquill-pcg --timbres FILE...\n";
 
 const char* const kHelp =
     "\n"
@@ -39,12 +40,20 @@ const char* const kHelp =
     "                       B, which is named), changed, only in A or only in B, each with the\n"
     "                       names in A and in B; then a summary line. Exits with 0 when the\n"
     "                       files hold the same items in the same slots, 1 when they differ.\n"
+    "                       A same Combination whose Int or Both timbres play Programs that\n"
+    "                       differ between A and B gets a seventh field, \"programs differ:\"\n"
+    "                       and those Programs (\"A 012, F 003\").\n"
     "  --csv FILE...        every item as CSV: file,kind,bank,slot,name.\n"
+    "  --timbres FILE...    a line per timbre that plays an internal Program (status Int or\n"
+    "                       Both): file, Combination bank, slot and name, timbre 1 to 8,\n"
+    "                       status, Program bank (A to F, or GM and the bank number, such as\n"
+    "                       GM6), Program slot and the name the file holds there (empty when\n"
+    "                       it holds none, and for GM), separated by tabs.\n"
     "  --help               this text.\n"
     "\n"
-    "A file that cannot be read is reported on standard error: listing, --find and --csv go\n"
-    "on with the next (listing and --csv then exit with 1), --compare exits with 2. Wrong\n"
-    "arguments exit with 2.\n";
+    "A file that cannot be read is reported on standard error: listing, --find, --csv and\n"
+    "--timbres go on with the next (all but --find then exit with 1), --compare exits with 2.\n"
+    "Wrong arguments exit with 2.\n";
 
 int BadUsage() {
     std::fputs(kUsage, stderr);
@@ -137,6 +146,9 @@ int main(int argc, char** argv) {
     }
     if (first == "--csv") {
         return rest.empty() ? BadUsage() : bq::lister::CsvCommand(rest);
+    }
+    if (first == "--timbres") {
+        return rest.empty() ? BadUsage() : bq::lister::TimbresCommand(rest);
     }
     if (first.size() > 1 && first[0] == '-') {
         return BadUsage();

@@ -22,8 +22,6 @@ constexpr std::uint8_t kFuncCombiBankDump = 0x4D;
 constexpr std::uint8_t kFuncCurrentCombiDump = 0x49;
 
 constexpr std::size_t kNameLength = 16;
-constexpr std::size_t kItemWriteLength =
-    sysex::kHeaderLength + sysex::PackedLength(VirtualKarma::kCombiSize) + 1;
 // Offsets into the flat Program memory: five PCM banks, then the MOSS bank.
 constexpr std::size_t kPcmBankBytes = VirtualKarma::kSlots * VirtualKarma::kPcmProgramSize;
 constexpr std::size_t kMossBankOffset = VirtualKarma::kMossBank * kPcmBankBytes;
@@ -57,6 +55,12 @@ Bytes Generate(const char* kind, std::uint32_t kindSeed, int bank, int slot, std
         record[i] = static_cast<std::uint8_t>(state >> 24);
     }
     return record;
+}
+
+// F0 42 3g 5D function F7: a Completed or Failed Reply.
+Bytes StatusReply(std::uint8_t channelByte, std::uint8_t function) {
+    return {sysex::kSysExStart, sysex::kKorgId, channelByte,
+            sysex::kKarmaModel, function,       sysex::kSysExEnd};
 }
 
 std::string BankName(const char* kind, int bank) {
@@ -386,9 +390,7 @@ std::string VirtualKarma::HandleLocked(const std::uint8_t* message, std::size_t 
         return {};
     }
     const std::uint8_t g = ChannelByte(m_channel);
-    auto status = [g](std::uint8_t function) {
-        return Bytes{kSysExStart, kKorgId, g, kKarmaModel, function, kSysExEnd};
-    };
+    auto status = [g](std::uint8_t function) { return StatusReply(g, function); };
 
     // Identity Request, to every device (7F) or to its own id. Answered even when silent, so
     // that the program finds it and the other faults can be tried.
@@ -442,41 +444,56 @@ std::string VirtualKarma::HandleLocked(const std::uint8_t* message, std::size_t 
         return line;
     }
 
-    if (function == kFuncItemWrite) {
-        // Exactly one packed 996-byte Combination record for bank A..F, slot 0..127, with
-        // nothing but data bytes between F0 and F7. Anything else is refused unstored.
-        const bool wellFormed =
-            length == kItemWriteLength && message[length - 1] == kSysExEnd && message[5] == 0 &&
-            message[6] >= 0x20 && message[6] < 0x20 + kBanks &&
-            std::all_of(message + 1, message + length - 1, [](std::uint8_t b) { return b < 0x80; });
-        if (!wellFormed) {
-            AppendReply(status(kFuncFailed), false, reply);
-            return "item write: malformed (" + std::to_string(length) + " bytes), failed";
-        }
-        const int bank = message[6] - 0x20;
-        const int slot = message[7];
-        char target[16];
-        std::snprintf(target, sizeof target, "%c-%03d", BankLetter(bank), slot);
-        const std::string what = std::string("item write Combination ") + target;
-        if (m_faults.errorWrites) {
-            const std::uint8_t code = m_faults.errorCode & 0x7F;
-            AppendReply({kSysExStart, kKorgId, g, kKarmaModel, kFuncError, code, kSysExEnd}, false,
-                        reply);
-            return what + ": error " + std::to_string(code);
-        }
-        if (m_faults.failWrites) {
-            AppendReply(status(kFuncFailed), false, reply);
-            return what + ": failed";
-        }
-        Bytes data(message, message + length);
-        unsigned long decoded = data.size();
-        UnpackSysEx(static_cast<unsigned>(kHeaderLength), data.data(), &decoded);
-        // A 996-byte record leaves a short last group, so the closing F7 decodes as byte 997.
-        std::memcpy(CombiSlot(bank, slot), data.data(), kCombiSize);
-        AppendReply(status(kFuncCompleted), false, reply);
-        return what + ": stored";
+    if (function == kFuncItemWrite || function == kFuncProgramWrite) {
+        return HandleWriteLocked(message, length, function == kFuncProgramWrite, reply);
     }
     return {};
+}
+
+std::string VirtualKarma::HandleWriteLocked(const std::uint8_t* message, std::size_t length,
+                                            bool program,
+                                            std::vector<midi::MidiTimedBytes>* reply) {
+    using namespace sysex;
+    const std::uint8_t g = ChannelByte(m_channel);
+    auto status = [g](std::uint8_t function) { return StatusReply(g, function); };
+    // Exactly one packed record of the size the bank holds (996 bytes for a Combination; 804
+    // for a Program of bank A..E, 416 for one of the MOSS bank F), for bank A..F and slot
+    // 0..127, with nothing but data bytes between F0 and F7. Anything else is refused unstored.
+    const int bank = length > kHeaderLength ? message[6] - 0x20 : -1;
+    const bool validBank = bank >= 0 && bank < kBanks;
+    const std::size_t size = !validBank ? 0 : program ? ProgramSize(bank) : kCombiSize;
+    const bool wellFormed =
+        validBank && length == ItemWriteLength(size) && message[length - 1] == kSysExEnd &&
+        message[5] == 0 &&
+        std::all_of(message + 1, message + length - 1, [](std::uint8_t b) { return b < 0x80; });
+    const std::string kind = program ? "Program" : "Combination";
+    if (!wellFormed) {
+        AppendReply(status(kFuncFailed), false, reply);
+        // The Combination's line stays as it was: logs and tests read it.
+        return std::string(program ? "item write Program" : "item write") + ": malformed (" +
+               std::to_string(length) + " bytes), failed";
+    }
+    const int slot = message[7];
+    char target[16];
+    std::snprintf(target, sizeof target, "%c-%03d", BankLetter(bank), slot);
+    const std::string what = "item write " + kind + " " + target;
+    if (m_faults.errorWrites) {
+        const std::uint8_t code = m_faults.errorCode & 0x7F;
+        AppendReply({kSysExStart, kKorgId, g, kKarmaModel, kFuncError, code, kSysExEnd}, false,
+                    reply);
+        return what + ": error " + std::to_string(code);
+    }
+    if (m_faults.failWrites) {
+        AppendReply(status(kFuncFailed), false, reply);
+        return what + ": failed";
+    }
+    Bytes data(message, message + length);
+    unsigned long decoded = data.size();
+    UnpackSysEx(static_cast<unsigned>(kHeaderLength), data.data(), &decoded);
+    // No record size fills whole groups of 7, so the closing F7 decodes as one more byte.
+    std::memcpy(program ? ProgramSlot(bank, slot) : CombiSlot(bank, slot), data.data(), size);
+    AppendReply(status(kFuncCompleted), false, reply);
+    return what + ": stored";
 }
 
 }  // namespace bq

@@ -40,6 +40,7 @@ public:
 
     // What the instrument does wrong, for tests of the program's failure paths.
     struct Faults {
+        // Both apply to the writes of Combinations and of Programs.
         bool failWrites = false;     // answer Item Writes with a Failed Reply, store nothing
         bool errorWrites = false;    // answer Item Writes with an Error Reply, store nothing
         std::uint8_t errorCode = 0;  //   ... carrying this code (bit 7 is dropped)
@@ -114,6 +115,10 @@ private:
     void ResetLocked();
     std::string HandleLocked(const std::uint8_t* message, std::size_t length,
                              std::vector<midi::MidiTimedBytes>* reply);
+    // An Item Write of a Combination or of a Program: stored and answered with a Completed
+    // Reply, or refused (malformed, or by a fault) and stored nowhere.
+    std::string HandleWriteLocked(const std::uint8_t* message, std::size_t length, bool program,
+                                  std::vector<midi::MidiTimedBytes>* reply);
     void AppendReply(std::vector<std::uint8_t> bytes, bool isDump,
                      std::vector<midi::MidiTimedBytes>* reply) const;
 

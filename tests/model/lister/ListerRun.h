@@ -17,7 +17,8 @@ inline const char* const kUsage =
     "usage: bankquill-pcg FILE...\n"
     "       bankquill-pcg --find TEXT PATH...\n"
     "       bankquill-pcg --compare A B\n"
-    "       bankquill-pcg --csv FILE...\n";
+    "       bankquill-pcg --csv FILE...\n"
+    "       bankquill-pcg --timbres FILE...\n";
 
 struct ListerRun {
     std::string out;

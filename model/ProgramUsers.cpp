@@ -1,0 +1,34 @@
+#include "model/ProgramUsers.h"
+
+#include "model/Timbres.h"
+
+namespace bq {
+
+std::vector<ProgramUser> ProgramUsers(const ItemCatalog& catalog, std::uint8_t programBank,
+                                      std::uint8_t programSlot) {
+    std::vector<ProgramUser> users;
+    for (std::size_t i = 0; i < catalog.Size(); ++i) {
+        const ItemCatalog::Entry& entry = catalog.At(i);
+        if (entry.kind != ItemKind::Combination) {
+            continue;
+        }
+        std::uint8_t mask = 0;
+        for (const Timbre& t : ReadTimbres(catalog.Item(i))) {
+            if (t.PlaysInternalProgram() && t.programBank == programBank &&
+                t.programSlot == programSlot) {
+                mask |= static_cast<std::uint8_t>(1u << (t.number - 1));
+            }
+        }
+        if (mask != 0) {
+            users.push_back({i, entry.bank, entry.slot, mask});
+        }
+    }
+    return users;
+}
+
+std::vector<ProgramUser> ProgramUsers(CKarmaRootContainer& root, std::uint8_t programBank,
+                                      std::uint8_t programSlot) {
+    return ProgramUsers(ItemCatalog::FromRoot(root), programBank, programSlot);
+}
+
+}  // namespace bq
