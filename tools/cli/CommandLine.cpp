@@ -110,11 +110,13 @@ bool Parse(const Program& program, int argc, const char* const* argv, Parsed* pa
         if (code == -1) {
             break;
         }
-        // The option as it was typed: the long form with what came with it, or "-x".
+        // The option as it was typed: the long form without "=value", or "-x" (getopt_long
+        // names a wrong letter in optopt).
         const bool isLong = at < argc && std::strncmp(argv[at], "--", 2) == 0;
+        const char letter = static_cast<char>(code == '?' || code == ':' ? optopt : code);
         const std::string typed =
             isLong ? std::string(argv[at]).substr(0, std::string(argv[at]).find('='))
-                   : std::string("-") + static_cast<char>(optopt);
+                   : std::string("-") + letter;
         if (code == '?') {
             parsed->error = "unknown option " + (isLong ? std::string(argv[at]) : typed);
             return false;
