@@ -1,13 +1,14 @@
 # cmake -DMANIFEST=build/install_manifest.txt -P Uninstall.cmake: removes every file that the
-# install listed (its paths include the DESTDIR it was installed with), then the folders that
-# are Bankquill's own once they are empty. Nothing else is touched.
+# install listed, below the DESTDIR of the environment (the one it was installed with), then
+# the folders that are Bankquill's own once they are empty. Nothing else is touched.
 cmake_minimum_required(VERSION 3.25)
 if(NOT EXISTS "${MANIFEST}")
     message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} is missing (install first)")
 endif()
 file(STRINGS "${MANIFEST}" files)
 set(folders "")
-foreach(file IN LISTS files)
+foreach(listed IN LISTS files)
+    set(file "$ENV{DESTDIR}${listed}")
     if(IS_SYMLINK "${file}" OR EXISTS "${file}")
         message(STATUS "Removing ${file}")
         file(REMOVE "${file}")
