@@ -8,6 +8,8 @@ FUZZ_DIR := build/fuzz
 DEB_DIR := build/deb
 PREFIX ?= /usr/local
 DESTDIR ?=
+# The prefix the release build was configured with, which is where it installs.
+INSTALLED_PREFIX = "$$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' $(RUN_DIR)/CMakeCache.txt)"
 FUZZ_SECONDS ?= 600
 CMAKE_GEN := -G Ninja
 
@@ -31,12 +33,12 @@ install: deps
 	    -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build $(RUN_DIR)
 	DESTDIR="$(DESTDIR)" cmake --install $(RUN_DIR)
-	@[ -n "$(DESTDIR)" ] || scripts/desktop-caches.sh "$(PREFIX)"
+	@[ -n "$(DESTDIR)" ] || scripts/desktop-caches.sh $(INSTALLED_PREFIX)
 
-# Removes exactly the files that the last `make install` wrote.
+# Removes exactly the files that the last `make install` wrote (give the same DESTDIR).
 uninstall:
-	cmake -DMANIFEST=$(RUN_DIR)/install_manifest.txt -P cmake/Uninstall.cmake
-	@[ -n "$(DESTDIR)" ] || scripts/desktop-caches.sh "$(PREFIX)"
+	DESTDIR="$(DESTDIR)" cmake -DMANIFEST=$(RUN_DIR)/install_manifest.txt -P cmake/Uninstall.cmake
+	@[ -n "$(DESTDIR)" ] || scripts/desktop-caches.sh $(INSTALLED_PREFIX)
 
 # build/deb/package/bankquill_<version>_<arch>.deb, from a build of its own for /usr with
 # Debian's hardening flags.
