@@ -1,13 +1,15 @@
 #pragma once
 
+#include <QStringList>
+
 #include <memory>
 
 #include "midi/MidiServices.h"
 
 class CMainFrame;
 
-// The application object: creates and shows the main window. It keeps no settings, reads no
-// command line and writes nothing.
+// The application object: creates and shows the main window, and opens the PCG files named on
+// the command line. It keeps no settings and writes nothing.
 class CBankquillApp {
 public:
     explicit CBankquillApp(bq::midi::IMidiServices& services);
@@ -17,6 +19,10 @@ public:
 
     // Needs a QApplication. False when the main window cannot be made.
     bool InitInstance();
+    // Opens each file in a window of its own, in order, as File > Open does: a file that
+    // cannot be read is reported, and the others still open. Relative paths are taken from
+    // the current folder.
+    void OpenFiles(const QStringList& paths);
     CMainFrame* MainFrame() const { return m_mainFrame.get(); }
 
 private:

@@ -9,34 +9,53 @@
 
 namespace bq::backup {
 
-const char* const kUsage =
-    "usage: bankquill-backup [-o FILE] [--in PORT --out PORT] [--banks LIST] [--timeout S] "
-    "[--quiet]\n";
+namespace {
 
-const char* const kHelp =
+enum Id { kOutput, kIn, kOut, kBanks, kTimeout, kQuiet, kHelp };
+
+}  // namespace
+
+const cli::Program kCommandLine = {
+    "bankquill-backup",
+    "usage: bankquill-backup [-o FILE] [--in PORT --out PORT] [--banks LIST] [--timeout S] "
+    "[--quiet]\n",
     "\n"
     "Backs up the whole memory of a Korg Karma (Combination banks A to F, Program banks A to\n"
     "E and the MOSS Program bank F) into a PCG file that Bankquill opens, over JACK MIDI.\n"
     "The Karma is found as the desktop program finds it: an Identity Request to each MIDI\n"
     "output in turn, half a second each, while listening on every input.\n"
-    "\n"
-    "  -o, --output FILE  the file to write (default: karma-backup-YYYY-MM-DD-HHMM.pcg in\n"
-    "                     the current folder, at the local time); a file of that name is\n"
-    "                     replaced only once the new one is complete and checked\n"
-    "  --in PORT          with --out: the JACK port the Karma's answers come from, such as\n"
-    "                     virtual-karma:midi_out, instead of searching\n"
-    "  --out PORT         with --in: the JACK port that goes to the Karma's MIDI IN\n"
-    "  --banks LIST       only these banks: C for every Combination bank, P for every\n"
-    "                     Program bank, or C or P followed by bank letters (CA, cbd, PF),\n"
-    "                     separated by commas; the file holds only those banks\n"
-    "  --timeout SECONDS  give up when the Karma sends nothing for this long (default 5)\n"
-    "  -q, --quiet        print nothing but errors\n"
-    "  -h, --help         this text\n"
+    "\n",
+    21,
+    {
+        {kOutput, "output", 'o', true, "FILE",
+         "the file to write (default: karma-backup-YYYY-MM-DD-HHMM.pcg in\n"
+         "the current folder, at the local time); a file of that name is\n"
+         "replaced only once the new one is complete and checked",
+         nullptr, cli::Complete::PcgFiles},
+        {kIn, "in", 0, true, "PORT",
+         "with --out: the JACK port the Karma's answers come from, such as\n"
+         "virtual-karma:midi_out, instead of searching",
+         "a JACK port name"},
+        {kOut, "out", 0, true, "PORT", "with --in: the JACK port that goes to the Karma's MIDI IN",
+         "a JACK port name"},
+        {kBanks, "banks", 0, true, "LIST",
+         "only these banks: C for every Combination bank, P for every\n"
+         "Program bank, or C or P followed by bank letters (CA, cbd, PF),\n"
+         "separated by commas; the file holds only those banks",
+         "a list such as C, P, CA or CAB,PF"},
+        {kTimeout, "timeout", 0, true, "SECONDS",
+         "give up when the Karma sends nothing for this long (default 5)",
+         "a number of seconds above 0, at most 3600"},
+        {kQuiet, "quiet", 'q', false, nullptr, "print nothing but errors"},
+        {kHelp, "help", 'h', false, nullptr, "this text"},
+    },
     "\n"
     "On a terminal a progress bar shows the bank, the kilobytes, the rate and the time left;\n"
     "otherwise one line is printed for each bank. Ctrl+C cancels; nothing is written then.\n"
     "Exit status: 0 when the backup is written, 1 when it failed (the reason is printed on\n"
-    "standard error, and no file is written or changed), 2 for wrong arguments.\n";
+    "standard error, and no file is written or changed), 2 for wrong arguments.\n",
+    cli::Complete::Nothing,
+};
 
 namespace {
 
@@ -108,56 +127,54 @@ bool ParseBanks(const std::string& text, std::vector<int>* banks) {
 
 Parsed ParseOptions(int argc, const char* const* argv, Options* options, std::string* error) {
     *options = Options();
+    cli::Parsed parsed;
+    if (!cli::Parse(kCommandLine, argc, argv, &parsed)) {
+        *error = parsed.error;
+        return Parsed::BadUsage;
+    }
     bool banksGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) {
-                *error = option + " needs a value";
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
-        std::string text;
-        if (option == "-h" || option == "--help") {
-            return Parsed::Help;
-        } else if (option == "-q" || option == "--quiet") {
-            options->quiet = true;
-        } else if (option == "-o" || option == "--output") {
-            if (!value(&options->output)) {
-                return Parsed::BadUsage;
-            }
-            if (options->output.empty()) {
-                *error = option + " needs a file name";
-                return Parsed::BadUsage;
-            }
-        } else if (option == "--in") {
-            if (!value(&options->inPort) || options->inPort.empty()) {
-                *error = "--in needs a JACK port name";
-                return Parsed::BadUsage;
-            }
-        } else if (option == "--out") {
-            if (!value(&options->outPort) || options->outPort.empty()) {
-                *error = "--out needs a JACK port name";
-                return Parsed::BadUsage;
-            }
-        } else if (option == "--banks") {
-            if (!value(&text) || !ParseBanks(text, &options->banks)) {
-                *error = "--banks needs a list such as C, P, CA or CAB,PF";
-                return Parsed::BadUsage;
-            }
-            banksGiven = true;
-        } else if (option == "--timeout") {
-            if (!value(&text) || !ParseSeconds(text, &options->silenceMs)) {
-                *error = "--timeout needs a number of seconds above 0, at most 3600";
-                return Parsed::BadUsage;
-            }
-        } else {
-            *error =
-                (option.rfind('-', 0) == 0 ? "unknown option " : "unexpected argument ") + option;
-            return Parsed::BadUsage;
+    for (const cli::Given& given : parsed.options) {
+        const std::string& value = given.value;
+        const std::string needs = cli::Needs(kCommandLine, given.id, given.typed);
+        switch (given.id) {
+            case kHelp:
+                return Parsed::Help;
+            case kQuiet:
+                options->quiet = true;
+                break;
+            case kOutput:
+                if (value.empty()) {
+                    *error = given.typed + " needs a file name";
+                    return Parsed::BadUsage;
+                }
+                options->output = value;
+                break;
+            case kIn:
+            case kOut:
+                if (value.empty()) {
+                    *error = needs;
+                    return Parsed::BadUsage;
+                }
+                (given.id == kIn ? options->inPort : options->outPort) = value;
+                break;
+            case kBanks:
+                if (!ParseBanks(value, &options->banks)) {
+                    *error = needs;
+                    return Parsed::BadUsage;
+                }
+                banksGiven = true;
+                break;
+            case kTimeout:
+                if (!ParseSeconds(value, &options->silenceMs)) {
+                    *error = needs;
+                    return Parsed::BadUsage;
+                }
+                break;
         }
+    }
+    if (!parsed.operands.empty()) {
+        *error = "unexpected argument " + parsed.operands.front();
+        return Parsed::BadUsage;
     }
     if (options->inPort.empty() != options->outPort.empty()) {
         *error = "--in and --out go together";

@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "midi/BackupDownload.h"
+#include "tools/cli/CommandLine.h"
 
 namespace bq::backup {
 
-extern const char* const kUsage;
-extern const char* const kHelp;
+// The options, from which --help, the parsing, the completion and the manual page are made.
+extern const cli::Program kCommandLine;
 
 struct Options {
     std::string output;  // empty: DefaultFileName in the current folder

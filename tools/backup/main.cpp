@@ -166,15 +166,18 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (bq::cli::PrintDocumentation(bq::backup::kCommandLine, argc, argv)) {
+        return 0;
+    }
     bq::backup::Options options;
     std::string error;
     switch (bq::backup::ParseOptions(argc, argv, &options, &error)) {
         case bq::backup::Parsed::Help:
-            std::fputs(bq::backup::kUsage, stdout);
-            std::fputs(bq::backup::kHelp, stdout);
+            std::fputs(bq::cli::HelpText(bq::backup::kCommandLine).c_str(), stdout);
             return 0;
         case bq::backup::Parsed::BadUsage:
-            std::fprintf(stderr, "%s: %s\n%s", kProgram, error.c_str(), bq::backup::kUsage);
+            std::fprintf(stderr, "%s: %s\n%s", kProgram, error.c_str(),
+                         bq::backup::kCommandLine.usage);
             return 2;
         case bq::backup::Parsed::Run:
             break;

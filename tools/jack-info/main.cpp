@@ -9,15 +9,36 @@
 #include <string>
 
 #include "midi/JackServerInfo.h"
+#include "tools/cli/CommandLine.h"
+
+namespace {
+
+enum Id { kHelp };
+
+// Its text says all there is: --help is the only option, and not listed.
+const bq::cli::Program kCommandLine = {
+    "bankquill-jack-info",
+    "Usage: bankquill-jack-info\n",
+    "Names the JACK server this environment reaches: jackd or PipeWire, and its version.\n"
+    "Through PipeWire: pw-jack bankquill-jack-info\n",
+    0,
+    {{kHelp, "help", 0, false, nullptr, nullptr}},
+    "",
+    bq::cli::Complete::Nothing,
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) {
-        std::fputs(
-            "Usage: bankquill-jack-info\n"
-            "Names the JACK server this environment reaches: jackd or PipeWire, and its version.\n"
-            "Through PipeWire: pw-jack bankquill-jack-info\n",
-            std::string(argv[1]) == "--help" ? stdout : stderr);
-        return std::string(argv[1]) == "--help" ? 0 : 2;
+    if (bq::cli::PrintDocumentation(kCommandLine, argc, argv)) {
+        return 0;
+    }
+    bq::cli::Parsed parsed;
+    const bool parsedWell = bq::cli::Parse(kCommandLine, argc, argv, &parsed);
+    if (!parsedWell || !parsed.operands.empty() || !parsed.options.empty()) {
+        const bool help = parsedWell && parsed.operands.empty();
+        std::fputs(bq::cli::HelpText(kCommandLine).c_str(), help ? stdout : stderr);
+        return help ? 0 : 2;
     }
     // libjack's complaints when no server runs would only repeat ours.
     jack_set_error_function([](const char*) {});

@@ -11,6 +11,7 @@
 #include "model/ItemText.h"
 #include "model/KorgPCGFile.h"
 #include "model/Ref.h"
+#include "tools/cli/CommandLine.h"
 
 namespace {
 
@@ -21,42 +22,53 @@ const char* const kCombiBankNames[] = {"Bank A", "Bank B", "Bank C", "Bank D", "
 const char* const kProgramBankNames[] = {"Bank A", "Bank B", "Bank C",
                                          "Bank D", "Bank E", "Bank F (MOSS)"};
 
-const char* const kUsage =
+enum Id { kFind, kCompare, kCsv, kTimbres, kHelp };
+
+// The commands are options that come first; the rest of the arguments are theirs.
+const bq::cli::Program kCommandLine = {
+    "bankquill-pcg",
     "usage: bankquill-pcg FILE...\n"
     "       bankquill-pcg --find TEXT PATH...\n"
     "       bankquill-pcg --compare A B\n"
     "       bankquill-pcg --csv FILE...\n"
-    "       bankquill-pcg --timbres FILE...\n";
-
-const char* const kHelp =
+    "       bankquill-pcg --timbres FILE...\n",
     "\n"
     "Prints the Combinations and Programs of Karma PCG files as the PCG window shows them.\n"
-    "\n"
-    "  --find TEXT PATH...  the items whose name contains TEXT, letters in any case, in the\n"
-    "                       files and, with their subfolders, the folders given (files ending\n"
-    "                       in .pcg, any case): file, kind, bank, slot and name, separated by\n"
-    "                       tabs. Exits with 0 when something matched, 1 when nothing did.\n"
-    "  --compare A B        slot by slot: same, moved TO (the same record at another slot of\n"
-    "                       B, which is named), changed, only in A or only in B, each with the\n"
-    "                       names in A and in B; then a summary line. Exits with 0 when the\n"
-    "                       files hold the same items in the same slots, 1 when they differ.\n"
-    "                       A same Combination whose Int or Both timbres play Programs that\n"
-    "                       differ between A and B gets a seventh field, \"programs differ:\"\n"
-    "                       and those Programs (\"A 012, F 003\").\n"
-    "  --csv FILE...        every item as CSV: file,kind,bank,slot,name.\n"
-    "  --timbres FILE...    a line per timbre that plays an internal Program (status Int or\n"
-    "                       Both): file, Combination bank, slot and name, timbre 1 to 8,\n"
-    "                       status, Program bank (A to F, or GM and the bank number, such as\n"
-    "                       GM6), Program slot and the name the file holds there (empty when\n"
-    "                       it holds none, and for GM), separated by tabs.\n"
-    "  --help               this text.\n"
+    "\n",
+    23,
+    {
+        {kFind, "find", 0, true, "TEXT PATH...",
+         "the items whose name contains TEXT, letters in any case, in the\n"
+         "files and, with their subfolders, the folders given (files ending\n"
+         "in .pcg, any case): file, kind, bank, slot and name, separated by\n"
+         "tabs. Exits with 0 when something matched, 1 when nothing did."},
+        {kCompare, "compare", 0, false, "A B",
+         "slot by slot: same, moved TO (the same record at another slot of\n"
+         "B, which is named), changed, only in A or only in B, each with the\n"
+         "names in A and in B; then a summary line. Exits with 0 when the\n"
+         "files hold the same items in the same slots, 1 when they differ.\n"
+         "A same Combination whose Int or Both timbres play Programs that\n"
+         "differ between A and B gets a seventh field, \"programs differ:\"\n"
+         "and those Programs (\"A 012, F 003\")."},
+        {kCsv, "csv", 0, false, "FILE...", "every item as CSV: file,kind,bank,slot,name."},
+        {kTimbres, "timbres", 0, false, "FILE...",
+         "a line per timbre that plays an internal Program (status Int or\n"
+         "Both): file, Combination bank, slot and name, timbre 1 to 8,\n"
+         "status, Program bank (A to F, or GM and the bank number, such as\n"
+         "GM6), Program slot and the name the file holds there (empty when\n"
+         "it holds none, and for GM), separated by tabs."},
+        {kHelp, "help", 0, false, nullptr, "this text."},
+        {kHelp, nullptr, 'h', false, nullptr, nullptr},
+    },
     "\n"
     "A file that cannot be read is reported on standard error: listing, --find, --csv and\n"
     "--timbres go on with the next (all but --find then exit with 1), --compare exits with 2.\n"
-    "Wrong arguments exit with 2.\n";
+    "Wrong arguments exit with 2.\n",
+    bq::cli::Complete::PcgFiles,
+};
 
 int BadUsage() {
-    std::fputs(kUsage, stderr);
+    std::fputs(kCommandLine.usage, stderr);
     return 2;
 }
 
@@ -98,11 +110,11 @@ void PrintLoadError(HRESULT hr) {
     std::fprintf(stderr, "%s\n", bq::lister::LoadErrorText(hr).c_str());
 }
 
-int ListFiles(int argc, char** argv) {
+int ListFiles(const std::vector<std::string>& paths) {
     int status = 0;
-    for (int i = 1; i < argc; ++i) {
+    for (const std::string& path : paths) {
         CKorgPCGFile file;
-        const HRESULT hr = file.Load(argv[i]);
+        const HRESULT hr = file.Load(path.c_str());
         if (FAILED(hr)) {
             std::fflush(stdout);  // keep the order of trees and errors on a shared terminal
             PrintLoadError(hr);
@@ -119,39 +131,36 @@ int ListFiles(int argc, char** argv) {
 
 }  // namespace
 
-// Options are taken as the first argument only; anything else there that starts with '-' is
-// a mistyped option rather than a file (name such a file ./-x).
+// A command is the first argument; anything else there that starts with '-' is a mistyped
+// option rather than a file (name such a file ./-x).
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    if (bq::cli::PrintDocumentation(kCommandLine, argc, argv)) {
+        return 0;
+    }
+    bq::cli::Parsed parsed;
+    if (!bq::cli::Parse(kCommandLine, argc, argv, &parsed) || parsed.options.size() > 1) {
         return BadUsage();
     }
-    const std::vector<std::string> rest(argv + 2, argv + argc);
-    const std::string first = argv[1];
-    if (first == "--help" || first == "-h") {
-        if (argc != 2) {
-            return BadUsage();
-        }
-        std::fputs(kUsage, stdout);
-        std::fputs(kHelp, stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
+    const std::vector<std::string>& rest = parsed.operands;
+    if (parsed.options.empty()) {
+        return rest.empty() ? BadUsage() : ListFiles(rest);
     }
-    if (first == "--find") {
-        if (rest.size() < 2) {
-            return BadUsage();
-        }
-        return bq::lister::FindCommand(rest[0], {rest.begin() + 1, rest.end()});
+    const bq::cli::Given& command = parsed.options.front();
+    switch (command.id) {
+        case kHelp:
+            if (!rest.empty()) {
+                return BadUsage();
+            }
+            std::fputs(bq::cli::HelpText(kCommandLine).c_str(), stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        case kFind:
+            return rest.empty() ? BadUsage() : bq::lister::FindCommand(command.value, rest);
+        case kCompare:
+            return rest.size() == 2 ? bq::lister::CompareCommand(rest[0], rest[1]) : BadUsage();
+        case kCsv:
+            return rest.empty() ? BadUsage() : bq::lister::CsvCommand(rest);
+        case kTimbres:
+            return rest.empty() ? BadUsage() : bq::lister::TimbresCommand(rest);
     }
-    if (first == "--compare") {
-        return rest.size() == 2 ? bq::lister::CompareCommand(rest[0], rest[1]) : BadUsage();
-    }
-    if (first == "--csv") {
-        return rest.empty() ? BadUsage() : bq::lister::CsvCommand(rest);
-    }
-    if (first == "--timbres") {
-        return rest.empty() ? BadUsage() : bq::lister::TimbresCommand(rest);
-    }
-    if (first.size() > 1 && first[0] == '-') {
-        return BadUsage();
-    }
-    return ListFiles(argc, argv);
+    return BadUsage();
 }

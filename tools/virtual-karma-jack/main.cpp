@@ -30,6 +30,7 @@
 #include "midi/JackRingIO.h"
 #include "midi/JackServerInfo.h"
 #include "model/Result.h"
+#include "tools/cli/CommandLine.h"
 #include "tools/virtual-karma/VirtualKarma.h"
 
 namespace {
@@ -41,25 +42,55 @@ constexpr std::size_t kRingBytes = 1u << 20;
 // A received message without F7 is not kept beyond this.
 constexpr std::size_t kMaxMessage = 4u << 20;
 
-const char* const kUsage =
-    "Usage: bankquill-virtual-karma [OPTION]...\n"
+enum Id {
+    kPcg,
+    kChannel,
+    kRate,
+    kMemoryOut,
+    kFailWrites,
+    kErrorWrites,
+    kSilent,
+    kRefuseDumps,
+    kPauseAfter,
+    kStray,
+    kHelp
+};
+
+const bq::cli::Program kCommandLine = {
+    "bankquill-virtual-karma",
+    "Usage: bankquill-virtual-karma [OPTION]...\n",
     "A virtual Korg Karma workstation on JACK MIDI: JACK client \"virtual-karma\" with the\n"
     "ports midi_in and midi_out. Answers Identity Requests, bank and Combination dump\n"
     "requests and Combination and Program writes. Ends on SIGINT or SIGTERM.\n"
-    "\n"
-    "  --pcg FILE                 fill its memory from a PCG file\n"
-    "  --channel G                global channel 0-15 (default 0)\n"
-    "  --rate BYTES_PER_SECOND    how fast it sends (default 3125, a MIDI cable;\n"
-    "                             0: as fast as JACK takes it)\n"
-    "  --memory-out FILE          write its memory to FILE when it exits\n"
-    "  --fail-writes              answer every write with a Failed Reply\n"
-    "  --error-writes CODE        answer every write with an Error Reply of CODE\n"
-    "  --silent                   answer nothing but Identity Requests\n"
-    "  --refuse-dumps             answer dump requests with a Failed Reply\n"
-    "  --pause-after BYTES:MILLISECONDS\n"
-    "                             pause a dump for MILLISECONDS after BYTES bytes\n"
-    "  --stray HEXBYTES           send these bytes before every reply (e.g. \"F0 43 10 F7\")\n"
-    "  --help                     show this text\n";
+    "\n",
+    29,
+    {
+        {kPcg, "pcg", 0, true, "FILE", "fill its memory from a PCG file", "a file",
+         bq::cli::Complete::PcgFiles},
+        {kChannel, "channel", 0, true, "G", "global channel 0-15 (default 0)",
+         "a channel from 0 to 15"},
+        {kRate, "rate", 0, true, "BYTES_PER_SECOND",
+         "how fast it sends (default 3125, a MIDI cable;\n"
+         "0: as fast as JACK takes it)",
+         "a number of bytes per second (0: unlimited)"},
+        {kMemoryOut, "memory-out", 0, true, "FILE", "write its memory to FILE when it exits",
+         "a file", bq::cli::Complete::Files},
+        {kFailWrites, "fail-writes", 0, false, nullptr,
+         "answer every write with a Failed Reply"},
+        {kErrorWrites, "error-writes", 0, true, "CODE",
+         "answer every write with an Error Reply of CODE", "an error code from 0 to 127"},
+        {kSilent, "silent", 0, false, nullptr, "answer nothing but Identity Requests"},
+        {kRefuseDumps, "refuse-dumps", 0, false, nullptr,
+         "answer dump requests with a Failed Reply"},
+        {kPauseAfter, "pause-after", 0, true, "BYTES:MILLISECONDS",
+         "pause a dump for MILLISECONDS after BYTES bytes", "BYTES:MILLISECONDS"},
+        {kStray, "stray", 0, true, "HEXBYTES",
+         "send these bytes before every reply (e.g. \"F0 43 10 F7\")", "hexadecimal bytes"},
+        {kHelp, "help", 0, false, nullptr, "show this text"},
+    },
+    "",
+    bq::cli::Complete::Nothing,
+};
 
 struct Options {
     std::string pcg;
@@ -105,73 +136,81 @@ bool ParseHex(const char* text, std::vector<std::uint8_t>* bytes) {
 // 0: run; 1: stop with success (help); 2: bad usage.
 int ParseOptions(int argc, char** argv, Options* options) {
     auto fail = [](const std::string& message) {
-        std::fprintf(stderr, "bankquill-virtual-karma: %s\n%s", message.c_str(), kUsage);
+        std::fprintf(stderr, "bankquill-virtual-karma: %s\n%s", message.c_str(),
+                     bq::cli::HelpText(kCommandLine).c_str());
         return 2;
     };
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
-        auto value = [&]() -> const char* { return hasValue ? argv[++i] : nullptr; };
+    bq::cli::Parsed parsed;
+    if (!bq::cli::Parse(kCommandLine, argc, argv, &parsed)) {
+        return fail(parsed.error);
+    }
+    if (!parsed.operands.empty()) {
+        return fail("unknown option " + parsed.operands.front());
+    }
+    for (const bq::cli::Given& given : parsed.options) {
+        const char* value = given.value.c_str();
+        const std::string needs = bq::cli::Needs(kCommandLine, given.id, given.typed);
         unsigned long number = 0;
-        if (option == "--help") {
-            std::fputs(kUsage, stdout);
-            return 1;
-        } else if (option == "--pcg") {
-            const char* path = value();
-            if (path == nullptr) {
-                return fail("--pcg needs a file");
+        switch (given.id) {
+            case kHelp:
+                std::fputs(bq::cli::HelpText(kCommandLine).c_str(), stdout);
+                return 1;
+            case kPcg:
+                options->pcg = given.value;
+                break;
+            case kChannel:
+                if (!ParseNumber(value, 15, &number)) {
+                    return fail(needs);
+                }
+                options->channel = static_cast<std::uint8_t>(number);
+                break;
+            case kRate:
+                if (!ParseNumber(value, 100000000, &number)) {
+                    return fail(needs);
+                }
+                options->rate = static_cast<std::uint32_t>(number);
+                break;
+            case kMemoryOut:
+                options->memoryOut = given.value;
+                break;
+            case kFailWrites:
+                options->faults.failWrites = true;
+                break;
+            case kErrorWrites:
+                if (!ParseNumber(value, 127, &number)) {
+                    return fail(needs);
+                }
+                options->faults.errorWrites = true;
+                options->faults.errorCode = static_cast<std::uint8_t>(number);
+                break;
+            case kSilent:
+                options->faults.silent = true;
+                break;
+            case kRefuseDumps:
+                options->faults.refuseDumps = true;
+                break;
+            case kPauseAfter: {
+                const char* colon = std::strchr(value, ':');
+                unsigned long bytes = 0;
+                unsigned long ms = 0;
+                if (colon == nullptr ||
+                    !ParseNumber(std::string(value, colon).c_str(), 1u << 30, &bytes) ||
+                    !ParseNumber(colon + 1, 3600000, &ms)) {
+                    return fail(needs);
+                }
+                options->faults.pauseDumps = true;
+                options->faults.pauseAfterBytes = bytes;
+                options->faults.pauseMs = static_cast<std::uint32_t>(ms);
+                break;
             }
-            options->pcg = path;
-        } else if (option == "--channel") {
-            if (!ParseNumber(value(), 15, &number)) {
-                return fail("--channel needs a channel from 0 to 15");
+            case kStray: {
+                std::vector<std::uint8_t> stray;
+                if (!ParseHex(value, &stray)) {
+                    return fail(needs);
+                }
+                options->faults.stray = std::move(stray);
+                break;
             }
-            options->channel = static_cast<std::uint8_t>(number);
-        } else if (option == "--rate") {
-            if (!ParseNumber(value(), 100000000, &number)) {
-                return fail("--rate needs a number of bytes per second (0: unlimited)");
-            }
-            options->rate = static_cast<std::uint32_t>(number);
-        } else if (option == "--memory-out") {
-            const char* path = value();
-            if (path == nullptr) {
-                return fail("--memory-out needs a file");
-            }
-            options->memoryOut = path;
-        } else if (option == "--fail-writes") {
-            options->faults.failWrites = true;
-        } else if (option == "--error-writes") {
-            if (!ParseNumber(value(), 127, &number)) {
-                return fail("--error-writes needs an error code from 0 to 127");
-            }
-            options->faults.errorWrites = true;
-            options->faults.errorCode = static_cast<std::uint8_t>(number);
-        } else if (option == "--silent") {
-            options->faults.silent = true;
-        } else if (option == "--refuse-dumps") {
-            options->faults.refuseDumps = true;
-        } else if (option == "--pause-after") {
-            const char* text = value();
-            const char* colon = text != nullptr ? std::strchr(text, ':') : nullptr;
-            unsigned long bytes = 0;
-            unsigned long ms = 0;
-            if (colon == nullptr ||
-                !ParseNumber(std::string(text, colon).c_str(), 1u << 30, &bytes) ||
-                !ParseNumber(colon + 1, 3600000, &ms)) {
-                return fail("--pause-after needs BYTES:MILLISECONDS");
-            }
-            options->faults.pauseDumps = true;
-            options->faults.pauseAfterBytes = bytes;
-            options->faults.pauseMs = static_cast<std::uint32_t>(ms);
-        } else if (option == "--stray") {
-            const char* text = value();
-            std::vector<std::uint8_t> stray;
-            if (text == nullptr || !ParseHex(text, &stray)) {
-                return fail("--stray needs hexadecimal bytes");
-            }
-            options->faults.stray = std::move(stray);
-        } else {
-            return fail("unknown option " + option);
         }
     }
     return 0;
@@ -357,6 +396,9 @@ bool WriteMemory(const bq::VirtualKarma& karma, const std::string& path) {
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // scripts read it line by line
+    if (bq::cli::PrintDocumentation(kCommandLine, argc, argv)) {
+        return 0;
+    }
     Options options;
     if (const int parsed = ParseOptions(argc, argv, &options); parsed != 0) {
         return parsed == 1 ? 0 : 2;

@@ -1,0 +1,38 @@
+# Build step (cmake -P): a program's manual page or bash completion, from the program itself.
+#   MODE=manual: TEMPLATE with @OPTIONS@ (PROGRAM --manual-options, when PROGRAM has options),
+#                @DATADIR@, @VERSION@ and @DATE@ filled in, gzip -9n into OUTPUT (x.1.gz)
+#   MODE=completion: PROGRAM --bash-completion into OUTPUT
+cmake_minimum_required(VERSION 3.25)
+
+function(run_program option out)
+    execute_process(COMMAND ${PROGRAM} ${option} OUTPUT_VARIABLE text RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "${PROGRAM} ${option} failed: ${status}")
+    endif()
+    set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+get_filename_component(folder ${OUTPUT} DIRECTORY)
+file(MAKE_DIRECTORY ${folder})
+if(MODE STREQUAL "completion")
+    run_program(--bash-completion text)
+    file(WRITE ${OUTPUT}.tmp "${text}")
+    file(RENAME ${OUTPUT}.tmp ${OUTPUT})
+elseif(MODE STREQUAL "manual")
+    file(READ ${TEMPLATE} template)
+    set(OPTIONS "")
+    if(template MATCHES "@OPTIONS@")
+        run_program(--manual-options OPTIONS)
+        string(REGEX REPLACE "\n$" "" OPTIONS "${OPTIONS}")
+    endif()
+    string(CONFIGURE "${template}" page @ONLY)
+    string(REGEX REPLACE "\\.gz$" "" plain ${OUTPUT})
+    file(WRITE ${plain} "${page}")
+    # -n: no name or time stamp inside, so that the same page makes the same bytes.
+    execute_process(COMMAND gzip -9nf ${plain} RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "gzip ${plain} failed")
+    endif()
+else()
+    message(FATAL_ERROR "MODE must be manual or completion")
+endif()
