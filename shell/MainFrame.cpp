@@ -266,8 +266,9 @@ void CMainFrame::ReleaseCtrlW(QMdiSubWindow* window) {
     // Ctrl+W is View Workstation here; a document window's own menu must not take it.
     if (QMenu* menu = window->systemMenu()) {
         for (QAction* action : menu->actions()) {
-            if (action->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_W))) {
-                action->setShortcuts({});
+            QList<QKeySequence> keys = action->shortcuts();
+            if (keys.removeAll(QKeySequence(Qt::CTRL | Qt::Key_W)) != 0) {
+                action->setShortcuts(keys);  // Ctrl+F4 still closes it
             }
         }
     }

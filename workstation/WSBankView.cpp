@@ -339,9 +339,11 @@ void CWSBankView::OnItemInitialise(bq::StringId questionId) {
 }
 
 void CWSBankView::contextMenuEvent(QContextMenuEvent* event) {
-    // No parent: the view may go while the menu (and the command it runs) is up.
-    QMenu menu;
-    menu.addAction(m_roundTrip);
+    // Shown without waiting for it, as a child of the view: it goes with the view, and its
+    // command runs after the event that opened it has returned.
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(m_roundTrip);
     // On a bank shown from an earlier connection (or with a slot not known): what the
     // instrument holds there now.
     QTreeWidgetItem* node = itemAt(viewport()->mapFromGlobal(event->globalPos()));
@@ -352,15 +354,12 @@ void CWSBankView::contextMenuEvent(QContextMenuEvent* event) {
         const bool combination = (value >> 16) == kCombiBankKind;
         const long bank = static_cast<long>(value & 0xFFFF);
         if (!m_memory->BankNow(combination, static_cast<int>(bank))) {
-            QPointer<CWSBankView> self(this);
-            QAction* again = menu.addAction(bq::LoadString(bq::StringId::DownloadAgain));
+            QAction* again = menu->addAction(bq::LoadString(bq::StringId::DownloadAgain));
             again->setObjectName(QStringLiteral("downloadAgainAction"));
-            connect(again, &QAction::triggered, this, [self, node, combination, bank] {
-                if (self) {
-                    self->LoadBank(node, combination, bank);
-                }
+            connect(again, &QAction::triggered, this, [this, combination, bank] {
+                LoadBank(BankNode(combination, bank), combination, bank);
             });
         }
     }
-    menu.exec(event->globalPos());
+    menu->popup(event->globalPos());
 }

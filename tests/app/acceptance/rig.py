@@ -185,7 +185,7 @@ class Rig:
                  lambda: _bus_name_has_owner(self.env, "org.a11y.Bus"),
                  while_waiting=lambda: self._alive("at-spi-bus-launcher", launcher))
 
-    def start_virtual_karma(self, program, memory_out):
+    def start_virtual_karma(self, program, memory_out, options=()):
         """The instrument, answering as fast as JACK takes it; writes its memory at its end."""
         env = dict(self._child_env(), JACK_DEFAULT_SERVER=os.environ["JACK_DEFAULT_SERVER"],
                    JACK_NO_START_SERVER="1")
@@ -194,7 +194,7 @@ class Rig:
         deadline = time.monotonic() + 20
         while True:
             karma = self._spawn("virtual-karma", [program, "--rate", "0", "--memory-out",
-                                                  memory_out], env=env)
+                                                  memory_out, *options], env=env)
             wait_for("the virtual Karma to say it is ready",
                      lambda: "ready:" in self.log_of("virtual-karma") or karma.poll() is not None,
                      seen=lambda _: self.log_of("virtual-karma"))

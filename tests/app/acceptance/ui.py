@@ -126,6 +126,10 @@ def selected(acc):
     return acc.getState().contains(_atspi().STATE_SELECTED)
 
 
+def enabled(acc):
+    return acc.getState().contains(_atspi().STATE_SENSITIVE)
+
+
 def active(window):
     """Whether the window has the keyboard (the window manager has activated it)."""
     return window.getState().contains(_atspi().STATE_ACTIVE)

@@ -71,10 +71,13 @@ std::unique_ptr<bq::e2e::ChildProcess> StartKarma(std::vector<std::string> optio
     return bq::e2e::StartVirtualKarma(BQ_VIRTUAL_KARMA, std::move(options));
 }
 
-TEST(BackupJackTest, WholeMemoryIsBackedUpByteForByte) {
+TEST(BackupJackTest, WholeMemoryIsBackedUpByteForBytePastAnotherDevicesMessages) {
     bq::test::TempFile memoryFile(Bytes{}, "memory.bin");
     const fs::path dir = fs::path(memoryFile.Path()).parent_path();
-    auto karma = StartKarma({"--rate", "0", "--channel", "5", "--memory-out", memoryFile.Path()});
+    // Another device's SysEx on the same cable before every answer: passed over, not taken for
+    // the dump.
+    auto karma = StartKarma({"--rate", "0", "--channel", "5", "--memory-out", memoryFile.Path(),
+                             "--stray", "F0 43 10 4C 00 00 7E 00 F7"});
     ASSERT_TRUE(karma) << "bankquill-virtual-karma did not start";
 
     const Outcome run = Backup({"-o", (dir / "backup.pcg").string()});

@@ -685,15 +685,13 @@ TEST_F(WSView, RoundTripAsksFirstThenWritesAndShowsWhatTheInstrumentHolds) {
     ASSERT_NE(karma->CombiRecord(0, 0), karma->CurrentCombi());
     const QStringList before = Texts(Bank(0, 0));
     QList<QAction*> menuActions;
-    QTimer::singleShot(0, view, [&] {
-        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            menuActions = menu->actions();
-            menu->close();
-        }
-    });
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
                             view->viewport()->mapToGlobal(QPoint(10, 10)));
     QCoreApplication::sendEvent(view->viewport(), &event);
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        menuActions = menu->actions();
+        menu->close();
+    }
     ASSERT_EQ(menuActions.size(), 1);
     EXPECT_EQ(menuActions[0]->text(), "Round Trip");
     EXPECT_EQ(SentCount(), 0u);  // closing the menu runs nothing
@@ -783,11 +781,33 @@ TEST_F(WSView, FindCoversTheDownloadedBanksAndAResultDragsOntoTheInstrument) {
         },
         5000));
 
+    // One of the instrument's own results, dragged onto another of its slots, swaps the two as
+    // a drag within the Workstation window does.
+    const Bytes c11 = karma->CombiRecord(2, 11);
+    QTreeWidgetItem* own = nullptr;
+    for (int i = 0; i < results->topLevelItem(0)->childCount(); ++i) {
+        if (results->topLevelItem(0)->child(i)->text(CFindResultsView::kName) == "Combi C-011") {
+            own = results->topLevelItem(0)->child(i);
+        }
+    }
+    ASSERT_NE(own, nullptr);
+    results->scrollToItem(own);
+    Idle();
+    input.Press(bq::test::WindowInput::ItemCentre(results, own));
+    input.Move(bq::test::WindowInput::ItemCentre(view, c15));
+    ASSERT_TRUE(results->IsDragging());
+    input.Release(bq::test::WindowInput::ItemCentre(view, c15));
+    ASSERT_EQ(SentCount(), 3u);
+    EXPECT_EQ(karma->CombiRecord(2, 15), c11);
+    EXPECT_EQ(karma->CombiRecord(2, 11), t::CombiRecord("Arc-010", 1));
+    EXPECT_EQ(c15->text(0), "015 : Combi C-011");
+    EXPECT_EQ(Combi(2, 11)->text(0), "011 : Arc-010");
+
     QTest::keyClick(window, Qt::Key_Escape);
     EXPECT_FALSE(Bank(0, 0)->isHidden());
     EXPECT_FALSE(Combi(2, 20)->isHidden());
     EXPECT_TRUE(Bank(0, 2)->isExpanded());
-    EXPECT_EQ(SentCount(), 1u);
+    EXPECT_EQ(SentCount(), 3u);
     EXPECT_TRUE(presenter.Messages().empty());
 }
 
