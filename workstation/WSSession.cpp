@@ -93,7 +93,7 @@ bool CWSSession::BankDownloaded(bool combination, int bank) const {
 
 CWSFrame::WriteEnd CWSSession::Write(const Place& place, const Bytes& record, bool store) {
     const auto header = place.combination ? bq::sysex::ItemWriteHeader(place.bank, place.slot)
-                                          : std::nullopt;
+                                          : bq::sysex::ProgramWriteHeader(place.bank, place.slot);
     CWSFrame::WriteEnd end = CWSFrame::WriteEnd::NotSent;
     if (!header || record.empty()) {
         return end;
