@@ -757,10 +757,9 @@ TEST(WSFrameDump, ASilentInstrumentFailsTheSmallRequestAfterTheBound) {
     rig.frame->SetReplySilenceMs(300);
     auto request = bq::sysex::SingleCombiDumpRequest();
     std::vector<std::uint8_t> data;
-    QElapsedTimer clock;
-    clock.start();
+    // When the bound ends it is the exchange's business (tests/midi/exchange); here, that the
+    // window gives up without a word and takes input again.
     EXPECT_FALSE(rig.frame->RequestDump(request.data(), request.size(), QString(), 600, 8, &data));
-    EXPECT_GE(clock.elapsed(), 280);
     EXPECT_TRUE(rig.presenter.Messages().empty());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
@@ -841,39 +840,15 @@ TEST(WSFrameWrite, ASilentInstrumentFailsTheWriteAfterTheBound) {
     rig.frame->SetReplySilenceMs(300);
     const Bytes record(996, 0x7F);
     const auto header = *bq::sysex::ItemWriteHeader(0, 1);
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_FALSE(rig.frame->SendPacked(record.data(), record.size(), header.data(), header.size()));
-    EXPECT_GE(clock.elapsed(), 280);
+    CWSFrame::WriteEnd end = CWSFrame::WriteEnd::Completed;
+    EXPECT_FALSE(rig.frame->SendPacked(record.data(), record.size(), header.data(), header.size(),
+                                       &end));
+    EXPECT_EQ(end, CWSFrame::WriteEnd::Unanswered);
     EXPECT_FALSE(rig.frame->IsWaiting());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     // A reply that comes after the wait gave up is dropped, not kept for the next request.
     rig.karma->SetFaults({});
     EXPECT_TRUE(rig.frame->SendPacked(record.data(), record.size(), header.data(), header.size()));
-}
-
-TEST(WSFrameWrite, BytesArrivingRestartTheBound) {
-    Rig rig({"Karma In"}, {"Karma Out"});
-    rig.loopback.AttachDevice(0, 0, Instrument([](const Bytes& m, auto* reply) {
-                                  if (m.size() > 9 && m[4] == 0x4D) {
-                                      // 1.5 s in all, never more than 250 ms apart.
-                                      reply->push_back({0, {0xF0}});
-                                      for (std::uint8_t b = 1; b <= 5; ++b) {
-                                          reply->push_back({250, {b}});
-                                      }
-                                      reply->push_back({250, Status(0x23)});
-                                  }
-                              }));
-    ASSERT_TRUE(rig.ShowAndConnect());
-    rig.loopback.SetChunkSize(1);  // every byte comes back in a buffer of its own
-    rig.frame->SetReplySilenceMs(1000);
-    const Bytes record(7, 0x01);
-    const auto header = *bq::sysex::ItemWriteHeader(0, 2);
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_TRUE(rig.frame->SendPacked(record.data(), record.size(), header.data(), header.size()));
-    // Longer than the bound: only the bytes restarting it kept the wait going.
-    EXPECT_GT(clock.elapsed(), 1000);
 }
 
 // ---- the wait's other ways out ----
