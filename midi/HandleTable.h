@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "midi/MidiServices.h"
@@ -52,6 +53,16 @@ public:
         return handle;
     }
     bool Remove(std::uint32_t handle) { return m_entries.erase(handle) != 0; }
+    // Removes an open handle and hands back its entry; nothing for a handle that is not open.
+    std::optional<Entry> Take(std::uint32_t handle) {
+        auto it = m_entries.find(handle);
+        if (it == m_entries.end()) {
+            return std::nullopt;
+        }
+        std::optional<Entry> entry(std::move(it->second));
+        m_entries.erase(it);
+        return entry;
+    }
 
     // Null for a handle that is not open.
     Entry* Find(std::uint32_t handle) {

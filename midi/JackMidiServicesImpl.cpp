@@ -51,18 +51,8 @@ void JackMidiServices::Impl::DropClient() {
         outPorts.UnpublishAll();
     });
     // Open handles stay until the program closes them, without ports.
-    for (auto& [handle, input] : inputs) {
-        if (input.slot >= 0) {
-            inPorts.Free(client, input.slot);
-            input.slot = -1;
-        }
-    }
-    for (auto& [handle, output] : outputs) {
-        if (output.slot >= 0) {
-            outPorts.Free(client, output.slot);
-            output.slot = -1;
-        }
-    }
+    FreeSlots(inputs, inPorts);
+    FreeSlots(outputs, outPorts);
     inDevices = {};
     outDevices = {};
 }
@@ -152,28 +142,14 @@ MidiResult JackMidiServices::Impl::OpenOutput(std::uint32_t device,
 
 // Closes an open input, queued buffers or not (the program's InClose checks first).
 void JackMidiServices::Impl::CloseInput(HMIDIIN handle) {
-    Input* input = inputs.Find(handle);
-    if (input == nullptr) {
-        return;
+    if (std::optional<Input> input = Release(inputs, inPorts, handle)) {
+        input->port->Notify(MIM_CLOSE);
     }
-    if (input->slot >= 0) {
-        inPorts.Free(client, input->slot);
-    }
-    std::shared_ptr<SysExInput> port = input->port;
-    inputs.Remove(handle);
-    port->Notify(MIM_CLOSE);
 }
 
 // Closes an open output without signalling its event (OutClose signals it).
 void JackMidiServices::Impl::CloseOutput(HMIDIOUT handle) {
-    Output* output = outputs.Find(handle);
-    if (output == nullptr) {
-        return;
-    }
-    if (output->slot >= 0) {
-        outPorts.Free(client, output->slot);
-    }
-    outputs.Remove(handle);
+    Release(outputs, outPorts, handle);
 }
 
 void JackMidiServices::Impl::FailSends(Output& output, MidiResult result) {

@@ -16,6 +16,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,27 @@ struct JackMidiServices::Impl {
     MidiResult OpenOutput(std::uint32_t device, std::shared_ptr<MidiEvent> event, HMIDIOUT* handle);
     void CloseInput(HMIDIIN handle);
     void CloseOutput(HMIDIOUT handle);
+
+    // Frees the port of an open input or output and removes its handle; hands back its entry.
+    template <typename Entry>
+    std::optional<Entry> Release(HandleTable<Entry>& table, JackPortTable& ports,
+                                 std::uint32_t handle) {
+        Entry* entry = table.Find(handle);
+        if (entry != nullptr && entry->slot >= 0) {
+            ports.Free(client, entry->slot);
+        }
+        return table.Take(handle);
+    }
+    // Frees the ports of every open handle of a table, which stay open without them.
+    template <typename Entry>
+    void FreeSlots(HandleTable<Entry>& table, JackPortTable& ports) {
+        for (auto& [handle, entry] : table) {
+            if (entry.slot >= 0) {
+                ports.Free(client, entry.slot);
+                entry.slot = -1;
+            }
+        }
+    }
     void FailSends(Output& output, MidiResult result);
     void FeedOutput(Output& output);
     int Poll();
