@@ -342,6 +342,24 @@ MidiResult LoopbackMidiServices::WithHandle(HandleTable<Entry>& table, std::uint
     return result;
 }
 
+template <typename Entry, typename Open>
+MidiResult LoopbackMidiServices::OpenDevice(HandleTable<Entry>& table, MidiCall call,
+                                            std::uint32_t device, std::size_t devices,
+                                            bool argumentsGiven, Open open) {
+    MidiResult result = CheckDevice(call, device, devices, argumentsGiven);
+    if (result != MMSYSERR_NOERROR) {
+        return result;
+    }
+    m_worker.RunSync([&] {
+        if (table.Any([device](const Entry& entry) { return entry.device == device; })) {
+            result = MMSYSERR_ALLOCATED;
+            return;
+        }
+        open();
+    });
+    return result;
+}
+
 std::uint32_t LoopbackMidiServices::InGetNumDevs() {
     MidiResult result = MMSYSERR_NOERROR;
     return Fails(MidiCall::InGetNumDevs, -1, &result)
@@ -376,24 +394,15 @@ MidiResult LoopbackMidiServices::OutGetDevCaps(std::uint32_t device, std::string
 
 MidiResult LoopbackMidiServices::InOpen(HMIDIIN* input, std::uint32_t device, MidiInProc callback,
                                         std::uintptr_t instance) {
-    MidiResult result =
-        CheckDevice(MidiCall::InOpen, device, m_inputNames.size(), input != nullptr);
-    if (result != MMSYSERR_NOERROR) {
-        return result;
-    }
-    m_worker.RunSync([&] {
-        if (m_inputs.Any([device](const Input& open) { return open.device == device; })) {
-            result = MMSYSERR_ALLOCATED;
-            return;
-        }
-        const HMIDIIN handle = m_inputs.Reserve();
-        auto port = std::make_shared<SysExInput>(handle, callback, instance);
-        port->SetChunkLimit(m_chunkSize);
-        m_inputs.Insert(handle, Input{device, port});
-        *input = handle;
-        port->Notify(MIM_OPEN);
-    });
-    return result;
+    return OpenDevice(m_inputs, MidiCall::InOpen, device, m_inputNames.size(), input != nullptr,
+                      [&] {
+                          const HMIDIIN handle = m_inputs.Reserve();
+                          auto port = std::make_shared<SysExInput>(handle, callback, instance);
+                          port->SetChunkLimit(m_chunkSize);
+                          m_inputs.Insert(handle, Input{device, port});
+                          *input = handle;
+                          port->Notify(MIM_OPEN);
+                      });
 }
 
 MidiResult LoopbackMidiServices::InAddBuffer(HMIDIIN input, std::unique_ptr<MidiBuffer> buffer) {
@@ -444,20 +453,11 @@ MidiResult LoopbackMidiServices::InClose(HMIDIIN input) {
 
 MidiResult LoopbackMidiServices::OutOpen(HMIDIOUT* output, std::uint32_t device,
                                          std::shared_ptr<MidiEvent> event) {
-    MidiResult result =
-        CheckDevice(MidiCall::OutOpen, device, m_outputNames.size(), output != nullptr && event);
-    if (result != MMSYSERR_NOERROR) {
-        return result;
-    }
-    m_worker.RunSync([&] {
-        if (m_outputs.Any([device](const Output& open) { return open.device == device; })) {
-            result = MMSYSERR_ALLOCATED;
-            return;
-        }
-        *output = m_outputs.Add(Output{device, event, {}, 0});
-        event->Signal();  // an output's event is signalled when it opens
-    });
-    return result;
+    return OpenDevice(m_outputs, MidiCall::OutOpen, device, m_outputNames.size(),
+                      output != nullptr && event, [&] {
+                          *output = m_outputs.Add(Output{device, event, {}, 0});
+                          event->Signal();  // an output's event is signalled when it opens
+                      });
 }
 
 MidiResult LoopbackMidiServices::OutLongMsg(HMIDIOUT output, const std::uint8_t* data,

@@ -159,6 +159,11 @@ private:
     // The first checks of a call on a device number: fault rules, the number, the arguments.
     MidiResult CheckDevice(MidiCall call, std::uint32_t device, std::size_t devices,
                            bool argumentsGiven);
+    // Checks an open of `device` and runs `open()` on the worker to add its entry to `table`,
+    // unless an open handle of the table uses the device already.
+    template <typename Entry, typename Open>
+    MidiResult OpenDevice(HandleTable<Entry>& table, MidiCall call, std::uint32_t device,
+                          std::size_t devices, bool argumentsGiven, Open open);
     // Runs `action(entry)` on the worker for an open handle of `table` and returns its result,
     // unless a fault rule for `call` on the handle's device fails the call first.
     template <typename Entry, typename Action>
