@@ -164,9 +164,8 @@ std::size_t LoopbackMidiServices::QueuedBuffers(HMIDIIN input) const {
     std::size_t count = 0;
     auto* self = const_cast<LoopbackMidiServices*>(this);
     self->m_worker.RunSync([&] {
-        auto it = m_inputs.find(input);
-        if (it != m_inputs.end()) {
-            count = it->second.port->QueuedBuffers();
+        if (const Input* open = self->m_inputs.Find(input)) {
+            count = open->port->QueuedBuffers();
         }
     });
     return count;
@@ -175,14 +174,14 @@ std::size_t LoopbackMidiServices::QueuedBuffers(HMIDIIN input) const {
 std::size_t LoopbackMidiServices::OpenInputs() const {
     std::size_t count = 0;
     auto* self = const_cast<LoopbackMidiServices*>(this);
-    self->m_worker.RunSync([&] { count = m_inputs.size(); });
+    self->m_worker.RunSync([&] { count = m_inputs.Size(); });
     return count;
 }
 
 std::size_t LoopbackMidiServices::OpenOutputs() const {
     std::size_t count = 0;
     auto* self = const_cast<LoopbackMidiServices*>(this);
-    self->m_worker.RunSync([&] { count = m_outputs.size(); });
+    self->m_worker.RunSync([&] { count = m_outputs.Size(); });
     return count;
 }
 
@@ -318,6 +317,49 @@ void LoopbackMidiServices::HandleSent(std::uint32_t outputDevice, Output& output
 
 // ---- IMidiServices ----
 
+MidiResult LoopbackMidiServices::CheckDevice(MidiCall call, std::uint32_t device,
+                                             std::size_t devices, bool argumentsGiven) {
+    MidiResult result = MMSYSERR_NOERROR;
+    if (Fails(call, device, &result)) {
+        return result;
+    }
+    if (device >= devices) {
+        return MMSYSERR_BADDEVICEID;
+    }
+    return argumentsGiven ? MMSYSERR_NOERROR : MMSYSERR_INVALPARAM;
+}
+
+template <typename Entry, typename Action>
+MidiResult LoopbackMidiServices::WithHandle(HandleTable<Entry>& table, std::uint32_t handle,
+                                            MidiCall call, Action action) {
+    MidiResult result = MMSYSERR_NOERROR;
+    m_worker.RunSync([&] {
+        result = table.With(handle, [&](Entry& entry) {
+            MidiResult failed = MMSYSERR_NOERROR;
+            return Fails(call, entry.device, &failed) ? failed : action(entry);
+        });
+    });
+    return result;
+}
+
+template <typename Entry, typename Open>
+MidiResult LoopbackMidiServices::OpenDevice(HandleTable<Entry>& table, MidiCall call,
+                                            std::uint32_t device, std::size_t devices,
+                                            bool argumentsGiven, Open open) {
+    MidiResult result = CheckDevice(call, device, devices, argumentsGiven);
+    if (result != MMSYSERR_NOERROR) {
+        return result;
+    }
+    m_worker.RunSync([&] {
+        if (table.Any([device](const Entry& entry) { return entry.device == device; })) {
+            result = MMSYSERR_ALLOCATED;
+            return;
+        }
+        open();
+    });
+    return result;
+}
+
 std::uint32_t LoopbackMidiServices::InGetNumDevs() {
     MidiResult result = MMSYSERR_NOERROR;
     return Fails(MidiCall::InGetNumDevs, -1, &result)
@@ -333,234 +375,128 @@ std::uint32_t LoopbackMidiServices::OutGetNumDevs() {
 }
 
 MidiResult LoopbackMidiServices::InGetDevCaps(std::uint32_t device, std::string* name) {
-    MidiResult result = MMSYSERR_NOERROR;
-    if (Fails(MidiCall::InGetDevCaps, device, &result)) {
-        return result;
+    const MidiResult result =
+        CheckDevice(MidiCall::InGetDevCaps, device, m_inputNames.size(), name != nullptr);
+    if (result == MMSYSERR_NOERROR) {
+        *name = ProductName(m_inputNames[device]);
     }
-    if (device >= m_inputNames.size()) {
-        return MMSYSERR_BADDEVICEID;
-    }
-    if (name == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    *name = ProductName(m_inputNames[device]);
-    return MMSYSERR_NOERROR;
+    return result;
 }
 
 MidiResult LoopbackMidiServices::OutGetDevCaps(std::uint32_t device, std::string* name) {
-    MidiResult result = MMSYSERR_NOERROR;
-    if (Fails(MidiCall::OutGetDevCaps, device, &result)) {
-        return result;
+    const MidiResult result =
+        CheckDevice(MidiCall::OutGetDevCaps, device, m_outputNames.size(), name != nullptr);
+    if (result == MMSYSERR_NOERROR) {
+        *name = ProductName(m_outputNames[device]);
     }
-    if (device >= m_outputNames.size()) {
-        return MMSYSERR_BADDEVICEID;
-    }
-    if (name == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    *name = ProductName(m_outputNames[device]);
-    return MMSYSERR_NOERROR;
+    return result;
 }
 
 MidiResult LoopbackMidiServices::InOpen(HMIDIIN* input, std::uint32_t device, MidiInProc callback,
                                         std::uintptr_t instance) {
-    MidiResult result = MMSYSERR_NOERROR;
-    if (Fails(MidiCall::InOpen, device, &result)) {
-        return result;
-    }
-    if (device >= m_inputNames.size()) {
-        return MMSYSERR_BADDEVICEID;
-    }
-    if (input == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    m_worker.RunSync([&] {
-        for (const auto& [handle, open] : m_inputs) {
-            if (open.device == device) {
-                result = MMSYSERR_ALLOCATED;
-                return;
-            }
-        }
-        const HMIDIIN handle = m_nextHandle++;
-        auto port = std::make_shared<SysExInput>(handle, callback, instance);
-        port->SetChunkLimit(m_chunkSize);
-        m_inputs[handle] = Input{device, port};
-        *input = handle;
-        port->Notify(MIM_OPEN);
-    });
-    return result;
+    return OpenDevice(m_inputs, MidiCall::InOpen, device, m_inputNames.size(), input != nullptr,
+                      [&] {
+                          const HMIDIIN handle = m_inputs.Reserve();
+                          auto port = std::make_shared<SysExInput>(handle, callback, instance);
+                          port->SetChunkLimit(m_chunkSize);
+                          m_inputs.Insert(handle, Input{device, port});
+                          *input = handle;
+                          port->Notify(MIM_OPEN);
+                      });
 }
 
 MidiResult LoopbackMidiServices::InAddBuffer(HMIDIIN input, std::unique_ptr<MidiBuffer> buffer) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_worker.RunSync([&] {
-        auto it = m_inputs.find(input);
-        if (it == m_inputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else if (!Fails(MidiCall::InAddBuffer, it->second.device, &result)) {
-            if (!buffer || !buffer->data || buffer->length == 0) {
-                result = MMSYSERR_INVALPARAM;
-            } else {
-                it->second.port->AddBuffer(std::move(buffer));
-                // Waiting bytes go in on the next poll, not from inside a callback.
-                m_worker.Wake();
-            }
+    // On failure `buffer` is freed here.
+    return WithHandle(m_inputs, input, MidiCall::InAddBuffer, [&](Input& open) {
+        if (!buffer || !buffer->data || buffer->length == 0) {
+            return MMSYSERR_INVALPARAM;
         }
+        open.port->AddBuffer(std::move(buffer));
+        // Waiting bytes go in on the next poll, not from inside a callback.
+        m_worker.Wake();
+        return MMSYSERR_NOERROR;
     });
-    return result;  // on failure `buffer` is freed here
 }
 
 MidiResult LoopbackMidiServices::InStart(HMIDIIN input) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_worker.RunSync([&] {
-        auto it = m_inputs.find(input);
-        if (it == m_inputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else if (!Fails(MidiCall::InStart, it->second.device, &result)) {
-            it->second.port->Start();
-        }
+    return WithHandle(m_inputs, input, MidiCall::InStart, [](Input& open) {
+        open.port->Start();
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult LoopbackMidiServices::InStop(HMIDIIN input) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_worker.RunSync([&] {
-        auto it = m_inputs.find(input);
-        if (it == m_inputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else if (!Fails(MidiCall::InStop, it->second.device, &result)) {
-            std::shared_ptr<SysExInput> port = it->second.port;
-            port->Stop();
-        }
+    return WithHandle(m_inputs, input, MidiCall::InStop, [](Input& open) {
+        std::shared_ptr<SysExInput> port = open.port;
+        port->Stop();
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult LoopbackMidiServices::InReset(HMIDIIN input) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_worker.RunSync([&] {
-        auto it = m_inputs.find(input);
-        if (it == m_inputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else if (!Fails(MidiCall::InReset, it->second.device, &result)) {
-            std::shared_ptr<SysExInput> port = it->second.port;
-            port->Reset();
-        }
+    return WithHandle(m_inputs, input, MidiCall::InReset, [](Input& open) {
+        std::shared_ptr<SysExInput> port = open.port;
+        port->Reset();
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult LoopbackMidiServices::InClose(HMIDIIN input) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_worker.RunSync([&] {
-        auto it = m_inputs.find(input);
-        if (it == m_inputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else if (!Fails(MidiCall::InClose, it->second.device, &result)) {
-            if (it->second.port->QueuedBuffers() > 0) {
-                result = MIDIERR_STILLPLAYING;  // the program must reset it first
-                return;
-            }
-            std::shared_ptr<SysExInput> port = it->second.port;
-            m_inputs.erase(it);
-            port->Notify(MIM_CLOSE);
+    return WithHandle(m_inputs, input, MidiCall::InClose, [&](Input& open) {
+        if (open.port->QueuedBuffers() > 0) {
+            return MIDIERR_STILLPLAYING;  // the program must reset it first
         }
+        m_inputs.Take(input)->port->Notify(MIM_CLOSE);
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult LoopbackMidiServices::OutOpen(HMIDIOUT* output, std::uint32_t device,
                                          std::shared_ptr<MidiEvent> event) {
-    MidiResult result = MMSYSERR_NOERROR;
-    if (Fails(MidiCall::OutOpen, device, &result)) {
-        return result;
-    }
-    if (device >= m_outputNames.size()) {
-        return MMSYSERR_BADDEVICEID;
-    }
-    if (output == nullptr || !event) {
-        return MMSYSERR_INVALPARAM;
-    }
-    m_worker.RunSync([&] {
-        for (const auto& [handle, open] : m_outputs) {
-            if (open.device == device) {
-                result = MMSYSERR_ALLOCATED;
-                return;
-            }
-        }
-        const HMIDIOUT handle = m_nextHandle++;
-        m_outputs[handle] = Output{device, event, {}, 0};
-        *output = handle;
-        event->Signal();  // an output's event is signalled when it opens
-    });
-    return result;
+    return OpenDevice(m_outputs, MidiCall::OutOpen, device, m_outputNames.size(),
+                      output != nullptr && event, [&] {
+                          *output = m_outputs.Add(Output{device, event, {}, 0});
+                          event->Signal();  // an output's event is signalled when it opens
+                      });
 }
 
 MidiResult LoopbackMidiServices::OutLongMsg(HMIDIOUT output, const std::uint8_t* data,
                                             std::size_t length) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_worker.RunSync([&] {
-        auto it = m_outputs.find(output);
-        if (it == m_outputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-            return;
-        }
-        Output& out = it->second;
-        if (Fails(MidiCall::OutLongMsg, out.device, &result)) {
-            return;
-        }
+    return WithHandle(m_outputs, output, MidiCall::OutLongMsg, [&](Output& out) {
         if (data == nullptr || length == 0) {
-            result = MMSYSERR_INVALPARAM;
-            return;
+            return MMSYSERR_INVALPARAM;
         }
         HandleSent(out.device, out, data, length);
         if (m_holdSends) {
             ++out.held;
-            return;
+            return MMSYSERR_NOERROR;
         }
         MidiResult done = MMSYSERR_NOERROR;
         Fails(MidiCall::OutLongMsgDone, out.device, &done);
         out.event->Signal(done);
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult LoopbackMidiServices::OutReset(HMIDIOUT output) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_worker.RunSync([&] {
-        auto it = m_outputs.find(output);
-        if (it == m_outputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else if (!Fails(MidiCall::OutReset, it->second.device, &result)) {
-            Output& out = it->second;
-            out.partial.clear();
-            if (out.held > 0) {
-                out.held = 0;
-                out.event->Signal(MIDIERR_SEND_ABANDONED);
-            }
+    return WithHandle(m_outputs, output, MidiCall::OutReset, [](Output& out) {
+        out.partial.clear();
+        if (out.held > 0) {
+            out.held = 0;
+            out.event->Signal(MIDIERR_SEND_ABANDONED);
         }
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 MidiResult LoopbackMidiServices::OutClose(HMIDIOUT output) {
-    MidiResult result = MMSYSERR_NOERROR;
-    m_worker.RunSync([&] {
-        auto it = m_outputs.find(output);
-        if (it == m_outputs.end()) {
-            result = MMSYSERR_INVALHANDLE;
-        } else if (!Fails(MidiCall::OutClose, it->second.device, &result)) {
-            if (it->second.held > 0) {
-                result = MIDIERR_STILLPLAYING;
-                return;
-            }
-            std::shared_ptr<MidiEvent> event = it->second.event;
-            m_outputs.erase(it);
-            event->Signal();  // and when it closes
+    return WithHandle(m_outputs, output, MidiCall::OutClose, [&](Output& out) {
+        if (out.held > 0) {
+            return MIDIERR_STILLPLAYING;
         }
+        m_outputs.Take(output)->event->Signal();  // and when it closes
+        return MMSYSERR_NOERROR;
     });
-    return result;
 }
 
 std::string LoopbackMidiServices::ErrorText(MidiResult result) {

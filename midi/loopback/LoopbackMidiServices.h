@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "midi/HandleTable.h"
 #include "midi/MidiBackend.h"
 #include "midi/MidiDevice.h"
 #include "midi/MidiServices.h"
@@ -155,6 +156,19 @@ private:
     void HandleSent(std::uint32_t outputDevice, Output& output, const std::uint8_t* data,
                     std::size_t length);
     bool IsIdle() const;
+    // The first checks of a call on a device number: fault rules, the number, the arguments.
+    MidiResult CheckDevice(MidiCall call, std::uint32_t device, std::size_t devices,
+                           bool argumentsGiven);
+    // Checks an open of `device` and runs `open()` on the worker to add its entry to `table`,
+    // unless an open handle of the table uses the device already.
+    template <typename Entry, typename Open>
+    MidiResult OpenDevice(HandleTable<Entry>& table, MidiCall call, std::uint32_t device,
+                          std::size_t devices, bool argumentsGiven, Open open);
+    // Runs `action(entry)` on the worker for an open handle of `table` and returns its result,
+    // unless a fault rule for `call` on the handle's device fails the call first.
+    template <typename Entry, typename Action>
+    MidiResult WithHandle(HandleTable<Entry>& table, std::uint32_t handle, MidiCall call,
+                          Action action);
     // Checks the fault rules for one call; true (with *result set) when it must fail.
     bool Fails(MidiCall call, std::int64_t device, MidiResult* result);
     std::string ErrorText(MidiResult result);
@@ -163,15 +177,15 @@ private:
     std::vector<std::string> m_outputNames;
 
     // Worker-owned state; the program's calls reach it through m_worker.RunSync.
-    std::map<HMIDIIN, Input> m_inputs;
-    std::map<HMIDIOUT, Output> m_outputs;
+    HandleSource m_handles;
+    HandleTable<Input> m_inputs{m_handles};
+    HandleTable<Output> m_outputs{m_handles};
     std::map<std::uint32_t, Wiring> m_wiring;                    // by output device
     std::map<std::uint32_t, Line> m_lines;                       // by input device
     std::vector<std::vector<std::vector<std::uint8_t>>> m_sent;  // by output device
     std::uint32_t m_chunkSize = 4096;
     std::uint32_t m_byteRate = 0;
     bool m_holdSends = false;
-    std::uint32_t m_nextHandle = 1;
 
     std::mutex m_faultMutex;  // faults are checked on the worker and on the calling thread
     struct FaultState {

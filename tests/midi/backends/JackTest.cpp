@@ -357,6 +357,34 @@ TEST_F(JackKarmaTest, OpeningRefusesBadDevicesVanishedPortsAndTooManyPorts) {
     }
 }
 
+TEST_F(JackKarmaTest, AClosedHandleIsRefusedAfterItsPortSlotIsTakenAgain) {
+    const auto in = FindDevice(services, true, kKarmaOut);
+    const auto out = FindDevice(services, false, kKarmaIn);
+    ASSERT_TRUE(in && out);
+    InputRecorder recorder(&services);
+    HMIDIIN stale = 0;
+    ASSERT_EQ(services.InOpen(&stale, *in, &InputRecorder::Proc, recorder.Instance()),
+              MMSYSERR_NOERROR);
+    ASSERT_EQ(services.InClose(stale), MMSYSERR_NOERROR);
+    // The same device again, in the slot the closed one left.
+    HMIDIIN input = 0;
+    ASSERT_EQ(services.InOpen(&input, *in, &InputRecorder::Proc, recorder.Instance()),
+              MMSYSERR_NOERROR);
+    EXPECT_NE(input, stale);
+    EXPECT_EQ(services.InStart(stale), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(services.InClose(stale), MMSYSERR_INVALHANDLE) << "closes nothing";
+    EXPECT_EQ(services.InStart(input), MMSYSERR_NOERROR) << "the new one is still open";
+
+    const auto event = CreateMidiEvent();
+    HMIDIOUT output = 0;
+    ASSERT_EQ(services.OutOpen(&output, *out, event), MMSYSERR_NOERROR);
+    EXPECT_EQ(services.OutClose(input), MMSYSERR_INVALHANDLE) << "an input is no output";
+    EXPECT_EQ(services.InClose(output), MMSYSERR_INVALHANDLE) << "nor an output an input";
+    EXPECT_EQ(services.OutClose(output), MMSYSERR_NOERROR);
+    EXPECT_EQ(services.InStop(input), MMSYSERR_NOERROR);
+    EXPECT_EQ(services.InClose(input), MMSYSERR_NOERROR);
+}
+
 // ---- the program's options, with a virtual Karma of its own ----
 
 TEST(JackVirtualKarma, WritesLandInTheMemoryItWritesOnExitAndTheRateIsKept) {
