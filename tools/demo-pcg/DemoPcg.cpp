@@ -120,9 +120,37 @@ Bytes ProgramRecord(int bank, int slot) {
     return Record(804, ProgramName(bank, slot), static_cast<std::uint32_t>(bank * kSlots + slot));
 }
 
+namespace {
+
+// One timbre of a Combination: status (0 Int, 1 Off, 2 Both), channel (16: the global one),
+// the Program it plays, its key and velocity ranges.
+void PutTimbre(Bytes& record, int timbre, int status, int channel, int programBank,
+               int programSlot, int topKey, int bottomKey) {
+    unsigned char* t = record.data() + 772 + 28 * (timbre - 1);
+    t[0] = static_cast<unsigned char>(programSlot);
+    t[1] = static_cast<unsigned char>(programBank);
+    t[2] = static_cast<unsigned char>((status << 5) | channel);
+    t[21] = static_cast<unsigned char>(topKey);
+    t[22] = static_cast<unsigned char>(bottomKey);
+    t[24] = 127;
+    t[25] = 1;
+}
+
+}  // namespace
+
 Bytes CombiRecord(int bank, int slot) {
-    return Record(996, CombiName(bank, slot),
-                  static_cast<std::uint32_t>(0x10000 + bank * kSlots + slot));
+    Bytes record = Record(996, CombiName(bank, slot),
+                          static_cast<std::uint32_t>(0x10000 + bank * kSlots + slot));
+    // Timbres as a musician sets them up, so that the Programs a Combination plays are real
+    // ones: the whole keyboard on a Program of a bank A to E, a split above middle C on another
+    // (the MOSS bank F among them), every fourth Combination a GM Program too; the rest off.
+    PutTimbre(record, 1, 0, 16, bank % 5, slot, 127, 0);
+    PutTimbre(record, 2, 2, 0, (bank + 1 + slot % 3) % 6, (slot * 5 + 3) % kSlots, 127, 60);
+    for (int timbre = 3; timbre <= 8; ++timbre) {
+        const bool gm = timbre == 3 && slot % 4 == 0;
+        PutTimbre(record, timbre, gm ? 0 : 1, gm ? 9 : 16, gm ? 6 : 0, gm ? slot : 0, 127, 0);
+    }
+    return record;
 }
 
 Bytes MakeDemoPcg() {
