@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "messages/StringTable.h"
+
 namespace {
 
 constexpr int kFieldWidth = 220;
@@ -23,16 +25,16 @@ public:
 
 }  // namespace
 
-CFindBar::CFindBar(QWidget* parent) : QToolBar(QStringLiteral("Find"), parent) {
+CFindBar::CFindBar(QWidget* parent) : QToolBar(bq::LoadString(bq::StringId::FindTitle), parent) {
     setObjectName(QStringLiteral("findBar"));
     setMovable(false);
     setFloatable(false);
 
-    auto* label = new QLabel(QStringLiteral("Find:"), this);
+    auto* label = new QLabel(bq::LoadString(bq::StringId::FindLabel), this);
     m_field = new QLineEdit(this);
     m_field->setObjectName(QStringLiteral("findField"));
-    m_field->setAccessibleName(QStringLiteral("Find"));
-    m_field->setPlaceholderText(QStringLiteral("Part of a name"));
+    m_field->setAccessibleName(bq::LoadString(bq::StringId::FindTitle));
+    m_field->setPlaceholderText(bq::LoadString(bq::StringId::FindPlaceholder));
     m_field->setClearButtonEnabled(true);
     m_field->setFixedWidth(kFieldWidth);
     label->setBuddy(m_field);
@@ -44,9 +46,9 @@ CFindBar::CFindBar(QWidget* parent) : QToolBar(QStringLiteral("Find"), parent) {
     addWidget(m_field);
     addWidget(m_counts);
     QAction* close = addAction(style()->standardIcon(QStyle::SP_TitleBarCloseButton),
-                               QStringLiteral("Close Find"));
+                               bq::LoadString(bq::StringId::CloseFind));
     close->setObjectName(QStringLiteral("closeFind"));
-    close->setToolTip(QStringLiteral("Close Find (Esc)"));
+    close->setToolTip(bq::LoadString(bq::StringId::CloseFindTip));
     connect(close, &QAction::triggered, this, &CFindBar::CloseRequested);
     connect(m_field, &QLineEdit::textChanged, this, &CFindBar::TextChanged);
 }

@@ -3,6 +3,8 @@
 #include <QHeaderView>
 #include <QPointer>
 
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "model/KarmaObject.h"
 #include "shell/ItemSources.h"
 
@@ -14,11 +16,13 @@ constexpr int kColumnWidths[] = {170, 100, 80, 50};
 
 CFindResultsView::CFindResultsView(QWidget* parent) : CBankTreeView(parent) {
     setObjectName(QStringLiteral("findResults"));
-    setAccessibleName(QStringLiteral("Find Results"));
+    setAccessibleName(bq::LoadString(bq::StringId::FindResultsTitle));
     SetImageList(LoadBankImageList());
     setColumnCount(kColumns);
-    setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Kind"), QStringLiteral("Bank"),
-                     QStringLiteral("Slot"), QStringLiteral("Window")});
+    setHeaderLabels(
+        {bq::LoadString(bq::StringId::ColumnName), bq::LoadString(bq::StringId::ColumnKind),
+         bq::LoadString(bq::StringId::ColumnBank), bq::LoadString(bq::StringId::ColumnSlot),
+         bq::LoadString(bq::StringId::ColumnWindow)});
     header()->show();
     header()->setStretchLastSection(true);
     for (int c = 0; c < kWindow; ++c) {
@@ -53,8 +57,10 @@ void CFindResultsView::SetResults(const std::vector<Group>& groups) {
             continue;
         }
         const std::size_t n = g.matches->size();
-        const QString title = n == 1 ? QStringLiteral("%1: 1 match").arg(g.window)
-                                     : QStringLiteral("%1: %2 matches").arg(g.window).arg(n);
+        const QString title =
+            n == 1 ? bq::FormatText(bq::LoadString(bq::StringId::GroupOneMatch), {g.window})
+                   : bq::FormatText(bq::LoadString(bq::StringId::GroupMatches),
+                                    {g.window, QString::number(n)});
         // Filled while out of the tree and put in with the others: one insertion in all.
         QTreeWidgetItem* group = InsertItem(title, IMAGE_GROUP, g.source);
         takeTopLevelItem(indexOfTopLevelItem(group));
@@ -68,7 +74,7 @@ void CFindResultsView::SetResults(const std::vector<Group>& groups) {
             QTreeWidgetItem* row = InsertItemNode(QString::fromLatin1(e.name, e.nameLength), image,
                                                   bq::Ref<CKarmaObject>::Share(&g.catalog->Item(m)),
                                                   e.bank, e.slot, group);
-            row->setText(kKind, QLatin1String(bq::KindName(e.kind)));
+            row->setText(kKind, bq::KindText(e.kind));
             row->setText(kBank, CItemSources::BankText(e.kind, e.bank));
             row->setText(kSlot, QString::fromStdString(bq::SlotText(e.slot)));
             row->setText(kWindow, g.window);

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "banktree/BankTreeView.h"
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "model/KarmaObject.h"
 #include "shell/FindResults.h"
 #include "shell/ItemSources.h"
@@ -157,13 +159,16 @@ void CFinder::RestoreAll() {
 
 QString CFinder::CountsText() const {
     if (m_total == 0) {
-        return QStringLiteral("No matches");
+        return bq::LoadString(bq::StringId::NoMatches);
     }
     QStringList parts;
     for (const Count& c : m_counts) {
-        parts << QStringLiteral("%1 %2").arg(c.window).arg(c.matches);
+        parts << bq::FormatText(bq::LoadString(bq::StringId::WindowMatches),
+                                {c.window, QString::number(c.matches)});
     }
-    return QStringLiteral("%1: %2").arg(
-        m_total == 1 ? QStringLiteral("1 match") : QStringLiteral("%1 matches").arg(m_total),
-        parts.join(QStringLiteral(", ")));
+    const QString total = m_total == 1 ? bq::LoadString(bq::StringId::OneMatch)
+                                       : bq::FormatText(bq::LoadString(bq::StringId::Matches),
+                                                        {QString::number(m_total)});
+    return bq::FormatText(bq::LoadString(bq::StringId::MatchCounts),
+                          {total, parts.join(QStringLiteral(", "))});
 }

@@ -49,7 +49,7 @@ CWSBankView::CWSBankView(QWidget* parent) : CBankTreeView(parent) {
     setObjectName(QStringLiteral("CWSBankView"));
     SetImageList(LoadBankImageList());
 
-    m_roundTrip = new QAction(QStringLiteral("Round Trip"), this);
+    m_roundTrip = new QAction(bq::LoadString(bq::StringId::RoundTripCommand), this);
     m_roundTrip->setObjectName(QStringLiteral("roundTripAction"));
     connect(m_roundTrip, &QAction::triggered, this, [this] { OnCommand(ID_ROUND_TRIP); });
     connect(this, &QTreeWidget::itemExpanded, this, &CWSBankView::OnItemExpanding);
@@ -521,9 +521,9 @@ void CWSBankView::OnRoundTrip() {
     auto request = bq::sysex::SingleCombiDumpRequest();
     std::vector<std::uint8_t> data;
     // A failed download ends the command; the transport has reported what it had to.
-    const bool received =
-        frame->RequestDump(request.data(), request.size(), QStringLiteral("RoundTrip"),
-                           kSingleCombiDumpSize, bq::sysex::kHeaderLength, &data);
+    const bool received = frame->RequestDump(request.data(), request.size(),
+                                             bq::LoadString(bq::StringId::RoundTripStatus),
+                                             kSingleCombiDumpSize, bq::sysex::kHeaderLength, &data);
     // The last decoded byte is the closing F7 that a short last group takes in. Anything but
     // one whole Combination is not written back: it would corrupt the place it went to.
     if (!self || !received || data.size() != CKarmaCombi::kRecordSize + 1) {

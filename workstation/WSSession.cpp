@@ -100,14 +100,14 @@ QString CWSSession::UndoText() const {
     const WriteStep* step = m_history.UndoStep();
     return step != nullptr
                ? bq::FormatText(bq::LoadString(bq::StringId::UndoFormat), {StepName(*step)})
-               : QStringLiteral("Undo");
+               : bq::LoadString(bq::StringId::Undo);
 }
 
 QString CWSSession::RedoText() const {
     const WriteStep* step = m_history.RedoStep();
     return step != nullptr
                ? bq::FormatText(bq::LoadString(bq::StringId::RedoFormat), {StepName(*step)})
-               : QStringLiteral("Redo");
+               : bq::LoadString(bq::StringId::Redo);
 }
 
 bool CWSSession::Undo() {
