@@ -24,6 +24,8 @@ constexpr int kMostPlaceRows = 6;
 QLabel* NewLabel(QWidget* parent, const char* objectName) {
     auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(objectName));
+    // Names come from files: "<b>Pad" is shown as those characters.
+    label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }

@@ -45,6 +45,7 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
 
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("status"));
+    m_status->setTextFormat(Qt::PlainText);  // the server's own description
     m_status->setWordWrap(true);
     m_status->setGeometry(Units(7, 79, 108, 21));
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "messages/Messages.h"
 #include "messages/StringTable.h"
 
 namespace {
@@ -40,6 +41,7 @@ CFindBar::CFindBar(QWidget* parent) : QToolBar(bq::LoadString(bq::StringId::Find
     label->setBuddy(m_field);
     m_counts = new FittingLabel(this);
     m_counts->setObjectName(QStringLiteral("findCounts"));
+    m_counts->setTextFormat(Qt::PlainText);  // it names the files
     m_counts->setContentsMargins(8, 0, 8, 0);
     m_counts->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     addWidget(label);
@@ -73,6 +75,6 @@ void CFindBar::ShowCounts() {
     const QString shown = m_counts->fontMetrics().elidedText(m_countsText, Qt::ElideRight,
                                                              std::max(m_counts->width() - 16, 40));
     m_counts->setText(shown);
-    m_counts->setToolTip(shown != m_countsText ? m_countsText : QString());
+    m_counts->setToolTip(shown != m_countsText ? bq::PlainTip(m_countsText) : QString());
     m_counts->setAccessibleName(m_countsText);
 }

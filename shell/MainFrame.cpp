@@ -237,8 +237,10 @@ void CMainFrame::CreateBars() {
 
     m_messagePane = new QLabel(bq::LoadString(bq::StringId::Ready));
     m_messagePane->setObjectName(QStringLiteral("messagePane"));
+    m_messagePane->setTextFormat(Qt::PlainText);
     m_midiStatusPane = new QLabel(bq::LoadString(bq::StringId::MidiNotConnected));
     m_midiStatusPane->setObjectName(QStringLiteral("midiStatusPane"));
+    m_midiStatusPane->setTextFormat(Qt::PlainText);  // it names the JACK ports
     m_midiStatusPane->setFixedWidth(kMIDIStatusWidth);
     statusBar()->addWidget(m_messagePane, 1);
     statusBar()->addPermanentWidget(m_midiStatusPane);

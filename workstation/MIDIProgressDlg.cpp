@@ -93,6 +93,7 @@ void CMIDIProgressDlg::BuildControls() {
 
     m_status = new QLabel(bq::LoadString(bq::StringId::ProgressStatusPlaceholder), this);
     m_status->setObjectName(QStringLiteral("statusText"));
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setMinimumHeight(du.Y(kStatusHeightDu));
 
     m_progress = new QProgressBar(this);
