@@ -41,15 +41,13 @@ bq::Ref<CKarmaObject> CBankItemData::SetObject(bq::Ref<CKarmaObject> object) {
 
 namespace {
 
-// An item node: the tree owns it, and it owns the record of what it shows.
-class CBankItemNode : public QTreeWidgetItem {
+// An item node that holds its text and record from the start.
+class CStoredItemNode final : public CBankItemNode {
 public:
-    static constexpr int kType = QTreeWidgetItem::UserType + 1;
+    CStoredItemNode(const QString& text, bq::Ref<CKarmaObject> object, long bank, long slot)
+        : CBankItemNode(QStringList(text)), m_record(std::move(object), bank, slot) {}
 
-    CBankItemNode(const QString& text, bq::Ref<CKarmaObject> object, long bank, long slot)
-        : QTreeWidgetItem(QStringList(text), kType), m_record(std::move(object), bank, slot) {}
-
-    CBankItemData* Record() { return &m_record; }
+    CBankItemData* Record() override { return &m_record; }
 
 private:
     CBankItemData m_record;
@@ -70,7 +68,7 @@ bool CBankTreeView::CanDragItem(QTreeWidgetItem* item) {
 QTreeWidgetItem* CBankTreeView::InsertItemNode(const QString& text, int image,
                                                bq::Ref<CKarmaObject> object, long bank, long slot,
                                                QTreeWidgetItem* parent) {
-    return AddNode(new CBankItemNode(text, std::move(object), bank, slot), image, 0, parent);
+    return AddNode(new CStoredItemNode(text, std::move(object), bank, slot), image, 0, parent);
 }
 
 CBankItemData* CBankTreeView::GetItemRecord(const QTreeWidgetItem* item) const {

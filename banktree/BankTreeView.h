@@ -44,6 +44,16 @@ private:
     std::int32_t m_nSlot;
 };
 
+// A node that shows an item and carries its record. The tree owns the node, and the node its
+// record; a node may make the record only when it is first asked for.
+class CBankItemNode : public QTreeWidgetItem {
+public:
+    static constexpr int kType = QTreeWidgetItem::UserType + 1;
+
+    explicit CBankItemNode(const QStringList& texts = {}) : QTreeWidgetItem(texts, kType) {}
+    virtual CBankItemData* Record() = 0;
+};
+
 // A drag tree of group, bank and item nodes. Each item node carries its CBankItemData and
 // goes with it. Only Combination items can be dragged.
 class CBankTreeView : public CDragTreeView {

@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr int kImageRole = Qt::UserRole + 1;
-constexpr int kDataRole = Qt::UserRole + 2;
+constexpr int kImageRole = CDragTreeView::kImageRole;
+constexpr int kDataRole = CDragTreeView::kDataRole;
 constexpr int kAutoScrollIntervalMs = 50;
 
 // Which way a drag resting at `globalPos` scrolls `view`: -1 up, 1 down, 0 not at all. The

@@ -54,6 +54,9 @@ class CDragTreeView : public QTreeWidget {
     Q_OBJECT
 public:
     static constexpr QPoint kDragHotSpot{7, 7};
+    // Where a node keeps its image index and its data value (column 0).
+    static constexpr int kImageRole = Qt::UserRole + 1;
+    static constexpr int kDataRole = Qt::UserRole + 2;
 
     explicit CDragTreeView(QWidget* parent = nullptr);
     ~CDragTreeView() override;
@@ -68,6 +71,7 @@ public:
     std::uintptr_t GetItemData(const QTreeWidgetItem* item) const;
     // The pictures shown for the image indices, in index order.
     void SetImageList(const QList<QIcon>& images);
+    const QList<QIcon>& ImageList() const { return m_images; }
 
     // The drop target highlight (null when none).
     QTreeWidgetItem* GetDropHilightItem() const;

@@ -12,18 +12,20 @@
 
 #include <algorithm>
 
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "model/KarmaObject.h"
 
 namespace {
 
 constexpr std::size_t kBytesPerLine = 16;
 constexpr int kMostPlaceRows = 6;
-const char* const kHint = "Select a Program or Combination to see what it is.";
-const char* const kNowhere = "nowhere else open";
 
 QLabel* NewLabel(QWidget* parent, const char* objectName) {
     auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(objectName));
+    // Names come from files: "<b>Pad" is shown as those characters.
+    label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }
@@ -86,23 +88,23 @@ void CItemPane::Build() {
     m_bank = NewLabel(m_itemPart, "bank");
     m_slot = NewLabel(m_itemPart, "slot");
     m_size = NewLabel(m_itemPart, "size");
-    form->addRow(QStringLiteral("Kind:"), m_kind);
-    form->addRow(QStringLiteral("Bank:"), m_bank);
-    form->addRow(QStringLiteral("Slot:"), m_slot);
-    form->addRow(QStringLiteral("Size:"), m_size);
+    form->addRow(bq::LoadString(bq::StringId::KindLabel), m_kind);
+    form->addRow(bq::LoadString(bq::StringId::BankLabel), m_bank);
+    form->addRow(bq::LoadString(bq::StringId::SlotLabel), m_slot);
+    form->addRow(bq::LoadString(bq::StringId::SizeLabel), m_size);
 
     auto* places = new QWidget(m_itemPart);
     auto* placesColumn = new QVBoxLayout(places);
     placesColumn->setContentsMargins(0, 0, 0, 0);
     m_nowhere = NewLabel(places, "nowhere");
-    m_nowhere->setText(QLatin1String(kNowhere));
+    m_nowhere->setText(bq::LoadString(bq::StringId::NowhereElseOpen));
     m_places = new QListWidget(places);
     m_places->setObjectName(QStringLiteral("places"));
-    m_places->setAccessibleName(QStringLiteral("Also in"));
+    m_places->setAccessibleName(bq::LoadString(bq::StringId::AlsoInName));
     m_places->hide();
     placesColumn->addWidget(m_nowhere);
     placesColumn->addWidget(m_places);
-    form->addRow(QStringLiteral("Also in:"), places);
+    form->addRow(bq::LoadString(bq::StringId::AlsoInLabel), places);
     itemColumn->addLayout(form);
 
     m_status = NewLabel(m_itemPart, "status");
@@ -112,7 +114,7 @@ void CItemPane::Build() {
 
     m_hex = new QPlainTextEdit(m_itemPart);
     m_hex->setObjectName(QStringLiteral("record"));
-    m_hex->setAccessibleName(QStringLiteral("Record"));
+    m_hex->setAccessibleName(bq::LoadString(bq::StringId::RecordName));
     m_hex->setReadOnly(true);
     m_hex->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_hex->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -141,7 +143,9 @@ void CItemPane::ShowItem(const Item& item) {
     m_kind->setText(item.kind);
     m_bank->setText(item.bank);
     m_slot->setText(item.slot);
-    m_size->setText(data != nullptr ? QStringLiteral("%1 bytes").arg(size) : QString());
+    m_size->setText(data != nullptr ? bq::FormatText(bq::LoadString(bq::StringId::RecordBytes),
+                                                     {QString::number(size)})
+                                    : QString());
     // Only a new text moves the view back to the top.
     const QString hex = data != nullptr ? HexText(data, size) : QString();
     if (hex != m_hex->toPlainText()) {
@@ -244,8 +248,9 @@ QString CItemPane::DetailsText() const {
     if (!m_hasItem) {
         return {};
     }
-    QStringList parts = {m_kind->text(), QStringLiteral("Bank ") + m_bank->text(),
-                         QStringLiteral("Slot ") + m_slot->text()};
+    QStringList parts = {
+        m_kind->text(), bq::FormatText(bq::LoadString(bq::StringId::BankDetail), {m_bank->text()}),
+        bq::FormatText(bq::LoadString(bq::StringId::SlotDetail), {m_slot->text()})};
     if (!m_size->text().isEmpty()) {
         parts << m_size->text();
     }
@@ -284,5 +289,6 @@ void CItemPane::paintEvent(QPaintEvent* event) {
     if (m_note != nullptr && m_note->isVisible()) {
         area.setTop(m_note->mapTo(this, m_note->rect().bottomLeft()).y() + 8);
     }
-    painter.drawText(area, Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap, QLatin1String(kHint));
+    painter.drawText(area, Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap,
+                     bq::LoadString(bq::StringId::ItemPaneHint));
 }

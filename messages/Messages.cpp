@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTextDocument>
 #include <QWidget>
 
 #include <vector>
@@ -72,6 +73,8 @@ public:
             (style & 0x0Fu) == MB_YESNO ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
             owner);
         box.setWindowModality(Qt::ApplicationModal);
+        // The texts carry names from files and devices, shown as they are written.
+        box.setTextFormat(Qt::PlainText);
         if ((style & 0x0Fu) == MB_YESNO) {
             box.setDefaultButton((style & MB_DEFBUTTON2) != 0 ? QMessageBox::No : QMessageBox::Yes);
         }
@@ -169,6 +172,10 @@ QString FormatText(const QString& format, std::initializer_list<QString> args) {
         out += c;
     }
     return out;
+}
+
+QString PlainTip(const QString& text) {
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
 int ShowMessage(const QString& text, unsigned style) {

@@ -50,6 +50,10 @@ QWidget* MainWindow();
 // are never read as formats, so names from devices and files are safe in them.
 QString FormatText(const QString& format, std::initializer_list<QString> args);
 
+// A tip that shows `text` as it is written: a tip takes text that looks like markup for markup,
+// and names from files and devices may look like it.
+QString PlainTip(const QString& text);
+
 // User-interface thread only.
 int ShowMessage(const QString& text, unsigned style);
 int ShowMessage(StringId id, unsigned style);

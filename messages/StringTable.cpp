@@ -27,4 +27,9 @@ QString LoadString(StringId id) {
     return QString::fromUtf8(StringText(id));
 }
 
+QString KindText(ItemKind kind) {
+    return LoadString(kind == ItemKind::Combination ? StringId::KindCombination
+                                                    : StringId::KindProgram);
+}
+
 }  // namespace bq

@@ -5,6 +5,9 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
+
 namespace {
 
 // The box is laid out in dialog units of an 8-point dialog font: 4 of them make an average
@@ -18,7 +21,7 @@ QRect Units(int x, int y, int w, int h) {
 }  // namespace
 
 CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("About Bankquill"));
+    setWindowTitle(bq::LoadString(bq::StringId::AboutTitle));
     setFixedSize(Units(0, 0, 176, 103).size());
 
     auto* frame = new QGroupBox(this);
@@ -29,30 +32,31 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(QPixmap(QStringLiteral(":/res/images/bankquill.xpm")));
     icon->setGeometry(QRect(Units(15, 12, 0, 0).topLeft(), QSize(32, 32)));
 
-    m_version = new QLabel(QStringLiteral("Bankquill\nVersion 0.1\n(Prototype)"), this);
+    m_version = new QLabel(bq::LoadString(bq::StringId::AboutVersion), this);
     m_version->setGeometry(Units(45, 9, 115, 34));
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(12);
     font.setBold(true);
     m_version->setFont(font);
 
-    m_credits = new QLabel(QStringLiteral("Written by the Bankquill developers for the Korg "
-                                          "Karma.\nFree to use; no warranty of any kind."),
-                           this);
+    m_credits = new QLabel(bq::LoadString(bq::StringId::AboutCredits), this);
     m_credits->setWordWrap(true);
     m_credits->setGeometry(Units(23, 46, 129, 32));
 
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("status"));
+    m_status->setTextFormat(Qt::PlainText);  // the server's own description
     m_status->setWordWrap(true);
     m_status->setGeometry(Units(7, 79, 108, 21));
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(bq::LoadString(bq::StringId::Ok), this);
     ok->setDefault(true);
     ok->setGeometry(Units(119, 82, 50, 14));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 void CAboutDialog::SetStatusText(const QString& text) {
-    m_status->setText(text.isEmpty() ? QString() : QStringLiteral("MIDI: ") + text);
+    m_status->setText(text.isEmpty()
+                          ? QString()
+                          : bq::FormatText(bq::LoadString(bq::StringId::AboutMidi), {text}));
 }

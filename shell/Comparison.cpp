@@ -14,6 +14,7 @@
 
 #include "banktree/ItemPane.h"
 #include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "model/SameSound.h"
 #include "shell/ItemSources.h"
 #include "shell/PCGBankView.h"
@@ -49,22 +50,24 @@ QString BankList(const std::vector<Bank>& banks) {
             continue;
         }
         const QString last = letters.takeLast();
-        const QString joined =
-            letters.isEmpty() ? last
-                              : letters.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
-        parts << QStringLiteral("%1 %2 %3")
-                     .arg(QLatin1String(bq::KindName(kind)),
-                          letters.isEmpty() ? QStringLiteral("Bank") : QStringLiteral("Banks"),
-                          joined);
+        const QString joined = letters.isEmpty()
+                                   ? last
+                                   : bq::FormatText(bq::LoadString(bq::StringId::ListLast),
+                                                    {letters.join(QStringLiteral(", ")), last});
+        parts << bq::FormatText(letters.isEmpty() ? bq::LoadString(bq::StringId::OneBank)
+                                                  : bq::LoadString(bq::StringId::SeveralBanks),
+                                {bq::KindText(kind), joined});
     }
     return parts.join(QStringLiteral(", "));
 }
 
 QString Duration(double seconds) {
     if (seconds < 90) {
-        return QStringLiteral("%1 seconds").arg(static_cast<int>(seconds + 0.5));
+        return bq::FormatText(bq::LoadString(bq::StringId::DurationSeconds),
+                              {QString::number(static_cast<int>(seconds + 0.5))});
     }
-    return QStringLiteral("%1 minutes").arg(static_cast<int>(seconds / 60 + 0.5));
+    return bq::FormatText(bq::LoadString(bq::StringId::DurationMinutes),
+                          {QString::number(static_cast<int>(seconds / 60 + 0.5))});
 }
 
 std::vector<Bank> BanksOf(const bq::ItemCatalog& catalog) {
@@ -155,13 +158,12 @@ bool CComparisons::Run(CPCGFrame* frame, CWSFrame* workstation,
             bytes += bank.first == bq::ItemKind::Combination ? CWSBankView::kCombiBankDumpSize
                                                              : CWSBankView::kProgramBankDumpSize;
         }
-        const QString question =
-            QStringLiteral(
-                "Comparing this file with the Workstation downloads %1 from the instrument "
-                "(%2 KB, about %3 over a MIDI cable).\n\nDo you want to download %4 now?")
-                .arg(BankList(download), QLocale(QLocale::English).toString(qRound(bytes / 1000)),
-                     Duration(bytes / kMidiBytesPerSecond),
-                     download.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+        const QString question = bq::FormatText(
+            bq::LoadString(bq::StringId::CompareQuestion),
+            {BankList(download), QLocale(QLocale::English).toString(qRound(bytes / 1000)),
+             Duration(bytes / kMidiBytesPerSecond),
+             bq::LoadString(download.size() == 1 ? bq::StringId::CompareIt
+                                                 : bq::StringId::CompareThem)});
         if (bq::ShowMessage(question, bq::MB_YESNO) != bq::IDYES || window == nullptr ||
             ws == nullptr) {
             return false;
@@ -181,9 +183,8 @@ bool CComparisons::Run(CPCGFrame* frame, CWSFrame* workstation,
             }
             if (!stored) {
                 // The transfer failed (and said so) or the user stopped waiting for it.
-                bq::ShowMessage(QStringLiteral("The file was not compared with the Workstation: "
-                                               "%1 was not downloaded.")
-                                    .arg(BankList({bank})),
+                bq::ShowMessage(bq::FormatText(bq::LoadString(bq::StringId::CompareNotDownloaded),
+                                               {BankList({bank})}),
                                 bq::MB_ICONERROR);
                 return false;
             }
@@ -242,18 +243,18 @@ void CComparisons::Mark(CPCGFrame* frame) {
         const char* colour = kMissing;
         switch (slot.status) {
             case bq::SlotStatus::Same:
-                text = QStringLiteral("On the instrument: the same sound in the same slot");
+                text = bq::LoadString(bq::StringId::CompareSame);
                 colour = kSame;
                 ++same;
                 break;
             case bq::SlotStatus::MovedTo:
-                text = QStringLiteral("On the instrument at %1")
-                           .arg(CItemSources::PlaceText(instrument.At(slot.movedTo)));
+                text = bq::FormatText(bq::LoadString(bq::StringId::CompareElsewhere),
+                                      {CItemSources::PlaceText(instrument.At(slot.movedTo))});
                 colour = kElsewhere;
                 ++elsewhere;
                 break;
             default:
-                text = QStringLiteral("Not on the instrument");
+                text = bq::LoadString(bq::StringId::CompareMissing);
                 ++missing;
                 break;
         }
@@ -267,19 +268,18 @@ void CComparisons::Mark(CPCGFrame* frame) {
 
     QStringList banks;
     for (const Bank& bank : BanksOf(instrument)) {
-        banks << QStringLiteral("%1 %2").arg(QLatin1String(bq::KindName(bank.first)),
-                                             CItemSources::BankText(bank.first, bank.second));
+        banks << bq::FormatText(
+            bq::LoadString(bq::StringId::KindBank),
+            {bq::KindText(bank.first), CItemSources::BankText(bank.first, bank.second)});
     }
     const QLocale english(QLocale::English);
     const QString legend =
-        QStringLiteral(
-            "<b>Compared with the Workstation</b><br>%1 the same sound in the same slot: %2<br>"
-            "%3 on the instrument in another slot (the tip says where): %4<br>"
-            "%5 not on the instrument: %6<br><small>The instrument's banks compared: %7.</small>")
-            .arg(Swatch(kSame), english.toString(static_cast<qulonglong>(same)), Swatch(kElsewhere),
-                 english.toString(static_cast<qulonglong>(elsewhere)), Swatch(kMissing),
-                 english.toString(static_cast<qulonglong>(missing)),
-                 banks.isEmpty() ? QStringLiteral("none") : banks.join(QStringLiteral(", ")));
+        bq::FormatText(bq::LoadString(bq::StringId::CompareLegend),
+                       {Swatch(kSame), english.toString(static_cast<qulonglong>(same)),
+                        Swatch(kElsewhere), english.toString(static_cast<qulonglong>(elsewhere)),
+                        Swatch(kMissing), english.toString(static_cast<qulonglong>(missing)),
+                        banks.isEmpty() ? bq::LoadString(bq::StringId::CompareNoBanks)
+                                        : banks.join(QStringLiteral(", "))});
     frame->OtherView()->SetNote(legend);
     Q_EMIT Marked();
 }

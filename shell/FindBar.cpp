@@ -7,6 +7,9 @@
 
 #include <algorithm>
 
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
+
 namespace {
 
 constexpr int kFieldWidth = 220;
@@ -23,30 +26,31 @@ public:
 
 }  // namespace
 
-CFindBar::CFindBar(QWidget* parent) : QToolBar(QStringLiteral("Find"), parent) {
+CFindBar::CFindBar(QWidget* parent) : QToolBar(bq::LoadString(bq::StringId::FindTitle), parent) {
     setObjectName(QStringLiteral("findBar"));
     setMovable(false);
     setFloatable(false);
 
-    auto* label = new QLabel(QStringLiteral("Find:"), this);
+    auto* label = new QLabel(bq::LoadString(bq::StringId::FindLabel), this);
     m_field = new QLineEdit(this);
     m_field->setObjectName(QStringLiteral("findField"));
-    m_field->setAccessibleName(QStringLiteral("Find"));
-    m_field->setPlaceholderText(QStringLiteral("Part of a name"));
+    m_field->setAccessibleName(bq::LoadString(bq::StringId::FindTitle));
+    m_field->setPlaceholderText(bq::LoadString(bq::StringId::FindPlaceholder));
     m_field->setClearButtonEnabled(true);
     m_field->setFixedWidth(kFieldWidth);
     label->setBuddy(m_field);
     m_counts = new FittingLabel(this);
     m_counts->setObjectName(QStringLiteral("findCounts"));
+    m_counts->setTextFormat(Qt::PlainText);  // it names the files
     m_counts->setContentsMargins(8, 0, 8, 0);
     m_counts->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     addWidget(label);
     addWidget(m_field);
     addWidget(m_counts);
     QAction* close = addAction(style()->standardIcon(QStyle::SP_TitleBarCloseButton),
-                               QStringLiteral("Close Find"));
+                               bq::LoadString(bq::StringId::CloseFind));
     close->setObjectName(QStringLiteral("closeFind"));
-    close->setToolTip(QStringLiteral("Close Find (Esc)"));
+    close->setToolTip(bq::LoadString(bq::StringId::CloseFindTip));
     connect(close, &QAction::triggered, this, &CFindBar::CloseRequested);
     connect(m_field, &QLineEdit::textChanged, this, &CFindBar::TextChanged);
 }
@@ -71,6 +75,6 @@ void CFindBar::ShowCounts() {
     const QString shown = m_counts->fontMetrics().elidedText(m_countsText, Qt::ElideRight,
                                                              std::max(m_counts->width() - 16, 40));
     m_counts->setText(shown);
-    m_counts->setToolTip(shown != m_countsText ? m_countsText : QString());
+    m_counts->setToolTip(shown != m_countsText ? bq::PlainTip(m_countsText) : QString());
     m_counts->setAccessibleName(m_countsText);
 }

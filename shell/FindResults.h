@@ -5,12 +5,18 @@
 // A result is an item node that carries its record like the bank trees' nodes, so a
 // Combination can be dragged from here onto the Workstation window as from a PCG window.
 // Activating a result (a double click, Return) asks for its window and item.
-// User-interface thread only.
+//
+// The list is filled afresh at every keystroke with thousands of matches, of which a few
+// dozen are in sight: a result row holds only where its match is kept, and makes its texts,
+// picture and record when the list asks for them, that is when the row scrolls into sight
+// (or is dragged, or read). User-interface thread only.
 
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "banktree/BankTreeView.h"
@@ -30,6 +36,7 @@ public:
     };
 
     explicit CFindResultsView(QWidget* parent = nullptr);
+    ~CFindResultsView() override;
 
     // Replaces what the list shows.
     void SetResults(const std::vector<Group>& groups);
@@ -59,7 +66,19 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    class ResultNode;
+    // One window's matches as the rows show them, taken when the results came: the list keeps
+    // them while its rows live, whatever happens to the window's catalogue meanwhile.
+    struct Shown {
+        std::uint32_t source = 0;
+        QString window;
+        std::vector<bq::ItemCatalog::Entry> entries;
+        std::vector<bq::Ref<CKarmaObject>> items;
+    };
+
     void NoteDragEnd(bool wasBusy);
 
     std::function<bool(QTreeWidgetItem*, CBankItemData*)> m_beforeDrag;
+    std::vector<std::unique_ptr<Shown>> m_shown;  // after the rows are gone
+    std::array<QString, 2> m_kindTexts;           // by bq::ItemKind
 };

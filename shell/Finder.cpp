@@ -1,8 +1,13 @@
 #include "shell/Finder.h"
 
+#include <QEvent>
+#include <QMdiSubWindow>
+
 #include <algorithm>
 
 #include "banktree/BankTreeView.h"
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "model/KarmaObject.h"
 #include "shell/FindResults.h"
 #include "shell/ItemSources.h"
@@ -99,6 +104,7 @@ void CFinder::Run() {
             ++it;
             continue;
         }
+        Unwatch(it->second);
         if (CItemSources::Source* s = m_sources.OfId(it->first)) {
             it->second.filter->Restore(s->nodes, s->generation);
         }
@@ -110,13 +116,22 @@ void CFinder::Run() {
         Tree& tree = m_trees[s->id];
         if (tree.filter == nullptr) {
             tree.filter = std::make_unique<CTreeFilter>(s->view);
+            tree.window = s->window.data();
+            tree.viewport = s->view->viewport();
+            tree.window->installEventFilter(this);
+            tree.viewport->installEventFilter(this);
         }
         if (m_unmatchable) {
             tree.matches.clear();
         } else {
             s->catalog.Find(m_needle, tree.matches);
         }
-        tree.filter->Apply(s->nodes, s->generation, tree.matches);
+        // Hiding and showing rows, and laying out and painting the tree afterwards, is most of
+        // a keystroke's work: trees out of sight wait until they come into it.
+        tree.pending = !tree.filter->InSight();
+        if (!tree.pending) {
+            tree.filter->Apply(s->nodes, s->generation, tree.matches);
+        }
         if (!tree.matches.empty()) {
             m_counts.push_back({s->name, tree.matches.size()});
             m_total += tree.matches.size();
@@ -146,8 +161,50 @@ void CFinder::FillResults(const std::vector<CItemSources::Source*>& open) {
     m_results->SetResults(groups);
 }
 
+bool CFinder::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Paint || type == QEvent::ZOrderChange || type == QEvent::Show ||
+        type == QEvent::WindowStateChange) {
+        for (auto& [id, tree] : m_trees) {
+            if (tree.pending && (watched == tree.viewport || watched == tree.window)) {
+                ApplyPending(id);
+                break;
+            }
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void CFinder::ApplyPending(std::uint32_t source) {
+    // The catalogue may have been made anew since the keystroke (the tree changed): the
+    // matches are found again in the one the tree has now.
+    CItemSources::Source* s = m_sources.OfId(source);
+    const auto it = m_trees.find(source);
+    if (s == nullptr || it == m_trees.end() || s->view == nullptr) {
+        return;
+    }
+    Tree& tree = it->second;
+    tree.pending = false;
+    if (m_unmatchable) {
+        tree.matches.clear();
+    } else {
+        s->catalog.Find(m_needle, tree.matches);
+    }
+    tree.filter->Apply(s->nodes, s->generation, tree.matches);
+}
+
+void CFinder::Unwatch(Tree& tree) {
+    if (tree.window != nullptr) {
+        tree.window->removeEventFilter(this);
+    }
+    if (tree.viewport != nullptr) {
+        tree.viewport->removeEventFilter(this);
+    }
+}
+
 void CFinder::RestoreAll() {
     for (auto& [id, tree] : m_trees) {
+        Unwatch(tree);
         if (CItemSources::Source* s = m_sources.OfId(id)) {
             tree.filter->Restore(s->nodes, s->generation);
         }
@@ -157,13 +214,16 @@ void CFinder::RestoreAll() {
 
 QString CFinder::CountsText() const {
     if (m_total == 0) {
-        return QStringLiteral("No matches");
+        return bq::LoadString(bq::StringId::NoMatches);
     }
     QStringList parts;
     for (const Count& c : m_counts) {
-        parts << QStringLiteral("%1 %2").arg(c.window).arg(c.matches);
+        parts << bq::FormatText(bq::LoadString(bq::StringId::WindowMatches),
+                                {c.window, QString::number(c.matches)});
     }
-    return QStringLiteral("%1: %2").arg(
-        m_total == 1 ? QStringLiteral("1 match") : QStringLiteral("%1 matches").arg(m_total),
-        parts.join(QStringLiteral(", ")));
+    const QString total = m_total == 1 ? bq::LoadString(bq::StringId::OneMatch)
+                                       : bq::FormatText(bq::LoadString(bq::StringId::Matches),
+                                                        {QString::number(m_total)});
+    return bq::FormatText(bq::LoadString(bq::StringId::MatchCounts),
+                          {total, parts.join(QStringLiteral(", "))});
 }

@@ -2,7 +2,12 @@
 
 // The find across every open bank tree: the model's find over each window's catalogue, shown
 // by filtering the trees (CTreeFilter) and listing the matches (CFindResultsView). It follows
-// the windows as they open, close or change while a text is set. User-interface thread only.
+// the windows as they open, close or change while a text is set.
+//
+// A tree that nobody can see (its window wholly covered by others, or minimised) is filtered
+// when it comes into sight: before it paints, and when its window is raised, so that what a
+// person sees and what the program then does with the tree always have the find applied.
+// The counts and the results list are always up to date. User-interface thread only.
 
 #include <QObject>
 #include <QPointer>
@@ -51,13 +56,23 @@ signals:
     // The matches were found again.
     void Updated();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     struct Tree {
         std::unique_ptr<CTreeFilter> filter;
         std::vector<std::uint32_t> matches;
+        // Watched for coming into sight: the window and the tree's viewport.
+        QPointer<QObject> window;
+        QPointer<QObject> viewport;
+        bool pending = false;  // the tree does not show the matches yet
     };
 
     void Run();
+    // Shows the matches in a tree that has come into sight.
+    void ApplyPending(std::uint32_t source);
+    void Unwatch(Tree& tree);
     void RestoreAll();
     void FillResults(const std::vector<CItemSources::Source*>& open);
     bool RefreshDragged(std::uint32_t source, CBankItemData* record, int image);

@@ -4,6 +4,8 @@
 
 #include "banktree/BankTreeView.h"
 #include "banktree/ItemPane.h"
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "model/KarmaObject.h"
 #include "shell/Comparison.h"
 #include "shell/ItemSources.h"
@@ -92,8 +94,8 @@ void CItemPanes::Refresh(Linked& link) {
     const bq::ItemCatalog::Entry& entry = source->catalog.At(index);
     // Held here: Where() brings every catalogue up to date, which may make this one anew.
     const auto item = bq::Ref<CKarmaObject>::Share(&source->catalog.Item(index));
-    pane->ShowItem({QString::fromLatin1(entry.name, entry.nameLength),
-                    QLatin1String(bq::KindName(kind)), CItemSources::BankText(kind, entry.bank),
+    pane->ShowItem({QString::fromLatin1(entry.name, entry.nameLength), bq::KindText(kind),
+                    CItemSources::BankText(kind, entry.bank),
                     QString::fromStdString(bq::SlotText(entry.slot)), item.get()});
     pane->SetStatus(m_comparisons.StatusOf(view, index));
 
@@ -104,7 +106,8 @@ void CItemPanes::Refresh(Linked& link) {
             continue;
         }
         const bq::ItemCatalog::Entry& e = p.source->catalog.At(p.index);
-        texts << QStringLiteral("%1: %2").arg(p.source->name, CItemSources::PlaceText(e));
+        texts << bq::FormatText(bq::LoadString(bq::StringId::PlaceInWindow),
+                                {p.source->name, CItemSources::PlaceText(e)});
         link.places.push_back({p.source->id, e.kind, e.bank, e.slot});
     }
     pane->SetPlaces(texts);

@@ -9,6 +9,8 @@
 #include <algorithm>
 
 #include "banktree/BankTreeView.h"
+#include "messages/Messages.h"
+#include "messages/StringTable.h"
 #include "model/SameSound.h"
 #include "workstation/WSBankView.h"
 #include "workstation/WSFrame.h"
@@ -18,7 +20,6 @@
 namespace {
 
 constexpr long kMossBank = 5;
-const char* const kWorkstationName = "Workstation";
 
 }  // namespace
 
@@ -148,7 +149,7 @@ void CItemSources::UpdateWorkstationView() {
     m_workstation->window = m_wsFrame.data();
     m_workstation->view = view;
     m_workstation->viewKey = view;
-    m_workstation->name = QLatin1String(kWorkstationName);
+    m_workstation->name = bq::LoadString(bq::StringId::WorkstationName);
     // What the instrument holds is read from the session's memory of it, never from its tree.
     const CWSMemory* memory = &m_wsFrame->Session().Memory();
     auto dirty = [this] {
@@ -387,16 +388,16 @@ bool CItemSources::Select(Source& source, std::size_t index) {
 QString CItemSources::BankText(bq::ItemKind kind, long bank) {
     QString text(QLatin1Char(bq::BankLetter(bank)));
     if (kind == bq::ItemKind::Program && bank == kMossBank) {
-        text += QLatin1String(" (MOSS)");
+        text = bq::FormatText(bq::LoadString(bq::StringId::MossBankLetter), {text});
     }
     return text;
 }
 
 QString CItemSources::PlaceText(const bq::ItemCatalog::Entry& entry) {
-    return QStringLiteral("%1 %2 %3")
-        .arg(QLatin1String(bq::KindName(entry.kind)),
-             QString(QLatin1Char(bq::BankLetter(entry.bank))),
-             QString::fromStdString(bq::SlotText(entry.slot)));
+    return bq::FormatText(
+        bq::LoadString(bq::StringId::PlaceText),
+        {bq::KindText(entry.kind), QString(QLatin1Char(bq::BankLetter(entry.bank))),
+         QString::fromStdString(bq::SlotText(entry.slot))});
 }
 
 QString CItemSources::FileName(const QString& path) {

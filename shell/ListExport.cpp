@@ -5,19 +5,13 @@
 
 #include <string>
 
+#include "messages/StringTable.h"
 #include "model/ItemExport.h"
 
 namespace bq {
 
-namespace {
-
-const char* const kCsvFilter = "CSV Files (*.csv)";
-const char* const kTextFilter = "Text Files (*.txt)";
-
-}  // namespace
-
 QStringList ListNameFilters() {
-    return {QLatin1String(kCsvFilter), QLatin1String(kTextFilter)};
+    return {LoadString(StringId::CsvFilter), LoadString(StringId::TextFilter)};
 }
 
 ListFormat ListFormatFor(const QString& path, const QString& nameFilter) {
@@ -28,7 +22,7 @@ ListFormat ListFormatFor(const QString& path, const QString& nameFilter) {
     if (suffix == QLatin1String("txt")) {
         return ListFormat::Text;
     }
-    return nameFilter == QLatin1String(kTextFilter) ? ListFormat::Text : ListFormat::Csv;
+    return nameFilter == LoadString(StringId::TextFilter) ? ListFormat::Text : ListFormat::Csv;
 }
 
 bool WriteList(const QString& path, const ItemCatalog& catalog, ListFormat format, QString* error) {

@@ -106,36 +106,42 @@ QAction* CMainFrame::AddCommand(int id, const QString& text, std::optional<bq::S
 }
 
 void CMainFrame::CreateMenus() {
-    QAction* open =
-        AddCommand(ID_FILE_OPEN, QStringLiteral("&Open...\tCtrl+O"), bq::StringId::FileOpenPrompt);
+    QAction* open = AddCommand(ID_FILE_OPEN, bq::LoadString(bq::StringId::CommandOpen),
+                               bq::StringId::FileOpenPrompt);
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     open->setToolTip(ToolTip(bq::StringId::FileOpenPrompt));
     open->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(0, 0, 16, 15)));
-    QAction* backup = AddCommand(ID_FILE_BACKUP, QStringLiteral("&Back Up Workstation...\tCtrl+B"),
+    QAction* backup = AddCommand(ID_FILE_BACKUP, bq::LoadString(bq::StringId::CommandBackup),
                                  bq::StringId::BackupPrompt);
     backup->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     // The writes to the instrument, whichever window is active; the texts name the step.
-    QAction* undo =
-        AddCommand(ID_EDIT_UNDO, QStringLiteral("&Undo\tCtrl+Z"), bq::StringId::EditUndoPrompt);
+    QAction* undo = AddCommand(ID_EDIT_UNDO, bq::LoadString(bq::StringId::CommandUndo),
+                               bq::StringId::EditUndoPrompt);
     undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
-    QAction* redo = AddCommand(ID_EDIT_REDO, QStringLiteral("&Redo\tCtrl+Shift+Z"),
+    QAction* redo = AddCommand(ID_EDIT_REDO, bq::LoadString(bq::StringId::CommandRedo),
                                bq::StringId::EditRedoPrompt);
     redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
-    QAction* recent = AddCommand(ID_FILE_MRU_FILE1, QStringLiteral("Recent File"),
+    QAction* recent = AddCommand(ID_FILE_MRU_FILE1, bq::LoadString(bq::StringId::CommandRecentFile),
                                  bq::StringId::RecentFilePrompt);
-    QAction* exit = AddCommand(ID_APP_EXIT, QStringLiteral("E&xit"), bq::StringId::AppExitPrompt);
-    QAction* workstation = AddCommand(ID_VIEW_WORKSTATION, QStringLiteral("&Workstation\tCtrl+W"),
-                                      bq::StringId::ViewWorkstationPrompt);
+    QAction* exit = AddCommand(ID_APP_EXIT, bq::LoadString(bq::StringId::CommandExit),
+                               bq::StringId::AppExitPrompt);
+    QAction* workstation =
+        AddCommand(ID_VIEW_WORKSTATION, bq::LoadString(bq::StringId::CommandWorkstation),
+                   bq::StringId::ViewWorkstationPrompt);
     workstation->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
-    QAction* bankInit = AddCommand(ID_BANK_INITIALISE, QStringLiteral("&Initialise"),
-                                   bq::StringId::BankInitialisePrompt);
-    QAction* programInit = AddCommand(ID_PROGRAM_INITIALISE, QStringLiteral("&Initialise"));
-    QAction* combiInit = AddCommand(ID_COMBINATION_INITIALISE, QStringLiteral("&Initialise"));
-    QAction* options = AddCommand(ID_TOOLS_OPTIONS, QStringLiteral("&Options..."));
-    QAction* closeAll = AddCommand(ID_WINDOW_CLOSE_ALL, QStringLiteral("&Close All"));
+    QAction* bankInit =
+        AddCommand(ID_BANK_INITIALISE, bq::LoadString(bq::StringId::CommandInitialise),
+                   bq::StringId::BankInitialisePrompt);
+    QAction* programInit =
+        AddCommand(ID_PROGRAM_INITIALISE, bq::LoadString(bq::StringId::CommandInitialise));
+    QAction* combiInit =
+        AddCommand(ID_COMBINATION_INITIALISE, bq::LoadString(bq::StringId::CommandInitialise));
+    QAction* options = AddCommand(ID_TOOLS_OPTIONS, bq::LoadString(bq::StringId::CommandOptions));
+    QAction* closeAll =
+        AddCommand(ID_WINDOW_CLOSE_ALL, bq::LoadString(bq::StringId::CommandCloseAll));
     AddFindCommands();
-    QAction* about =
-        AddCommand(ID_APP_ABOUT, QStringLiteral("&About..."), bq::StringId::AppAboutPrompt);
+    QAction* about = AddCommand(ID_APP_ABOUT, bq::LoadString(bq::StringId::CommandAbout),
+                                bq::StringId::AppAboutPrompt);
     about->setToolTip(ToolTip(bq::StringId::AppAboutPrompt));
     about->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(16, 0, 16, 15)));
 
@@ -165,18 +171,19 @@ void CMainFrame::CreateMenus() {
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
         m_menus.append(menu);
     };
-    addMenu(QStringLiteral("&File"),
+    addMenu(bq::LoadString(bq::StringId::MenuFile),
             {open, backup, CommandAction(ID_FILE_EXPORT_LIST), nullptr, recent, nullptr, exit});
-    addMenu(QStringLiteral("&Edit"), {undo, redo, nullptr, CommandAction(ID_EDIT_FIND)});
-    addMenu(QStringLiteral("&View"), {workstation});
-    addMenu(QStringLiteral("&Bank"), {bankInit});
-    addMenu(QStringLiteral("&Program"), {programInit});
-    addMenu(QStringLiteral("&Combination"), {combiInit});
-    addMenu(QStringLiteral("&Tools"),
+    addMenu(bq::LoadString(bq::StringId::MenuEdit),
+            {undo, redo, nullptr, CommandAction(ID_EDIT_FIND)});
+    addMenu(bq::LoadString(bq::StringId::MenuView), {workstation});
+    addMenu(bq::LoadString(bq::StringId::MenuBank), {bankInit});
+    addMenu(bq::LoadString(bq::StringId::MenuProgram), {programInit});
+    addMenu(bq::LoadString(bq::StringId::MenuCombination), {combiInit});
+    addMenu(bq::LoadString(bq::StringId::MenuTools),
             {options, nullptr, CommandAction(ID_TOOLS_COMPARE_WORKSTATION),
              CommandAction(ID_TOOLS_CLEAR_COMPARISON)});
-    addMenu(QStringLiteral("&Window"), {closeAll});
-    addMenu(QStringLiteral("&Help"), {about});
+    addMenu(bq::LoadString(bq::StringId::MenuWindow), {closeAll});
+    addMenu(bq::LoadString(bq::StringId::MenuHelp), {about});
 }
 
 void CMainFrame::UpdateEditCommands() {
@@ -190,9 +197,10 @@ void CMainFrame::UpdateEditCommands() {
         const char* key;
     } commands[] = {
         {ID_EDIT_UNDO, session != nullptr && session->CanUndo() && !busy,
-         session != nullptr ? session->UndoText() : QStringLiteral("Undo"), "Ctrl+Z"},
+         session != nullptr ? session->UndoText() : bq::LoadString(bq::StringId::Undo), "Ctrl+Z"},
         {ID_EDIT_REDO, session != nullptr && session->CanRedo() && !busy,
-         session != nullptr ? session->RedoText() : QStringLiteral("Redo"), "Ctrl+Shift+Z"},
+         session != nullptr ? session->RedoText() : bq::LoadString(bq::StringId::Redo),
+         "Ctrl+Shift+Z"},
     };
     for (const auto& command : commands) {
         QAction* action = m_actions.value(command.id);
@@ -211,7 +219,7 @@ void CMainFrame::UpdateEditCommands() {
 }
 
 void CMainFrame::CreateBars() {
-    m_toolBar = new QToolBar(QStringLiteral("Standard"), this);
+    m_toolBar = new QToolBar(bq::LoadString(bq::StringId::StandardBar), this);
     m_toolBar->setObjectName(QStringLiteral("toolbar"));
     m_toolBar->setIconSize(QSize(16, 15));
     m_toolBar->addAction(CommandAction(ID_FILE_OPEN));
@@ -220,7 +228,7 @@ void CMainFrame::CreateBars() {
     addToolBar(Qt::TopToolBarArea, m_toolBar);
 
     // The dialog bar: an empty band of 330 x 16 dialog units beside the toolbar.
-    m_dialogBar = new QToolBar(QStringLiteral("Dialog Bar"), this);
+    m_dialogBar = new QToolBar(bq::LoadString(bq::StringId::DialogBar), this);
     m_dialogBar->setObjectName(QStringLiteral("dialogbar"));
     auto* placeholder = new QWidget(m_dialogBar);
     placeholder->setFixedSize(330 * 6 / 4, 16 * 13 / 8);
@@ -229,8 +237,10 @@ void CMainFrame::CreateBars() {
 
     m_messagePane = new QLabel(bq::LoadString(bq::StringId::Ready));
     m_messagePane->setObjectName(QStringLiteral("messagePane"));
+    m_messagePane->setTextFormat(Qt::PlainText);
     m_midiStatusPane = new QLabel(bq::LoadString(bq::StringId::MidiNotConnected));
     m_midiStatusPane->setObjectName(QStringLiteral("midiStatusPane"));
+    m_midiStatusPane->setTextFormat(Qt::PlainText);  // it names the JACK ports
     m_midiStatusPane->setFixedWidth(kMIDIStatusWidth);
     statusBar()->addWidget(m_messagePane, 1);
     statusBar()->addPermanentWidget(m_midiStatusPane);
@@ -593,19 +603,18 @@ void CMainFrame::OnPane(bool forward) {
 // ---- find, item panes, comparison, export ----
 
 void CMainFrame::AddFindCommands() {
-    QAction* find = AddCommand(ID_EDIT_FIND, QStringLiteral("&Find...\tCtrl+F"));
+    QAction* find = AddCommand(ID_EDIT_FIND, bq::LoadString(bq::StringId::CommandFind));
     find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-    find->setStatusTip(
-        QStringLiteral("Find Programs and Combinations by name in every open window"));
-    QAction* exportList = AddCommand(ID_FILE_EXPORT_LIST, QStringLiteral("&Export List..."));
-    exportList->setStatusTip(
-        QStringLiteral("Write the items of the active window to a CSV or text file"));
+    find->setStatusTip(bq::LoadString(bq::StringId::FindPrompt));
+    QAction* exportList =
+        AddCommand(ID_FILE_EXPORT_LIST, bq::LoadString(bq::StringId::CommandExportList));
+    exportList->setStatusTip(bq::LoadString(bq::StringId::ExportListPrompt));
     QAction* compare =
-        AddCommand(ID_TOOLS_COMPARE_WORKSTATION, QStringLiteral("Compare With &Workstation"));
-    compare->setStatusTip(
-        QStringLiteral("Mark the items of the active file by whether the instrument holds them"));
-    QAction* clear = AddCommand(ID_TOOLS_CLEAR_COMPARISON, QStringLiteral("C&lear Comparison"));
-    clear->setStatusTip(QStringLiteral("Remove the comparison marks from the active file"));
+        AddCommand(ID_TOOLS_COMPARE_WORKSTATION, bq::LoadString(bq::StringId::CommandCompare));
+    compare->setStatusTip(bq::LoadString(bq::StringId::ComparePrompt));
+    QAction* clear =
+        AddCommand(ID_TOOLS_CLEAR_COMPARISON, bq::LoadString(bq::StringId::CommandClearComparison));
+    clear->setStatusTip(bq::LoadString(bq::StringId::ClearComparisonPrompt));
 }
 
 void CMainFrame::UpdateFindCommands() {
@@ -651,7 +660,7 @@ void CMainFrame::OnEditFind() {
         connect(m_findBar, &CFindBar::CloseRequested, this, &CMainFrame::CloseFind);
 
         m_findResults = new CFindResultsView;
-        m_findDock = new QDockWidget(QStringLiteral("Find Results"), this);
+        m_findDock = new QDockWidget(bq::LoadString(bq::StringId::FindResultsTitle), this);
         m_findDock->setObjectName(QStringLiteral("findResultsDock"));
         // Not floating: a drag from the list looks for its target in the main window.
         m_findDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
@@ -673,7 +682,7 @@ void CMainFrame::OnEditFind() {
             m_findBar->SetCounts(m_finder->IsActive() ? m_finder->CountsText() : QString());
         });
 
-        m_closeFind = new QAction(QStringLiteral("Close Find"), this);
+        m_closeFind = new QAction(bq::LoadString(bq::StringId::CloseFind), this);
         m_closeFind->setShortcut(QKeySequence(Qt::Key_Escape));
         m_closeFind->setEnabled(false);
         addAction(m_closeFind);
@@ -714,7 +723,7 @@ void CMainFrame::CloseFind() {
 }
 
 std::unique_ptr<QFileDialog> CMainFrame::CreateExportDialog(const QString& name) {
-    auto dialog = std::make_unique<QFileDialog>(this, QStringLiteral("Export List"));
+    auto dialog = std::make_unique<QFileDialog>(this, bq::LoadString(bq::StringId::ExportTitle));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     const QStringList filters = bq::ListNameFilters();
@@ -737,7 +746,7 @@ bool CMainFrame::OnExportList() {
     if (window == nullptr || !window->isVisible() || !m_sources->Holds(window)) {
         return false;
     }
-    QString name = QStringLiteral("Workstation");
+    QString name = bq::LoadString(bq::StringId::WorkstationName);
     if (auto* pcg = qobject_cast<CPCGFrame*>(window.data())) {
         const char* path = pcg->GetFile()->GetPath();
         name = QFileInfo(QFile::decodeName(path != nullptr ? path : "")).completeBaseName();
@@ -755,7 +764,8 @@ bool CMainFrame::OnExportList() {
     QString error;
     if (!bq::WriteList(path, source->catalog, bq::ListFormatFor(path, dialog->selectedNameFilter()),
                        &error)) {
-        bq::ShowMessage(QStringLiteral("Export List. %1").arg(error), bq::MB_ICONERROR);
+        bq::ShowMessage(bq::FormatText(bq::LoadString(bq::StringId::ExportFailed), {error}),
+                        bq::MB_ICONERROR);
     }
     return true;
 }

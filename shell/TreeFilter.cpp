@@ -36,6 +36,12 @@ CBankTreeView* CTreeFilter::View() const {
     return m_view;
 }
 
+bool CTreeFilter::InSight() const {
+    // The region takes out what sibling windows (the other document windows) cover.
+    return m_view != nullptr && m_view->isVisible() &&
+           !m_view->viewport()->visibleRegion().isEmpty();
+}
+
 std::vector<QTreeWidgetItem*> CTreeFilter::Branches() const {
     std::vector<QTreeWidgetItem*> branches;
     if (m_view == nullptr) {
@@ -140,7 +146,8 @@ void CTreeFilter::ShowAll(const std::vector<QTreeWidgetItem*>& nodes, std::uint6
 }
 
 void CTreeFilter::Restore(const std::vector<QTreeWidgetItem*>& nodes, std::uint64_t generation) {
-    if (m_view == nullptr) {
+    // A tree the find never came to (it stayed out of sight) is as it was.
+    if (m_view == nullptr || !m_applied) {
         return;
     }
     m_changing = true;

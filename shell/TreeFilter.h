@@ -32,6 +32,9 @@ public:
     void Restore(const std::vector<QTreeWidgetItem*>& nodes, std::uint64_t generation);
 
     CBankTreeView* View() const;
+    // Whether any part of the tree can be seen now: shown, and not wholly covered by other
+    // windows.
+    bool InSight() const;
 
 private:
     // The group and bank nodes: the top-level nodes and their children that are no items.

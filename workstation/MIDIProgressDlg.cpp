@@ -78,7 +78,7 @@ CMIDIProgressDlg::~CMIDIProgressDlg() {
 }
 
 void CMIDIProgressDlg::BuildControls() {
-    setWindowTitle(QStringLiteral("MIDI Transfer Progress"));
+    setWindowTitle(bq::LoadString(bq::StringId::ProgressTitle));
     setFont(QFont(QStringLiteral("MS Shell Dlg"), 8));
     const DialogUnits du(font());
 
@@ -91,8 +91,9 @@ void CMIDIProgressDlg::BuildControls() {
     m_movie->setCacheMode(QMovie::CacheAll);
     m_animation->setMovie(m_movie);
 
-    m_status = new QLabel(QStringLiteral("STATUS TEXT"), this);
+    m_status = new QLabel(bq::LoadString(bq::StringId::ProgressStatusPlaceholder), this);
     m_status->setObjectName(QStringLiteral("statusText"));
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setMinimumHeight(du.Y(kStatusHeightDu));
 
     m_progress = new QProgressBar(this);
@@ -100,11 +101,11 @@ void CMIDIProgressDlg::BuildControls() {
     m_progress->setMinimumSize(du.X(kContentWidthDu), du.Y(kBarHeightDu));
     m_progress->setTextVisible(false);
 
-    m_kbytes = new QLabel(QStringLiteral("Static"), this);
+    m_kbytes = new QLabel(bq::LoadString(bq::StringId::ProgressKBytesPlaceholder), this);
     m_kbytes->setObjectName(QStringLiteral("kbytesText"));
     m_kbytes->setMinimumWidth(du.X(kKBytesWidthDu));
 
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel = new QPushButton(bq::LoadString(bq::StringId::Cancel), this);
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
     m_cancel->setMinimumSize(du.X(kButtonWidthDu), du.Y(kButtonHeightDu));
     m_cancel->setEnabled(false);
@@ -204,8 +205,8 @@ void CMIDIProgressDlg::OnInitDialog() {
 }
 
 QString CMIDIProgressDlg::KBytesText() const {
-    return QString::asprintf("Received %ld of %ld KBytes...", static_cast<long>(m_received / 1024),
-                             static_cast<long>(m_expected / 1024));
+    return bq::FormatText(bq::LoadString(bq::StringId::ReceivedKBytes),
+                          {QString::number(m_received / 1024), QString::number(m_expected / 1024)});
 }
 
 void CMIDIProgressDlg::UpdateProgress(std::uint32_t bytes) {

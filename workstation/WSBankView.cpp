@@ -32,7 +32,7 @@ CWSBankView::CWSBankView(QWidget* parent) : CBankTreeView(parent) {
     setObjectName(QStringLiteral("CWSBankView"));
     SetImageList(LoadBankImageList());
 
-    m_roundTrip = new QAction(QStringLiteral("Round Trip"), this);
+    m_roundTrip = new QAction(bq::LoadString(bq::StringId::RoundTripCommand), this);
     m_roundTrip->setObjectName(QStringLiteral("roundTripAction"));
     connect(m_roundTrip, &QAction::triggered, this, [this] { OnCommand(ID_ROUND_TRIP); });
     connect(this, &QTreeWidget::itemExpanded, this, &CWSBankView::OnItemExpanding);

@@ -227,7 +227,8 @@ void CWSSession::RoundTrip() {
     std::vector<std::uint8_t> data;
     // A failed download ends the command; the transport has reported what it had to.
     const bool received =
-        m_frame.RequestDump(request.data(), request.size(), QStringLiteral("RoundTrip"),
+        m_frame.RequestDump(request.data(), request.size(),
+                            bq::LoadString(bq::StringId::RoundTripStatus),
                             kSingleCombiDumpSize, bq::sysex::kHeaderLength, &data);
     // The last decoded byte is the closing F7 that a short last group takes in. Anything but
     // one whole Combination is not written back: it would corrupt the place it went to.
@@ -307,7 +308,7 @@ QString CWSSession::StepName(const WriteStep& step) {
 QString CWSSession::UndoText() const {
     const WriteStep* step = m_history.UndoStep();
     if (step == nullptr) {
-        return QStringLiteral("Undo");
+        return bq::LoadString(bq::StringId::Undo);
     }
     return bq::FormatText(bq::LoadString(step->undoable ? bq::StringId::UndoFormat
                                                         : bq::StringId::CantUndoFormat),
@@ -318,7 +319,7 @@ QString CWSSession::RedoText() const {
     const WriteStep* step = m_history.RedoStep();
     return step != nullptr
                ? bq::FormatText(bq::LoadString(bq::StringId::RedoFormat), {StepName(*step)})
-               : QStringLiteral("Redo");
+               : bq::LoadString(bq::StringId::Redo);
 }
 
 bool CWSSession::Undo() {

@@ -206,6 +206,64 @@ TEST_F(Find, DoubleClickingAResultSelectsTheItemInItsWindowWhichKeepsItAfterEsca
     EXPECT_TRUE(presenter.Messages().empty());
 }
 
+TEST_F(Find, AWindowOutOfSightShowsTheFindOnceItComesIntoSight) {
+    TempFile a(PcgFile(Container("CMB1", {CombiBank(0, {"Strings", "Piano", "Steel"})})), "a.pcg");
+    TempFile b(PcgFile(Container("CMB1", {CombiBank(1, {"Pad", "Sitar"})})), "b.pcg");
+    CPCGFrame* first = Open(a);
+    CPCGFrame* second = Open(b);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    CPCGBankView* tree = first->BankView();
+    const QRect place = first->geometry();
+    auto cover = [&] {
+        second->setGeometry(place.adjusted(-10, -10, 10, 10));
+        frame->MdiArea()->setActiveSubWindow(second);
+        Idle();
+    };
+    cover();
+
+    // The counts and the list count the window nobody can see.
+    StartFind();
+    Type("s");
+    EXPECT_EQ(frame->FindBar()->CountsLabel()->accessibleName(), "3 matches: a.pcg 2, b.pcg 1");
+    EXPECT_EQ(ResultRows(frame->FindResults()),
+              QStringList({"a.pcg|Combination|A|000|Strings", "a.pcg|Combination|A|002|Steel",
+                           "b.pcg|Combination|B|001|Sitar"}));
+    // Uncovered, it shows the matches.
+    second->move(place.right() + 20, place.top());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return ShownItems(tree) == QStringList({"000 : Strings", "002 : Steel"});
+        },
+        5000))
+        << ShownItems(tree).join(", ").toStdString();
+
+    // Covered again while the text changes, then brought forward by its result.
+    cover();
+    Type("t");
+    QTreeWidgetItem* steel = frame->FindResults()->topLevelItem(0)->child(1);
+    ASSERT_EQ(steel->text(CFindResultsView::kName), "Steel");
+    DoubleClick(frame->FindResults(), steel);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return frame->MdiArea()->activeSubWindow() == first; }, 5000));
+    EXPECT_EQ(ShownItems(tree), QStringList({"000 : Strings", "002 : Steel"}));
+    EXPECT_EQ(tree->currentItem(), Node(tree, 0, 0, 2));
+
+    // The list keeps what it shows until the find runs again: a window closed meanwhile
+    // leaves its rows readable, then takes them away.
+    second->close();
+    EXPECT_EQ(ResultRows(frame->FindResults()).size(), 2);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return frame->FindBar()->CountsLabel()->accessibleName() == "2 matches: a.pcg 2"; },
+        5000));
+
+    // Every item again, the one the user went to still chosen.
+    Press(Qt::Key_Escape);
+    EXPECT_EQ(ShownItems(tree).size(), 3);
+    EXPECT_EQ(tree->currentItem(), Node(tree, 0, 0, 2));
+    EXPECT_TRUE(presenter.Messages().empty());
+}
+
 TEST_F(Find, TheItemPaneSaysWhatTheItemIsAndWhereElseItIsOpen) {
     // Records are the same when name and seed are: Strings and Piano sit in both files.
     TempFile a(PcgFile(Container("CMB1", {CombiBank(0, {"Strings", "Piano"})})), "a.pcg");
