@@ -20,9 +20,9 @@
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
 #include "workstation/WSBankView.h"
-#include "workstation/WSSession.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSMessages.h"
+#include "workstation/WSSession.h"
 #include "workstation/WSTransport.h"
 
 namespace {

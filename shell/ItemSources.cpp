@@ -220,8 +220,8 @@ void CItemSources::Rebuild(Source& source) {
         auto* view = qobject_cast<CWSBankView*>(source.view);
         for (std::size_t i = 0; i < source.catalog.Size() && view != nullptr; ++i) {
             const bq::ItemCatalog::Entry& entry = source.catalog.At(i);
-            QTreeWidgetItem* node = view->ItemNode(entry.kind == bq::ItemKind::Combination,
-                                                   entry.bank, entry.slot);
+            QTreeWidgetItem* node =
+                view->ItemNode(entry.kind == bq::ItemKind::Combination, entry.bank, entry.slot);
             source.nodes[i] = node;
             source.records[i] = node != nullptr ? view->GetItemRecord(node) : nullptr;
         }

@@ -1,27 +1,21 @@
 #include "shell/MainFrame.h"
 
-#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
-#include <QDir>
-#include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
-#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QToolBar>
+#include <QTreeWidget>
 
 #include "banktree/CommandTarget.h"
 #include "banktree/ItemPane.h"
@@ -29,30 +23,28 @@
 #include "messages/StringTable.h"
 #include "model/KorgPCGFile.h"
 #include "shell/AboutDialog.h"
+#include "shell/BackupCommands.h"
+#include "shell/Commands.h"
 #include "shell/Comparison.h"
-#include "shell/FindBar.h"
-#include "shell/FindResults.h"
+#include "shell/ComparisonCommands.h"
+#include "shell/ExportCommand.h"
+#include "shell/FileDialogs.h"
+#include "shell/FindCommands.h"
 #include "shell/Finder.h"
 #include "shell/ItemPanes.h"
 #include "shell/ItemSources.h"
-#include "shell/ListExport.h"
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
-#include "workstation/WSBackup.h"
+#include "shell/UndoCommands.h"
 #include "workstation/WSFrame.h"
-#include "workstation/WSSession.h"
 
 namespace {
 
 constexpr int kMIDIStatusWidth = 500;
 
-// A command string is "prompt\ntooltip"; either part may be missing.
-QString Prompt(bq::StringId id) {
-    return bq::LoadString(id).section(QLatin1Char('\n'), 0, 0);
-}
-QString ToolTip(bq::StringId id) {
-    return bq::LoadString(id).section(QLatin1Char('\n'), 1, 1);
-}
+// The commands that the active view handles (ICommandTarget).
+constexpr int kViewCommands[] = {ID_BANK_INITIALISE, ID_PROGRAM_INITIALISE,
+                                 ID_COMBINATION_INITIALISE};
 
 }  // namespace
 
@@ -69,153 +61,131 @@ CMainFrame::CMainFrame(bq::midi::IMidiServices& services, QWidget* parent)
     m_mdiArea = new QMdiArea(this);
     setCentralWidget(m_mdiArea);
 
+    CreateCommands();
     CreateMenus();
     CreateBars();
 
     connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
         if (window != nullptr) {
             ReleaseCtrlW(window);
+            // Whichever way it came into the area: its title, maximised in brackets.
+            connect(window, &QWidget::windowTitleChanged, this, &CMainFrame::UpdateFrameTitle,
+                    Qt::UniqueConnection);
+            connect(window, &QMdiSubWindow::windowStateChanged, this, &CMainFrame::UpdateFrameTitle,
+                    Qt::UniqueConnection);
         }
         UpdateFrameTitle();
-        UpdateCommandUI();
+        UpdateViewCommands();
     });
-    // Idle time: each time the event loop is about to wait for more events.
-    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
-            &CMainFrame::OnIdle);
-    UpdateCommandUI();
+    // The active view's commands follow the keyboard: the second pane of a window handles none.
+    connect(qApp, &QApplication::focusChanged, this, &CMainFrame::UpdateViewCommands);
+    UpdateViewCommands();
 }
 
 CMainFrame::~CMainFrame() {
     // The children go after this object has stopped being a CMainFrame; what they signal on
-    // the way out (activation, titles, idle) must not reach it.
-    disconnect(QAbstractEventDispatcher::instance(), nullptr, this, nullptr);
+    // the way out (activation, focus, titles) must not reach it.
+    disconnect(qApp, nullptr, this, nullptr);
     disconnect(m_mdiArea, nullptr, this, nullptr);
     for (QMdiSubWindow* window : m_mdiArea->subWindowList()) {
         disconnect(window, nullptr, this, nullptr);
     }
 }
 
-QAction* CMainFrame::AddCommand(int id, const QString& text, std::optional<bq::StringId> prompt) {
-    auto* action = new QAction(text, this);
-    if (prompt) {
-        action->setStatusTip(Prompt(*prompt));
+void CMainFrame::CreateCommands() {
+    m_commands = std::make_unique<CCommands>(*this);
+    CCommands& commands = *m_commands;
+    auto run = [](auto function) {
+        return [function] {
+            function();
+            return true;
+        };
+    };
+    QAction* open = commands.Add(ID_FILE_OPEN, bq::LoadString(bq::StringId::CommandOpen),
+                                 bq::StringId::FileOpenPrompt, run([this] { OnFileOpen(); }));
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    open->setToolTip(CCommands::ToolTip(bq::StringId::FileOpenPrompt));
+    open->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(0, 0, 16, 15)));
+    commands.Add(ID_APP_EXIT, bq::LoadString(bq::StringId::CommandExit),
+                 bq::StringId::AppExitPrompt, run([this] { close(); }));
+    QAction* workstation =
+        commands.Add(ID_VIEW_WORKSTATION, bq::LoadString(bq::StringId::CommandWorkstation),
+                     bq::StringId::ViewWorkstationPrompt, run([this] { OnViewWorkstation(); }));
+    workstation->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    QAction* about = commands.Add(ID_APP_ABOUT, bq::LoadString(bq::StringId::CommandAbout),
+                                  bq::StringId::AppAboutPrompt, run([this] { OnAppAbout(); }));
+    about->setToolTip(CCommands::ToolTip(bq::StringId::AppAboutPrompt));
+    about->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(16, 0, 16, 15)));
+
+    // The active view's commands.
+    commands.Add(ID_BANK_INITIALISE, bq::LoadString(bq::StringId::CommandInitialise),
+                 bq::StringId::BankInitialisePrompt,
+                 [this] { return RunViewCommand(ID_BANK_INITIALISE); });
+    for (int id : {ID_PROGRAM_INITIALISE, ID_COMBINATION_INITIALISE}) {
+        commands.Add(id, bq::LoadString(bq::StringId::CommandInitialise), {},
+                     [this, id] { return RunViewCommand(id); });
     }
-    m_actions.insert(id, action);
-    connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
-    return action;
+    // Keys without a menu item.
+    for (const auto& [id, forward, prompt, key] :
+         {std::tuple{ID_NEXT_PANE, true, bq::StringId::NextPanePrompt, QKeySequence(Qt::Key_F6)},
+          std::tuple{ID_PREV_PANE, false, bq::StringId::PrevPanePrompt,
+                     QKeySequence(Qt::SHIFT | Qt::Key_F6)}}) {
+        QAction* pane = commands.Add(id, QString(), prompt, [this, forward = forward] {
+            if (m_mdiArea->currentSubWindow() == nullptr) {
+                return false;
+            }
+            OnPane(forward);
+            return true;
+        });
+        pane->setShortcut(key);
+        addAction(pane);
+    }
+    // Nothing handles these: no recent-file list, no options, no Close All.
+    const std::tuple<int, bq::StringId, std::optional<bq::StringId>> never[] = {
+        {ID_FILE_MRU_FILE1, bq::StringId::CommandRecentFile, bq::StringId::RecentFilePrompt},
+        {ID_TOOLS_OPTIONS, bq::StringId::CommandOptions, std::nullopt},
+        {ID_WINDOW_CLOSE_ALL, bq::StringId::CommandCloseAll, std::nullopt}};
+    for (const auto& [id, text, prompt] : never) {
+        commands.Add(id, bq::LoadString(text), prompt, [] { return false; })->setEnabled(false);
+    }
+
+    // The features, each with its own commands.
+    m_undo = new CUndoCommands(commands);
+    m_backup = new CBackupCommands(commands, *this, *this);
+    m_find = new CFindCommands(commands, *this, *m_mdiArea, *m_sources, *m_finder);
+    m_export = new CExportCommand(commands, *m_mdiArea, *m_sources, *this);
+    m_compare = new CComparisonCommands(commands, *m_mdiArea, *m_comparisons, *this);
 }
 
 void CMainFrame::CreateMenus() {
-    QAction* open = AddCommand(ID_FILE_OPEN, bq::LoadString(bq::StringId::CommandOpen),
-                               bq::StringId::FileOpenPrompt);
-    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    open->setToolTip(ToolTip(bq::StringId::FileOpenPrompt));
-    open->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(0, 0, 16, 15)));
-    QAction* backup = AddCommand(ID_FILE_BACKUP, bq::LoadString(bq::StringId::CommandBackup),
-                                 bq::StringId::BackupPrompt);
-    backup->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
-    // The writes to the instrument, whichever window is active; the texts name the step.
-    QAction* undo = AddCommand(ID_EDIT_UNDO, bq::LoadString(bq::StringId::CommandUndo),
-                               bq::StringId::EditUndoPrompt);
-    undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
-    QAction* redo = AddCommand(ID_EDIT_REDO, bq::LoadString(bq::StringId::CommandRedo),
-                               bq::StringId::EditRedoPrompt);
-    redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
-    QAction* recent = AddCommand(ID_FILE_MRU_FILE1, bq::LoadString(bq::StringId::CommandRecentFile),
-                                 bq::StringId::RecentFilePrompt);
-    QAction* exit = AddCommand(ID_APP_EXIT, bq::LoadString(bq::StringId::CommandExit),
-                               bq::StringId::AppExitPrompt);
-    QAction* workstation =
-        AddCommand(ID_VIEW_WORKSTATION, bq::LoadString(bq::StringId::CommandWorkstation),
-                   bq::StringId::ViewWorkstationPrompt);
-    workstation->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
-    QAction* bankInit =
-        AddCommand(ID_BANK_INITIALISE, bq::LoadString(bq::StringId::CommandInitialise),
-                   bq::StringId::BankInitialisePrompt);
-    QAction* programInit =
-        AddCommand(ID_PROGRAM_INITIALISE, bq::LoadString(bq::StringId::CommandInitialise));
-    QAction* combiInit =
-        AddCommand(ID_COMBINATION_INITIALISE, bq::LoadString(bq::StringId::CommandInitialise));
-    QAction* options = AddCommand(ID_TOOLS_OPTIONS, bq::LoadString(bq::StringId::CommandOptions));
-    QAction* closeAll =
-        AddCommand(ID_WINDOW_CLOSE_ALL, bq::LoadString(bq::StringId::CommandCloseAll));
-    AddFindCommands();
-    QAction* about = AddCommand(ID_APP_ABOUT, bq::LoadString(bq::StringId::CommandAbout),
-                                bq::StringId::AppAboutPrompt);
-    about->setToolTip(ToolTip(bq::StringId::AppAboutPrompt));
-    about->setIcon(QIcon(QPixmap(QStringLiteral(":/res/images/toolbar.xpm")).copy(16, 0, 16, 15)));
-
-    // Keys without a menu item.
-    QAction* next = AddCommand(ID_NEXT_PANE, QString(), bq::StringId::NextPanePrompt);
-    next->setShortcut(QKeySequence(Qt::Key_F6));
-    QAction* previous = AddCommand(ID_PREV_PANE, QString(), bq::StringId::PrevPanePrompt);
-    previous->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
-    addAction(next);
-    addAction(previous);
-
-    // Nothing handles these: no recent-file list, no options, no Close All.
-    for (QAction* never : {recent, options, closeAll}) {
-        never->setEnabled(false);
-    }
-
-    auto addMenu = [this](const QString& title, std::initializer_list<QAction*> actions) {
-        QMenu* menu = menuBar()->addMenu(title);
-        for (QAction* action : actions) {
-            if (action == nullptr) {
+    auto addMenu = [this](bq::StringId title, std::initializer_list<int> ids) {
+        QMenu* menu = menuBar()->addMenu(bq::LoadString(title));
+        for (int id : ids) {
+            if (id == 0) {
                 menu->addSeparator();
             } else {
-                menu->addAction(action);
+                menu->addAction(CommandAction(id));
             }
         }
-        // Menus are brought up to date as they open.
+        // A menu is brought up to date as it opens, whatever has changed without a signal.
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
         m_menus.append(menu);
     };
-    addMenu(bq::LoadString(bq::StringId::MenuFile),
-            {open, backup, CommandAction(ID_FILE_EXPORT_LIST), nullptr, recent, nullptr, exit});
-    addMenu(bq::LoadString(bq::StringId::MenuEdit),
-            {undo, redo, nullptr, CommandAction(ID_EDIT_FIND)});
-    addMenu(bq::LoadString(bq::StringId::MenuView), {workstation});
-    addMenu(bq::LoadString(bq::StringId::MenuBank), {bankInit});
-    addMenu(bq::LoadString(bq::StringId::MenuProgram), {programInit});
-    addMenu(bq::LoadString(bq::StringId::MenuCombination), {combiInit});
-    addMenu(bq::LoadString(bq::StringId::MenuTools),
-            {options, nullptr, CommandAction(ID_TOOLS_COMPARE_WORKSTATION),
-             CommandAction(ID_TOOLS_CLEAR_COMPARISON)});
-    addMenu(bq::LoadString(bq::StringId::MenuWindow), {closeAll});
-    addMenu(bq::LoadString(bq::StringId::MenuHelp), {about});
+    addMenu(bq::StringId::MenuFile, {ID_FILE_OPEN, ID_FILE_BACKUP, ID_FILE_EXPORT_LIST, 0,
+                                     ID_FILE_MRU_FILE1, 0, ID_APP_EXIT});
+    addMenu(bq::StringId::MenuEdit, {ID_EDIT_UNDO, ID_EDIT_REDO, 0, ID_EDIT_FIND});
+    addMenu(bq::StringId::MenuView, {ID_VIEW_WORKSTATION});
+    addMenu(bq::StringId::MenuBank, {ID_BANK_INITIALISE});
+    addMenu(bq::StringId::MenuProgram, {ID_PROGRAM_INITIALISE});
+    addMenu(bq::StringId::MenuCombination, {ID_COMBINATION_INITIALISE});
+    addMenu(bq::StringId::MenuTools,
+            {ID_TOOLS_OPTIONS, 0, ID_TOOLS_COMPARE_WORKSTATION, ID_TOOLS_CLEAR_COMPARISON});
+    addMenu(bq::StringId::MenuWindow, {ID_WINDOW_CLOSE_ALL});
+    addMenu(bq::StringId::MenuHelp, {ID_APP_ABOUT});
 }
 
-void CMainFrame::UpdateEditCommands() {
-    // The texts name the step, as the history holds it now.
-    CWSSession* session = m_wsFrame != nullptr ? &m_wsFrame->Session() : nullptr;
-    const bool busy = m_wsFrame != nullptr && m_wsFrame->IsBusy();
-    const struct {
-        int id;
-        bool enabled;
-        QString text;
-        const char* key;
-    } commands[] = {
-        {ID_EDIT_UNDO, session != nullptr && session->CanUndo() && !busy,
-         session != nullptr ? session->UndoText() : bq::LoadString(bq::StringId::Undo), "Ctrl+Z"},
-        {ID_EDIT_REDO, session != nullptr && session->CanRedo() && !busy,
-         session != nullptr ? session->RedoText() : bq::LoadString(bq::StringId::Redo),
-         "Ctrl+Shift+Z"},
-    };
-    for (const auto& command : commands) {
-        QAction* action = m_actions.value(command.id);
-        if (action == nullptr) {
-            continue;
-        }
-        const QString text =
-            QStringLiteral("&%1\t%2").arg(command.text, QLatin1String(command.key));
-        if (action->text() != text) {
-            action->setText(text);
-        }
-        if (action->isEnabled() != command.enabled) {
-            action->setEnabled(command.enabled);
-        }
-    }
+QAction* CMainFrame::CommandAction(int id) const {
+    return m_commands->Action(id);
 }
 
 void CMainFrame::CreateBars() {
@@ -258,10 +228,14 @@ CWSFrame* CMainFrame::WorkstationFrame() {
         m_wsFrame->hide();
         m_sources->SetWorkstation(m_wsFrame);
         m_panes->SetWorkstation(m_wsFrame);
-        // The pane follows the connection's changes; it never asks the MIDI services while idle.
+        m_undo->Attach(m_wsFrame);
+        m_compare->Attach(m_wsFrame);
+        // The pane follows the connection's changes; it never asks the MIDI services otherwise.
+        // Shown and hidden, it also changes the title.
         connect(m_wsFrame, &CWSFrame::MIDIStatusChanged, this, [this] {
             UpdateMIDIStatus();
-            UpdateCommandUI();
+            UpdateFrameTitle();
+            UpdateViewCommands();
         });
     }
     return m_wsFrame;
@@ -269,7 +243,14 @@ CWSFrame* CMainFrame::WorkstationFrame() {
 
 void CMainFrame::AddDocumentWindow(QMdiSubWindow* window) {
     ReleaseCtrlW(window);
-    connect(window, &QWidget::windowTitleChanged, this, &CMainFrame::UpdateFrameTitle);
+    connect(window, &QWidget::windowTitleChanged, this, &CMainFrame::UpdateFrameTitle,
+            Qt::UniqueConnection);
+    connect(window, &QMdiSubWindow::windowStateChanged, this, &CMainFrame::UpdateFrameTitle,
+            Qt::UniqueConnection);
+    // The view's commands follow its selection.
+    if (auto* view = window->findChild<QTreeWidget*>()) {
+        connect(view, &QTreeWidget::currentItemChanged, this, &CMainFrame::UpdateViewCommands);
+    }
 }
 
 void CMainFrame::ReleaseCtrlW(QMdiSubWindow* window) {
@@ -326,53 +307,14 @@ ICommandTarget* CMainFrame::ActiveCommandTarget() const {
 }
 
 bool CMainFrame::ExecuteCommand(int id) {
-    switch (id) {
-        case ID_FILE_OPEN:
-            OnFileOpen();
-            return true;
-        case ID_FILE_BACKUP:
-            OnFileBackUp();
-            return true;
-        case ID_EDIT_UNDO:
-        case ID_EDIT_REDO:
-            // The writes to the instrument, whichever window is active.
-            if (m_wsFrame == nullptr) {
-                return false;
-            }
-            if (id == ID_EDIT_UNDO) {
-                m_wsFrame->Session().Undo();
-            } else {
-                m_wsFrame->Session().Redo();
-            }
-            return true;
-        case ID_APP_EXIT:
-            close();
-            return true;
-        case ID_VIEW_WORKSTATION:
-            OnViewWorkstation();
-            return true;
-        case ID_APP_ABOUT:
-            OnAppAbout();
-            return true;
-        case ID_EDIT_FIND:
-            OnEditFind();
-            return true;
-        case ID_FILE_EXPORT_LIST:
-            return OnExportList();
-        case ID_TOOLS_COMPARE_WORKSTATION:
-            return OnCompareWithWorkstation();
-        case ID_TOOLS_CLEAR_COMPARISON:
-            return OnClearComparison();
-        case ID_NEXT_PANE:
-        case ID_PREV_PANE:
-            if (m_mdiArea->currentSubWindow() == nullptr) {
-                return false;
-            }
-            OnPane(id == ID_NEXT_PANE);
-            return true;
-        default:
-            break;
+    if (m_commands->Has(id)) {
+        return m_commands->Execute(id);
     }
+    // Commands without a menu item that the active view handles (the round trip).
+    return RunViewCommand(id);
+}
+
+bool CMainFrame::RunViewCommand(int id) {
     // The active view's commands, if it is enabled for them right now.
     if (ICommandTarget* target = ActiveCommandTarget()) {
         bool enabled = false;
@@ -383,25 +325,27 @@ bool CMainFrame::ExecuteCommand(int id) {
     return false;
 }
 
-void CMainFrame::UpdateCommandUI() {
+void CMainFrame::UpdateViewCommands() {
     ICommandTarget* target = ActiveCommandTarget();
-    for (int id : {ID_BANK_INITIALISE, ID_PROGRAM_INITIALISE, ID_COMBINATION_INITIALISE}) {
+    for (int id : kViewCommands) {
         bool enabled = false;
         if (target == nullptr || !target->OnUpdateCommand(id, &enabled)) {
             enabled = false;  // a command that nothing handles is disabled
         }
-        if (m_actions[id]->isEnabled() != enabled) {
-            m_actions[id]->setEnabled(enabled);
-        }
+        CCommands::SetEnabled(CommandAction(id), enabled);
     }
-    bool document = m_mdiArea->currentSubWindow() != nullptr;
+    const bool document = m_mdiArea->currentSubWindow() != nullptr;
     for (int id : {ID_NEXT_PANE, ID_PREV_PANE}) {
-        if (m_actions[id]->isEnabled() != document) {
-            m_actions[id]->setEnabled(document);
-        }
+        CCommands::SetEnabled(CommandAction(id), document);
     }
-    UpdateEditCommands();
-    UpdateFindCommands();
+}
+
+void CMainFrame::UpdateCommandUI() {
+    UpdateViewCommands();
+    m_undo->Update();
+    m_export->Update();
+    m_compare->Update();
+    UpdateFrameTitle();
 }
 
 void CMainFrame::UpdateMIDIStatus() {
@@ -433,38 +377,12 @@ void CMainFrame::UpdateFrameTitle() {
     }
 }
 
-void CMainFrame::OnIdle() {
-    UpdateCommandUI();
-    UpdateFrameTitle();
-}
-
 QStringList CMainFrame::NameFilters(const QString& filterText) {
-    // Pairs of description and pattern, ended by an empty entry.
-    QStringList parts = filterText.split(QLatin1Char('|'));
-    QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size() && !parts[i].isEmpty() && !parts[i + 1].isEmpty();
-         i += 2) {
-        const QString& name = parts[i];
-        const QString& pattern = parts[i + 1];
-        filters.append(name.contains(QLatin1Char('(') + pattern + QLatin1Char(')'))
-                           ? name
-                           : QStringLiteral("%1 (%2)").arg(name, pattern));
-    }
-    return filters;
+    return bq::NameFilters(filterText);
 }
 
 std::unique_ptr<QFileDialog> CMainFrame::CreateOpenDialog() {
-    auto dialog = std::make_unique<QFileDialog>(this, bq::LoadString(bq::StringId::OpenPcgTitle));
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    // The name typed need not exist: loading it tells the user what is wrong.
-    dialog->setFileMode(QFileDialog::AnyFile);
-    QStringList filters = NameFilters(bq::LoadString(bq::StringId::PcgFilter));
-    dialog->setNameFilters(filters);
-    if (!filters.isEmpty()) {
-        dialog->selectNameFilter(filters.first());
-    }
-    dialog->setDefaultSuffix(QStringLiteral("PCG"));
-    return dialog;
+    return bq::OpenPcgDialog(this, bq::LoadString(bq::StringId::OpenPcgTitle));
 }
 
 void CMainFrame::OnFileOpen() {
@@ -498,19 +416,27 @@ CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
 }
 
 std::unique_ptr<QFileDialog> CMainFrame::CreateBackupDialog() {
-    auto dialog = std::make_unique<QFileDialog>(this, bq::LoadString(bq::StringId::BackupTitle));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setFileMode(QFileDialog::AnyFile);
-    QStringList filters = NameFilters(bq::LoadString(bq::StringId::PcgFilter));
-    dialog->setNameFilters(filters);
-    if (!filters.isEmpty()) {
-        dialog->selectNameFilter(filters.first());
-    }
-    dialog->setDefaultSuffix(QStringLiteral("pcg"));
-    dialog->setDirectory(QDir::homePath());
-    dialog->selectFile(
-        QDir::home().filePath(CWSBackup::DefaultFileName(QDateTime::currentDateTime())));
-    return dialog;
+    return m_backup->CreateBackupDialog();
+}
+
+bool CMainFrame::BackUpWorkstation(const QString& path) {
+    return m_backup->BackUpWorkstation(path);
+}
+
+std::unique_ptr<QFileDialog> CMainFrame::CreateExportDialog(const QString& name) {
+    return m_export->CreateExportDialog(name);
+}
+
+CFindBar* CMainFrame::FindBar() const {
+    return m_find->Bar();
+}
+
+QDockWidget* CMainFrame::FindResultsDock() const {
+    return m_find->ResultsDock();
+}
+
+CFindResultsView* CMainFrame::FindResults() const {
+    return m_find->Results();
 }
 
 bool CMainFrame::ConnectWorkstation() {
@@ -531,31 +457,8 @@ bool CMainFrame::ConnectWorkstation() {
     return true;
 }
 
-void CMainFrame::OnFileBackUp() {
-    CWSFrame* ws = WorkstationFrame();
-    if (ws->IsBusy()) {
-        return;
-    }
-    QPointer<CMainFrame> self(this);
-    // First the instrument, so that no file name is asked for a backup that cannot be made.
-    if (!ConnectWorkstation() || !self) {
-        return;
-    }
-    std::unique_ptr<QFileDialog> dialog = CreateBackupDialog();
-    if (dialog->exec() != QDialog::Accepted || !self || dialog->selectedFiles().isEmpty()) {
-        return;
-    }
-    const QString path = dialog->selectedFiles().first();
-    dialog.reset();
-    BackUpWorkstation(path);
-}
-
-bool CMainFrame::BackUpWorkstation(const QString& path) {
-    CWSFrame* ws = WorkstationFrame();
-    if (ws->IsBusy() || !ConnectWorkstation()) {
-        return false;
-    }
-    return CWSBackup::Run(*ws, path) == CWSBackup::Outcome::Written;
+void CMainFrame::ShowWorkstation() {
+    OnViewWorkstation();
 }
 
 void CMainFrame::OnViewWorkstation() {
@@ -600,190 +503,9 @@ void CMainFrame::OnPane(bool forward) {
     splitter->widget(next)->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
 }
 
-// ---- find, item panes, comparison, export ----
-
-void CMainFrame::AddFindCommands() {
-    QAction* find = AddCommand(ID_EDIT_FIND, bq::LoadString(bq::StringId::CommandFind));
-    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-    find->setStatusTip(bq::LoadString(bq::StringId::FindPrompt));
-    QAction* exportList =
-        AddCommand(ID_FILE_EXPORT_LIST, bq::LoadString(bq::StringId::CommandExportList));
-    exportList->setStatusTip(bq::LoadString(bq::StringId::ExportListPrompt));
-    QAction* compare =
-        AddCommand(ID_TOOLS_COMPARE_WORKSTATION, bq::LoadString(bq::StringId::CommandCompare));
-    compare->setStatusTip(bq::LoadString(bq::StringId::ComparePrompt));
-    QAction* clear =
-        AddCommand(ID_TOOLS_CLEAR_COMPARISON, bq::LoadString(bq::StringId::CommandClearComparison));
-    clear->setStatusTip(bq::LoadString(bq::StringId::ClearComparisonPrompt));
-}
-
-void CMainFrame::UpdateFindCommands() {
-    QMdiSubWindow* active = m_mdiArea->currentSubWindow();
-    if (active != nullptr && !active->isVisible()) {
-        active = nullptr;
-    }
-    CPCGFrame* pcg = ActivePCGFrame();
-    const bool busy = m_wsFrame != nullptr && m_wsFrame->IsBusy();
-    const std::pair<int, bool> states[] = {
-        {ID_FILE_EXPORT_LIST, active != nullptr && m_sources->Holds(active)},
-        {ID_TOOLS_COMPARE_WORKSTATION, pcg != nullptr && !busy},
-        {ID_TOOLS_CLEAR_COMPARISON, pcg != nullptr && m_comparisons->Has(pcg)},
-    };
-    for (const auto& [id, enabled] : states) {
-        if (m_actions[id]->isEnabled() != enabled) {
-            m_actions[id]->setEnabled(enabled);
-        }
-    }
-}
-
-CPCGFrame* CMainFrame::ActivePCGFrame() const {
-    auto* frame = qobject_cast<CPCGFrame*>(m_mdiArea->currentSubWindow());
-    return frame != nullptr && frame->isVisible() ? frame : nullptr;
-}
-
 void CMainFrame::WatchItems(CPCGFrame* frame) {
     const char* path = frame->GetFile()->GetPath();
     m_sources->AddWindow(frame, frame->BankView(),
                          CItemSources::FileName(QFile::decodeName(path != nullptr ? path : "")));
     m_panes->Link(frame->BankView(), frame->OtherView());
-}
-
-void CMainFrame::OnEditFind() {
-    if (m_findBar == nullptr) {
-        m_findBar = new CFindBar(this);
-        // Only Escape and its own button close it: hiding it otherwise would keep the trees
-        // filtered out of sight.
-        m_findBar->toggleViewAction()->setVisible(false);
-        addToolBarBreak(Qt::TopToolBarArea);
-        addToolBar(Qt::TopToolBarArea, m_findBar);
-        connect(m_findBar, &CFindBar::TextChanged, this, &CMainFrame::OnFindText);
-        connect(m_findBar, &CFindBar::CloseRequested, this, &CMainFrame::CloseFind);
-
-        m_findResults = new CFindResultsView;
-        m_findDock = new QDockWidget(bq::LoadString(bq::StringId::FindResultsTitle), this);
-        m_findDock->setObjectName(QStringLiteral("findResultsDock"));
-        // Not floating: a drag from the list looks for its target in the main window.
-        m_findDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
-        m_findDock->setWidget(m_findResults);
-        addDockWidget(Qt::BottomDockWidgetArea, m_findDock);
-        m_findDock->hide();
-        m_finder->SetResultsView(m_findResults);
-        connect(m_findResults, &CFindResultsView::ResultActivated, this,
-                [this](std::uint32_t id, bq::ItemKind kind, long bank, long slot) {
-                    CItemSources::Source* source = m_sources->OfId(id);
-                    const std::size_t index = source != nullptr
-                                                  ? source->catalog.IndexOf(kind, bank, slot)
-                                                  : bq::ItemCatalog::npos;
-                    if (index != bq::ItemCatalog::npos) {
-                        m_sources->Select(*source, index);
-                    }
-                });
-        connect(m_finder.get(), &CFinder::Updated, this, [this] {
-            m_findBar->SetCounts(m_finder->IsActive() ? m_finder->CountsText() : QString());
-        });
-
-        m_closeFind = new QAction(bq::LoadString(bq::StringId::CloseFind), this);
-        m_closeFind->setShortcut(QKeySequence(Qt::Key_Escape));
-        m_closeFind->setEnabled(false);
-        addAction(m_closeFind);
-        connect(m_closeFind, &QAction::triggered, this, &CMainFrame::CloseFind);
-    }
-    m_closeFind->setEnabled(true);
-    m_findBar->Focus();
-    if (m_finder->IsActive()) {
-        m_findDock->show();
-    }
-}
-
-void CMainFrame::OnFindText(const QString& text) {
-    m_finder->SetText(text);
-    if (!text.isEmpty()) {
-        m_findDock->show();
-    }
-}
-
-void CMainFrame::CloseFind() {
-    if (m_findBar == nullptr) {
-        return;
-    }
-    m_finder->SetText(QString());
-    {
-        const QSignalBlocker quiet(m_findBar->Field());
-        m_findBar->Field()->clear();
-    }
-    m_findBar->SetCounts(QString());
-    m_findBar->hide();
-    m_findDock->hide();
-    m_closeFind->setEnabled(false);
-    // The keyboard goes back to the window the user works in.
-    if (QMdiSubWindow* window = m_mdiArea->currentSubWindow()) {
-        QWidget* focus = window->focusWidget();
-        (focus != nullptr ? focus : window)->setFocus();
-    }
-}
-
-std::unique_ptr<QFileDialog> CMainFrame::CreateExportDialog(const QString& name) {
-    auto dialog = std::make_unique<QFileDialog>(this, bq::LoadString(bq::StringId::ExportTitle));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setFileMode(QFileDialog::AnyFile);
-    const QStringList filters = bq::ListNameFilters();
-    dialog->setNameFilters(filters);
-    dialog->selectNameFilter(filters.first());
-    dialog->setDefaultSuffix(QStringLiteral("csv"));
-    // A name typed without its suffix gets the chosen type's.
-    connect(dialog.get(), &QFileDialog::filterSelected, dialog.get(),
-            [d = dialog.get()](const QString& filter) {
-                d->setDefaultSuffix(bq::ListFormatFor(QString(), filter) == bq::ListFormat::Text
-                                        ? QStringLiteral("txt")
-                                        : QStringLiteral("csv"));
-            });
-    dialog->selectFile(name);
-    return dialog;
-}
-
-bool CMainFrame::OnExportList() {
-    QPointer<QMdiSubWindow> window = m_mdiArea->currentSubWindow();
-    if (window == nullptr || !window->isVisible() || !m_sources->Holds(window)) {
-        return false;
-    }
-    QString name = bq::LoadString(bq::StringId::WorkstationName);
-    if (auto* pcg = qobject_cast<CPCGFrame*>(window.data())) {
-        const char* path = pcg->GetFile()->GetPath();
-        name = QFileInfo(QFile::decodeName(path != nullptr ? path : "")).completeBaseName();
-    }
-    std::unique_ptr<QFileDialog> dialog = CreateExportDialog(name + QStringLiteral(".csv"));
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
-        return true;
-    }
-    // The window may have gone while the dialog was up.
-    CItemSources::Source* source = window != nullptr ? m_sources->OfWindow(window) : nullptr;
-    if (source == nullptr) {
-        return true;
-    }
-    const QString path = dialog->selectedFiles().first();
-    QString error;
-    if (!bq::WriteList(path, source->catalog, bq::ListFormatFor(path, dialog->selectedNameFilter()),
-                       &error)) {
-        bq::ShowMessage(bq::FormatText(bq::LoadString(bq::StringId::ExportFailed), {error}),
-                        bq::MB_ICONERROR);
-    }
-    return true;
-}
-
-bool CMainFrame::OnCompareWithWorkstation() {
-    CPCGFrame* frame = ActivePCGFrame();
-    if (frame == nullptr || WorkstationFrame()->IsBusy()) {
-        return false;
-    }
-    m_comparisons->Run(frame, WorkstationFrame(), [this] { OnViewWorkstation(); });
-    return true;
-}
-
-bool CMainFrame::OnClearComparison() {
-    CPCGFrame* frame = ActivePCGFrame();
-    if (frame == nullptr || !m_comparisons->Has(frame)) {
-        return false;
-    }
-    m_comparisons->Clear(frame);
-    return true;
 }

@@ -1,22 +1,27 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QMap>
 #include <QStringList>
 
 #include <memory>
-#include <optional>
 
-#include "messages/StringId.h"
 #include "midi/MidiServices.h"
+#include "shell/CommandIds.h"
+#include "shell/WorkstationHost.h"
 
+class CBackupCommands;
+class CCommands;
+class CComparisonCommands;
 class CComparisons;
+class CExportCommand;
 class CFindBar;
+class CFindCommands;
 class CFindResultsView;
 class CFinder;
 class CItemPanes;
 class CItemSources;
 class CPCGFrame;
+class CUndoCommands;
 class CWSFrame;
 class ICommandTarget;
 class QAction;
@@ -28,32 +33,14 @@ class QMdiSubWindow;
 class QMenu;
 class QToolBar;
 
-// Command ids of the menu, the keys and the toolbar.
-enum : int {
-    ID_VIEW_WORKSTATION = 135,
-    ID_WINDOW_CLOSE_ALL = 505,
-    ID_TOOLS_OPTIONS = 506,
-    ID_FILE_EXPORT_LIST = 530,
-    ID_TOOLS_COMPARE_WORKSTATION = 531,
-    ID_TOOLS_CLEAR_COMPARISON = 532,
-    ID_FILE_BACKUP = 540,
-    ID_EDIT_UNDO = 0xE12B,
-    ID_EDIT_REDO = 0xE12C,
-    ID_FILE_OPEN = 0xE101,
-    ID_FILE_MRU_FILE1 = 0xE110,
-    ID_EDIT_FIND = 0xE124,
-    ID_APP_ABOUT = 0xE140,
-    ID_APP_EXIT = 0xE141,
-    ID_NEXT_PANE = 0xE150,
-    ID_PREV_PANE = 0xE151,
-};
-
 // The main window: menu, keys, toolbar and dialog bar, status bar, and the document windows
-// (PCG windows and the one hidden Workstation window) in an MDI area. Commands are enabled
-// when the program is idle, the way menus and bars are brought up to date, and when the
-// Workstation window's connection changes; the MIDI status pane follows those changes alone,
-// so that no idle pass waits on the MIDI services. User-interface thread only.
-class CMainFrame : public QMainWindow {
+// (PCG windows and the one hidden Workstation window) in an MDI area. It puts together the
+// features, each of which owns its commands and keeps them enabled from the signals of what it
+// depends on (the find, the comparison, the export, the backup, Undo); it keeps its own: the
+// files, the Workstation window, the panes, About, and the active view's commands, which follow
+// the active window, the keyboard focus and the view's selection. The MIDI status pane follows
+// the Workstation window's changes alone. User-interface thread only.
+class CMainFrame : public QMainWindow, public IWorkstationHost {
     Q_OBJECT
 public:
     explicit CMainFrame(bq::midi::IMidiServices& services, QWidget* parent = nullptr);
@@ -73,10 +60,10 @@ public:
 
     // Runs a command as its menu item, key or button does; false when nothing handles it.
     bool ExecuteCommand(int id);
-    QAction* CommandAction(int id) const { return m_actions.value(id, nullptr); }
+    QAction* CommandAction(int id) const;
 
-    // What the idle handler does (commands and title), and what the Workstation window's
-    // MIDIStatusChanged does (MIDI status pane and commands).
+    // Brings every command up to date at once (as a menu does when it opens), the MIDI status
+    // pane (as the Workstation window's MIDIStatusChanged does) and the title.
     void UpdateCommandUI();
     void UpdateMIDIStatus();
     void UpdateFrameTitle();
@@ -94,43 +81,37 @@ public:
     CItemSources& ItemSources() const { return *m_sources; }
     CFinder& Finder() const { return *m_finder; }
     CComparisons& Comparisons() const { return *m_comparisons; }
-    CFindBar* FindBar() const { return m_findBar; }
-    QDockWidget* FindResultsDock() const { return m_findDock; }
-    CFindResultsView* FindResults() const { return m_findResults; }
+    CFindBar* FindBar() const;
+    QDockWidget* FindResultsDock() const;
+    CFindResultsView* FindResults() const;
     // The save dialog as File Export List shows it, offering `name`.
     std::unique_ptr<QFileDialog> CreateExportDialog(const QString& name);
+
+    // IWorkstationHost.
+    CWSFrame* Workstation() override { return WorkstationFrame(); }
+    bool ConnectWorkstation() override;
+    void ShowWorkstation() override;
 
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void CreateCommands();
     void CreateMenus();
-    void UpdateEditCommands();
     void CreateBars();
-    // The prompt is shown in the message pane ("prompt\ntooltip": its first line).
-    QAction* AddCommand(int id, const QString& text, std::optional<bq::StringId> prompt = {});
     void AddDocumentWindow(QMdiSubWindow* window);
     void ReleaseCtrlW(QMdiSubWindow* window);
     ICommandTarget* ActiveCommandTarget() const;
+    // The active view's commands (Initialise) and the pane keys, from the active window, the
+    // focus and the view's selection.
+    void UpdateViewCommands();
+    bool RunViewCommand(int id);
     void OnFileOpen();
-    void OnFileBackUp();
-    // Connects the Workstation window when it is not; true once it is.
-    bool ConnectWorkstation();
     void OnViewWorkstation();
     void OnAppAbout();
     void OnPane(bool forward);
-    void OnIdle();
-    void AddFindCommands();
-    void UpdateFindCommands();
     void WatchItems(CPCGFrame* frame);
-    CPCGFrame* ActivePCGFrame() const;
-    void OnEditFind();
-    void OnFindText(const QString& text);
-    void CloseFind();
-    bool OnExportList();
-    bool OnCompareWithWorkstation();
-    bool OnClearComparison();
 
     QMdiArea* m_mdiArea = nullptr;
     QLabel* m_messagePane = nullptr;
@@ -140,7 +121,6 @@ private:
     bq::midi::IMidiServices& m_services;
     // Child of the MDI area once made, lives as long as this window; null until first used.
     CWSFrame* m_wsFrame = nullptr;
-    QMap<int, QAction*> m_actions;
     QList<QMenu*> m_menus;
 
     // Gone before the windows they look at; the find last made, first gone.
@@ -148,8 +128,13 @@ private:
     std::unique_ptr<CComparisons> m_comparisons;
     std::unique_ptr<CItemPanes> m_panes;
     std::unique_ptr<CFinder> m_finder;
-    CFindBar* m_findBar = nullptr;  // children, made on first use
-    QDockWidget* m_findDock = nullptr;
-    CFindResultsView* m_findResults = nullptr;
-    QAction* m_closeFind = nullptr;
+    // The commands and the features that own them (children of the commands): gone first,
+    // before what they look at, so that nothing the windows signal on their way out reaches
+    // them.
+    std::unique_ptr<CCommands> m_commands;
+    CUndoCommands* m_undo = nullptr;
+    CBackupCommands* m_backup = nullptr;
+    CFindCommands* m_find = nullptr;
+    CExportCommand* m_export = nullptr;
+    CComparisonCommands* m_compare = nullptr;
 };

@@ -67,9 +67,9 @@ CWSBackup::Outcome CWSBackup::Run(CWSFrame& frame, const QString& path) {
         const bq::midi::BackupBank bank = bq::midi::BackupBankAt(index);
         // Only what is known in this connection is taken as it is: a bank from an earlier
         // connection, or with a slot whose write got no answer, is downloaded again.
-        if (!known.BankRecords(bank.combination, bank.bank,
-                               &(bank.combination ? memory.combis[bank.bank]
-                                                  : memory.programs[bank.bank]))) {
+        if (!known.BankRecords(
+                bank.combination, bank.bank,
+                &(bank.combination ? memory.combis[bank.bank] : memory.programs[bank.bank]))) {
             missing.push_back(index);
             total += bank.dumpBytes;
         }
@@ -95,11 +95,10 @@ CWSBackup::Outcome CWSBackup::Run(CWSFrame& frame, const QString& path) {
                     return Outcome::Cancelled;
                 }
                 const bq::StringId problem =
-                    end == CWSFrame::DumpEnd::NotSent   ? bq::StringId::BackupNotSent
-                    : end == CWSFrame::DumpEnd::Refused ? bq::StringId::BackupRefused
-                    : end == CWSFrame::DumpEnd::Received
-                        ? bq::StringId::BackupBadDump
-                        : bq::StringId::BackupStopped;
+                    end == CWSFrame::DumpEnd::NotSent    ? bq::StringId::BackupNotSent
+                    : end == CWSFrame::DumpEnd::Refused  ? bq::StringId::BackupRefused
+                    : end == CWSFrame::DumpEnd::Received ? bq::StringId::BackupBadDump
+                                                         : bq::StringId::BackupStopped;
                 Report(problem, BankTitle(index));
                 return Outcome::Failed;
             }

@@ -2,10 +2,10 @@
 
 // Backing up the instrument's whole memory from the Workstation window into one PCG file. The
 // banks known in this connection are taken from the session's memory of the instrument; the
-// others are downloaded, one request after the other, under one progress dialog for the whole backup, and
-// shown in the view as they come. The file is then written safely (a temporary file, synced,
-// read back and compared, renamed over the target). Every failure is reported here, and leaves
-// no file behind and an earlier file of the name as it was.
+// others are downloaded, one request after the other, under one progress dialog for the whole
+// backup, and shown in the view as they come. The file is then written safely (a temporary file,
+// synced, read back and compared, renamed over the target). Every failure is reported here, and
+// leaves no file behind and an earlier file of the name as it was.
 //
 // User-interface thread only; the downloads wait in the window's nested loops.
 

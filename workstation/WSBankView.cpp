@@ -112,17 +112,15 @@ void CWSBankView::ShowItem(QTreeWidgetItem* node, bool combination, int bank, in
     CKarmaObject* item = m_memory->Item(combination, bank, slot);
     const Known known = m_memory->SlotKnown(combination, bank, slot);
     // Names from files and from the instrument are plain text.
-    node->setText(0, item != nullptr
-                         ? ItemLabel(slot, *item)
-                         : QString::asprintf("%03d : ", slot) +
-                               bq::LoadString(bq::StringId::UnknownItemName));
+    node->setText(0, item != nullptr ? ItemLabel(slot, *item)
+                                     : QString::asprintf("%03d : ", slot) +
+                                           bq::LoadString(bq::StringId::UnknownItemName));
     record->SetObject(bq::Ref<CKarmaObject>::Share(item));
     QFont font = node->font(0);
     font.setItalic(known == Known::No);
     node->setFont(0, font);
-    node->setForeground(0, known == Known::Now ? QBrush()
-                                               : palette().brush(QPalette::Disabled,
-                                                                 QPalette::Text));
+    node->setForeground(
+        0, known == Known::Now ? QBrush() : palette().brush(QPalette::Disabled, QPalette::Text));
     const QString tip = known == Known::No        ? bq::LoadString(bq::StringId::UnknownItemTip)
                         : known == Known::Earlier ? bq::LoadString(bq::StringId::EarlierBankTip)
                                                   : QString();
@@ -133,8 +131,7 @@ void CWSBankView::ShowItem(QTreeWidgetItem* node, bool combination, int bank, in
 void CWSBankView::ShowBankLook(QTreeWidgetItem* node, bool combination, int bank) {
     const bool now = m_memory == nullptr || !m_memory->HasBank(combination, bank) ||
                      m_memory->BankNow(combination, bank);
-    node->setForeground(
-        0, now ? QBrush() : palette().brush(QPalette::Disabled, QPalette::Text));
+    node->setForeground(0, now ? QBrush() : palette().brush(QPalette::Disabled, QPalette::Text));
     const QString tip = now ? QString() : bq::LoadString(bq::StringId::EarlierBankTip);
     node->setToolTip(0, tip);
     node->setData(0, Qt::AccessibleDescriptionRole, tip.isEmpty() ? QVariant() : QVariant(tip));
@@ -242,8 +239,8 @@ void CWSBankView::OnDrop(DRAGTREEINFO* info) {
     // Only a Combination onto a Combination: the write is a Combination Item Write.
     if (target == nullptr || source == nullptr || source->GetObject() == nullptr ||
         !GetItemImage(targetItem, &targetImage) || targetImage != IMAGE_COMBINATION ||
-        !sourceView->GetItemImage(sourceItem, &sourceImage) ||
-        sourceImage != IMAGE_COMBINATION || source == target) {
+        !sourceView->GetItemImage(sourceItem, &sourceImage) || sourceImage != IMAGE_COMBINATION ||
+        source == target) {
         return;
     }
     const bq::ws::Place targetPlace{static_cast<int>(target->GetBank()),

@@ -384,6 +384,7 @@ bool CWSFrame::SearchWorkstation(std::uint32_t* inputDevice, std::uint32_t* outp
 bool CWSFrame::RunWait(Wait& wait) {
     QPointer<CWSFrame> self(this);
     m_wait = &wait;
+    emit BusyChanged();
     if (!m_transport->Running()) {
         wait.Finish(Wait::End::Ended);  // it ended as it began (a send that failed)
     }
@@ -413,7 +414,8 @@ bool CWSFrame::RunWait(Wait& wait) {
     if (m_transport->Running()) {
         m_transport->Abandon();
     }
-    return true;
+    emit BusyChanged();
+    return self;
 }
 
 void CWSFrame::CloseProgressDialog() {
@@ -542,8 +544,8 @@ bool CWSFrame::SendPacked(const std::uint8_t* record, std::size_t count, const s
     QPointer<CWSFrame> self(this);
     OverrideCursor cursor(Qt::WaitCursor);
     InputBlock block(this);
-    const bool begun = m_transport->BeginWrite(bq::sysex::BuildItemWrite(header, record, count),
-                                               m_replySilenceMs);
+    const bool begun =
+        m_transport->BeginWrite(bq::sysex::BuildItemWrite(header, record, count), m_replySilenceMs);
     if (!self || !begun) {
         return false;
     }

@@ -135,6 +135,9 @@ signals:
     // What GetMIDIStatusText or IsSearching say may have changed: the window was shown or
     // hidden, a search began or ended, ports were opened or closed.
     void MIDIStatusChanged();
+    // A request began or ended to wait for the instrument (IsWaiting, and with the search
+    // IsBusy): commands that would start another follow it.
+    void BusyChanged();
 
 protected:
     bool event(QEvent* event) override;

@@ -16,12 +16,11 @@ unsigned long RecordSize(bool combination, int bank) {
 bq::Ref<CKarmaObject> MakeItem(bool combination, int bank, const std::uint8_t* record) {
     auto* data = const_cast<unsigned char*>(record);  // the factories only read it
     unsigned long consumed = 0;
-    CKarmaObject* item = combination         ? static_cast<CKarmaObject*>(
-                                           CKarmaCombi::LoadCombi(data, &consumed))
-                         : bank == kMossBank ? static_cast<CKarmaObject*>(
-                                                   CKarmaMOSSProgram::LoadProgram(data, &consumed))
-                                             : static_cast<CKarmaObject*>(
-                                                   CKarmaPCMProgram::LoadProgram(data, &consumed));
+    CKarmaObject* item =
+        combination ? static_cast<CKarmaObject*>(CKarmaCombi::LoadCombi(data, &consumed))
+        : bank == kMossBank
+            ? static_cast<CKarmaObject*>(CKarmaMOSSProgram::LoadProgram(data, &consumed))
+            : static_cast<CKarmaObject*>(CKarmaPCMProgram::LoadProgram(data, &consumed));
     return bq::Ref<CKarmaObject>::Adopt(item);
 }
 

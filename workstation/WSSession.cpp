@@ -113,8 +113,8 @@ CWSFrame::WriteEnd CWSSession::Write(const Place& place, const Bytes& record, bo
     return end;
 }
 
-void CWSSession::AddStep(StepKind kind, std::vector<bq::ws::SlotWrite> writes,
-                        std::size_t applied, bool undoable) {
+void CWSSession::AddStep(StepKind kind, std::vector<bq::ws::SlotWrite> writes, std::size_t applied,
+                         bool undoable) {
     if (undoable) {
         m_history.Record(kind, std::move(writes), applied);
     } else {
@@ -172,8 +172,8 @@ bool CWSSession::SwapCombis(const Place& target, const Place& source) {
         if (first == CWSFrame::WriteEnd::Unanswered) {
             // Named by both places, as a swap is; it cannot be undone.
             AddStep(StepKind::Swap,
-                    {{target, targetRecord, sourceRecord}, {source, sourceRecord, targetRecord}},
-                    1, false);
+                    {{target, targetRecord, sourceRecord}, {source, sourceRecord, targetRecord}}, 1,
+                    false);
         }
         bq::ShowMessage(bq::StringId::TransferError, bq::MB_ICONERROR);
         return false;
@@ -192,8 +192,8 @@ bool CWSSession::SwapCombis(const Place& target, const Place& source) {
         m_memory->StoreSlot(true, target.bank, target.slot, sourceRecord);
     }
     AddStep(StepKind::Swap,
-           {{target, targetRecord, sourceRecord}, {source, sourceRecord, targetRecord}},
-           done ? 2 : 1, known && second != CWSFrame::WriteEnd::Unanswered);
+            {{target, targetRecord, sourceRecord}, {source, sourceRecord, targetRecord}},
+            done ? 2 : 1, known && second != CWSFrame::WriteEnd::Unanswered);
     if (!done) {
         bq::ShowMessage(bq::StringId::TransferError, bq::MB_ICONERROR);
     }
@@ -208,8 +208,7 @@ void CWSSession::RoundTrip() {
     // It overwrites a place of the instrument's memory: ask first, naming it when it is known,
     // and saying that it cannot be undone when it is not.
     QString question;
-    if (const CKarmaObject* item =
-            m_memory->Item(true, kRoundTripPlace.bank, kRoundTripPlace.slot);
+    if (const CKarmaObject* item = m_memory->Item(true, kRoundTripPlace.bank, kRoundTripPlace.slot);
         item != nullptr && !before.empty()) {
         question = bq::FormatText(bq::LoadString(bq::StringId::RoundTripNamedQuestion),
                                   {QString::fromLatin1(bq::ItemText(0, *item))});
@@ -226,10 +225,9 @@ void CWSSession::RoundTrip() {
     auto request = bq::sysex::SingleCombiDumpRequest();
     std::vector<std::uint8_t> data;
     // A failed download ends the command; the transport has reported what it had to.
-    const bool received =
-        m_frame.RequestDump(request.data(), request.size(),
-                            bq::LoadString(bq::StringId::RoundTripStatus),
-                            kSingleCombiDumpSize, bq::sysex::kHeaderLength, &data);
+    const bool received = m_frame.RequestDump(
+        request.data(), request.size(), bq::LoadString(bq::StringId::RoundTripStatus),
+        kSingleCombiDumpSize, bq::sysex::kHeaderLength, &data);
     // The last decoded byte is the closing F7 that a short last group takes in. Anything but
     // one whole Combination is not written back: it would corrupt the place it went to.
     if (!frame || generation != m_generation || !received ||
@@ -244,7 +242,7 @@ void CWSSession::RoundTrip() {
     }
     if (end == CWSFrame::WriteEnd::Completed || end == CWSFrame::WriteEnd::Unanswered) {
         AddStep(StepKind::RoundTrip, {{kRoundTripPlace, before, data}}, 1,
-               !before.empty() && end == CWSFrame::WriteEnd::Completed);
+                !before.empty() && end == CWSFrame::WriteEnd::Completed);
     }
 }
 
@@ -310,9 +308,9 @@ QString CWSSession::UndoText() const {
     if (step == nullptr) {
         return bq::LoadString(bq::StringId::Undo);
     }
-    return bq::FormatText(bq::LoadString(step->undoable ? bq::StringId::UndoFormat
-                                                        : bq::StringId::CantUndoFormat),
-                          {StepName(*step)});
+    return bq::FormatText(
+        bq::LoadString(step->undoable ? bq::StringId::UndoFormat : bq::StringId::CantUndoFormat),
+        {StepName(*step)});
 }
 
 QString CWSSession::RedoText() const {

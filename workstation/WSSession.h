@@ -86,7 +86,7 @@ private:
     CWSFrame::WriteEnd Write(const bq::ws::Place& place, const std::vector<std::uint8_t>& record,
                              bool store = true);
     void AddStep(bq::ws::StepKind kind, std::vector<bq::ws::SlotWrite> writes, std::size_t applied,
-                bool undoable);
+                 bool undoable);
 
     CWSFrame& m_frame;
     std::unique_ptr<CWSMemory> m_memory;

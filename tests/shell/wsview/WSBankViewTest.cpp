@@ -625,7 +625,10 @@ TEST_F(WSView, InitialiseCommandsFollowTheSelectionAndOnlyAsk) {
             EXPECT_EQ(main->CommandAction(id)->isEnabled(), id == enabled) << id;
         }
     }
-    // With the second pane active no view of this window handles them.
+    // With the second pane active no view of this window handles them: the commands follow
+    // the keyboard focus as it moves within the active window.
+    QApplication::setActiveWindow(main.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main.get()));
     ws->SecondView()->setFocus();
     Idle();
     for (int id : ids) {

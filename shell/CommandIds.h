@@ -1,0 +1,22 @@
+#pragma once
+
+// Command ids of the menu, the keys and the toolbar.
+enum : int {
+    ID_VIEW_WORKSTATION = 135,
+    ID_WINDOW_CLOSE_ALL = 505,
+    ID_TOOLS_OPTIONS = 506,
+    ID_FILE_EXPORT_LIST = 530,
+    ID_TOOLS_COMPARE_WORKSTATION = 531,
+    ID_TOOLS_CLEAR_COMPARISON = 532,
+    ID_FILE_BACKUP = 540,
+    ID_FILE_RESTORE = 541,
+    ID_EDIT_UNDO = 0xE12B,
+    ID_EDIT_REDO = 0xE12C,
+    ID_FILE_OPEN = 0xE101,
+    ID_FILE_MRU_FILE1 = 0xE110,
+    ID_EDIT_FIND = 0xE124,
+    ID_APP_ABOUT = 0xE140,
+    ID_APP_EXIT = 0xE141,
+    ID_NEXT_PANE = 0xE150,
+    ID_PREV_PANE = 0xE151,
+};
