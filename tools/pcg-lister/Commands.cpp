@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 #include "ListerText.h"
@@ -177,6 +178,29 @@ std::string ProgramsDiffer(const ItemCatalog& a, const ItemCatalog& b, std::size
     return differ;
 }
 
+// Prints what `lines` makes of each file's catalogue, in the order given; a file that cannot be
+// read is reported and the others go on. 1 when one could not be read or printing failed.
+int EachCatalog(const std::vector<std::string>& files,
+                const std::function<void(const std::string& shown, const ItemCatalog& catalog,
+                                         std::string* out)>& lines) {
+    int status = 0;
+    std::string out;
+    for (const std::string& path : files) {
+        CKorgPCGFile file;
+        if (!LoadOrReport(file, path)) {
+            status = 1;
+            continue;
+        }
+        out.clear();
+        lines(Printable(path), ItemCatalog::FromRoot(*file.GetRootContainer()), &out);
+        Write(out);
+    }
+    if (std::fflush(stdout) != 0) {
+        status = 1;
+    }
+    return status;
+}
+
 }  // namespace
 
 int FindCommand(const std::string& text, const std::vector<std::string>& paths) {
@@ -232,44 +256,22 @@ int CompareCommand(const std::string& pathA, const std::string& pathB) {
 }
 
 int CsvCommand(const std::vector<std::string>& files) {
-    std::string out;
-    AppendCsvLine(out, {"file", "kind", "bank", "slot", "name"});
-    Write(out);
-    int status = 0;
-    for (const std::string& path : files) {
-        CKorgPCGFile file;
-        if (!LoadOrReport(file, path)) {
-            status = 1;
-            continue;
-        }
-        const ItemCatalog catalog = ItemCatalog::FromRoot(*file.GetRootContainer());
-        const std::string shown = Printable(path);
-        out.clear();
-        for (std::size_t i = 0; i < catalog.Size(); ++i) {
-            const ItemCatalog::Entry& e = catalog.At(i);
-            AppendCsvLine(out, {shown, KindName(e.kind), BankText(e.bank), SlotText(e.slot),
-                                PrintableName(e.name)});
-        }
-        Write(out);
-    }
-    if (std::fflush(stdout) != 0) {
-        status = 1;
-    }
-    return status;
+    std::string header;
+    AppendCsvLine(header, {"file", "kind", "bank", "slot", "name"});
+    Write(header);
+    return EachCatalog(files,
+                       [](const std::string& shown, const ItemCatalog& catalog, std::string* out) {
+                           for (std::size_t i = 0; i < catalog.Size(); ++i) {
+                               const ItemCatalog::Entry& e = catalog.At(i);
+                               AppendCsvLine(*out, {shown, KindName(e.kind), BankText(e.bank),
+                                                    SlotText(e.slot), PrintableName(e.name)});
+                           }
+                       });
 }
 
 int TimbresCommand(const std::vector<std::string>& files) {
-    int status = 0;
-    std::string out;
-    for (const std::string& path : files) {
-        CKorgPCGFile file;
-        if (!LoadOrReport(file, path)) {
-            status = 1;
-            continue;
-        }
-        const ItemCatalog catalog = ItemCatalog::FromRoot(*file.GetRootContainer());
-        const std::string shown = Printable(path);
-        out.clear();
+    return EachCatalog(files, [](const std::string& shown, const ItemCatalog& catalog,
+                                 std::string* out) {
         for (std::size_t i = 0; i < catalog.Size(); ++i) {
             const ItemCatalog::Entry& e = catalog.At(i);
             if (e.kind != ItemKind::Combination) {
@@ -281,18 +283,13 @@ int TimbresCommand(const std::vector<std::string>& files) {
                 if (!t.PlaysInternalProgram()) {
                     continue;
                 }
-                out += combi + std::to_string(t.number) + '\t' + TimbreStatusName(t.status) + '\t' +
-                       ProgramBankText(t.programBank) + '\t' + SlotText(t.programSlot) + '\t' +
-                       NameAt(catalog, ProgramIndex(catalog, {t.programBank, t.programSlot})) +
-                       '\n';
+                *out +=
+                    combi + std::to_string(t.number) + '\t' + TimbreStatusName(t.status) + '\t' +
+                    ProgramBankText(t.programBank) + '\t' + SlotText(t.programSlot) + '\t' +
+                    NameAt(catalog, ProgramIndex(catalog, {t.programBank, t.programSlot})) + '\n';
             }
         }
-        Write(out);
-    }
-    if (std::fflush(stdout) != 0) {
-        status = 1;
-    }
-    return status;
+    });
 }
 
 }  // namespace bq::lister
