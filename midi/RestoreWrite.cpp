@@ -15,8 +15,9 @@ std::string WrittenText(std::size_t written, std::size_t items) {
 
 // A write sent and never answered: the instrument may hold it or not.
 std::string UnknownText(std::size_t written, std::size_t items) {
-    return WrittenText(written, items) + " before it, and whether the Karma holds that slot now is "
-                                         "not known";
+    return WrittenText(written, items) +
+           " before it, and whether the Karma holds that slot now is "
+           "not known";
 }
 
 }  // namespace
@@ -71,13 +72,13 @@ RestoreStatus RestoreWrite::Write(const RestorePlan& plan, const pcg::KarmaMemor
             case ExchangeEnd::Refused:
                 status.reply = result.status;
                 status.errorCode = result.errorCode;
-                return fail(RestoreError::Refused, slot,
-                            "the Karma refused the write of " + name +
-                                (result.status == sysex::ReplyKind::Error
-                                     ? " (Error Reply, code " + std::to_string(result.errorCode) +
-                                           ")"
-                                     : " (Failed Reply)") +
-                                "; " + WrittenText(i, items));
+                return fail(
+                    RestoreError::Refused, slot,
+                    "the Karma refused the write of " + name +
+                        (result.status == sysex::ReplyKind::Error
+                             ? " (Error Reply, code " + std::to_string(result.errorCode) + ")"
+                             : " (Failed Reply)") +
+                        "; " + WrittenText(i, items));
             case ExchangeEnd::NotSent: {
                 const std::vector<LinkFailure> failures = m_link.TakeFailures();
                 const LinkFailure failure = failures.empty() ? LinkFailure{} : failures.back();

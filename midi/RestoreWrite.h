@@ -48,11 +48,11 @@ struct RestoreStatus {
 };
 
 struct RestoreProgress {
-    std::size_t item = 0;   // 1-based place of the write in the plan
-    std::size_t items = 0;  // writes in the plan
-    RestoreSlot slot;       // the slot being written
-    bool done = false;      // false as it begins, true once the instrument has taken it
-    bool bankDone = false;  // done, and the last write of its bank
+    std::size_t item = 0;          // 1-based place of the write in the plan
+    std::size_t items = 0;         // writes in the plan
+    RestoreSlot slot;              // the slot being written
+    bool done = false;             // false as it begins, true once the instrument has taken it
+    bool bankDone = false;         // done, and the last write of its bank
     std::uint64_t bytes = 0;       // of the writes taken so far
     std::uint64_t totalBytes = 0;  // of every write of the plan
 };

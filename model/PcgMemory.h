@@ -23,8 +23,8 @@ namespace bq::pcg {
 struct MossChunk {
     std::uint32_t bankIndex = 0;
     std::uint32_t count = 0;
-    std::uint64_t payloadAt = 0;     // the first record byte, after the sub-header
-    std::uint32_t payloadSize = 0;   // the chunk's bytes after its sub-header
+    std::uint64_t payloadAt = 0;    // the first record byte, after the sub-header
+    std::uint32_t payloadSize = 0;  // the chunk's bytes after its sub-header
 };
 
 // Every MBK1 chunk of the Program container, in file order.

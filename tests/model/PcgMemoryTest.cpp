@@ -50,8 +50,8 @@ TEST(PcgMemoryTest, ABackupReadsBackAsItsMemoryMossBankIncluded) {
         EXPECT_EQ(read.combis[bank], memory.combis[bank]) << "Combination bank " << bank;
     }
     // The MBK1 chunk is found after PBK1 chunks before and after it.
-    const KarmaMemory between = Read(PcgFile(Container(
-        "PRG1", {ProgramBank(0, {"A"}), Moss(2, 5, 416), ProgramBank(1, {"B", "C"})})));
+    const KarmaMemory between = Read(PcgFile(
+        Container("PRG1", {ProgramBank(0, {"A"}), Moss(2, 5, 416), ProgramBank(1, {"B", "C"})})));
     EXPECT_EQ(between.programs[5], Records(416, 2, 3));
     EXPECT_EQ(between.programs[1].size(), 2 * 804u);
 }
@@ -60,8 +60,8 @@ TEST(PcgMemoryTest, BankFIsTakenOnlyFromOneWellFormedMossChunk) {
     // A PBK1 chunk of bank F holds PCM records, not the instrument's MOSS Programs.
     EXPECT_TRUE(
         Read(PcgFile(Container("PRG1", {ProgramBank(5, {"Pcm In F"})}))).programs[5].empty());
-    for (const Bytes& chunks : {Moss(2, 5, 804), Moss(2, 0, 416), Cat({Moss(1, 5, 416),
-                                                                       Moss(1, 5, 416)})}) {
+    for (const Bytes& chunks :
+         {Moss(2, 5, 804), Moss(2, 0, 416), Cat({Moss(1, 5, 416), Moss(1, 5, 416)})}) {
         const KarmaMemory memory = Read(PcgFile(Container("PRG1", {chunks})));
         EXPECT_TRUE(memory.programs[5].empty());
     }

@@ -181,8 +181,7 @@ inline std::unique_ptr<ChildProcess> StartVirtualKarma(const std::string& progra
 inline bool StartJoined(ChildProcess& process, const std::string& program,
                         const std::vector<std::string>& args, const std::string& folder = {}) {
     std::vector<std::string> argv = {"/bin/sh", "-c",
-                                     "cd \"${BQ_FOLDER:-.}\" && exec \"$0\" \"$@\" 2>&1",
-                                     program};
+                                     "cd \"${BQ_FOLDER:-.}\" && exec \"$0\" \"$@\" 2>&1", program};
     argv.insert(argv.end(), args.begin(), args.end());
     return process.Start(argv, {"BQ_FOLDER=" + folder});
 }

@@ -139,8 +139,8 @@ std::vector<cli::Option> WithLinkOptions(std::vector<cli::Option> before, const 
     return before;
 }
 
-Applied ApplyLinkOption(const cli::Program& program, const cli::Given& given,
-                        LinkOptions* options, std::string* error) {
+Applied ApplyLinkOption(const cli::Program& program, const cli::Given& given, LinkOptions* options,
+                        std::string* error) {
     const std::string& value = given.value;
     *error = cli::Needs(program, given.id, given.typed);
     switch (given.id) {
@@ -282,8 +282,7 @@ std::string ProgressBarLine(const midi::BackupProgress& progress, double elapsed
     return BarLine(bank, text.percent, figures, width);
 }
 
-std::string BarLine(const std::string& label, int percent, const std::string& figures,
-                    int width) {
+std::string BarLine(const std::string& label, int percent, const std::string& figures, int width) {
     // One column is kept free: a line that fills the last one wraps on some terminals, and
     // the carriage return would then redraw only its second half.
     const int room = width - 1 - static_cast<int>(label.size() + 1 + 1 + figures.size());

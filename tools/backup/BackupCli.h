@@ -26,7 +26,14 @@ struct LinkOptions {
     bool quiet = false;
 };
 // Their ids in a program's table; the program's own options take others.
-enum LinkOptionId { kOptionIn = 100, kOptionOut, kOptionBanks, kOptionTimeout, kOptionQuiet, kOptionHelp };
+enum LinkOptionId {
+    kOptionIn = 100,
+    kOptionOut,
+    kOptionBanks,
+    kOptionTimeout,
+    kOptionQuiet,
+    kOptionHelp
+};
 // A program's table lines: `before`, --in, --out, --banks (its help ending with `banksEnd`),
 // --timeout, `after`, --quiet and --help.
 std::vector<cli::Option> WithLinkOptions(std::vector<cli::Option> before, const char* banksEnd,
@@ -34,8 +41,8 @@ std::vector<cli::Option> WithLinkOptions(std::vector<cli::Option> before, const 
 enum class Applied { Done, Help, Wrong, Other };
 // Applies `given` when it is one of those options: Wrong with *error saying what it needs;
 // Other when it is the program's own.
-Applied ApplyLinkOption(const cli::Program& program, const cli::Given& given,
-                        LinkOptions* options, std::string* error);
+Applied ApplyLinkOption(const cli::Program& program, const cli::Given& given, LinkOptions* options,
+                        std::string* error);
 // After every option: --in and --out go together; every bank unless --banks chose.
 bool FinishLinkOptions(LinkOptions* options, std::string* error);
 

@@ -113,6 +113,19 @@ void ProgressView::End() {
     }
 }
 
+midi::BackupStatus FindKarma(midi::BackupDownload& download, const std::string& inPort,
+                             const std::string& outPort, bool quiet) {
+    const midi::BackupStatus found =
+        inPort.empty() ? download.Find() : download.Connect(inPort, outPort);
+    if (found.Succeeded() && !quiet) {
+        // Channels as the Karma's display shows them, 1 to 16.
+        std::fprintf(stderr, "Found the Karma: in %s, out %s, global MIDI channel %d\n",
+                     download.InputName().c_str(), download.OutputName().c_str(),
+                     download.Channel() + 1);
+    }
+    return found;
+}
+
 midi::BackupStatus DownloadShowing(midi::BackupDownload& download, const std::vector<int>& banks,
                                    bool quiet, pcg::KarmaMemory* memory, std::uint64_t* bytes,
                                    double* seconds) {

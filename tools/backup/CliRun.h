@@ -67,6 +67,11 @@ private:
     Clock::time_point m_drawn{};
 };
 
+// Finds the Karma, or connects on the ports the options name, and says so on standard error
+// unless quiet ("Found the Karma: in ..., out ..., global MIDI channel 1").
+midi::BackupStatus FindKarma(midi::BackupDownload& download, const std::string& inPort,
+                             const std::string& outPort, bool quiet);
+
 // Downloads the banks into *memory with the progress on standard error (a bar on a terminal, a
 // line for each bank in a log); *bytes and *seconds, if given, get what came and how long it
 // took.

@@ -5,8 +5,6 @@
 // their own threads; one more thread waits for SIGINT and SIGTERM (blocked everywhere else)
 // and cancels the download.
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -61,17 +59,10 @@ int main(int argc, char** argv) {
     download.SetSilenceMs(options.silenceMs);
     const bq::backup::SignalWatch signals(kProgram, [&download] { download.Cancel(); });
 
-    const bq::midi::BackupStatus found = options.inPort.empty()
-                                             ? download.Find()
-                                             : download.Connect(options.inPort, options.outPort);
+    const bq::midi::BackupStatus found =
+        bq::backup::FindKarma(download, options.inPort, options.outPort, options.quiet);
     if (!found.Succeeded()) {
         return Failed(found.reason);
-    }
-    if (!options.quiet) {
-        // Channels as the Karma's display shows them, 1 to 16.
-        std::fprintf(stderr, "Found the Karma: in %s, out %s, global MIDI channel %d\n",
-                     download.InputName().c_str(), download.OutputName().c_str(),
-                     download.Channel() + 1);
     }
 
     bq::pcg::KarmaMemory memory;

@@ -27,7 +27,8 @@ Figures Measure(const midi::RestoreProgress& progress, double elapsed) {
     figures.percent = total == 0 ? 0 : static_cast<int>(progress.bytes * 100 / total);
     if (progress.bytes > 0 && elapsed > 0 && total >= progress.bytes) {
         const double rate = static_cast<double>(progress.bytes) / elapsed;
-        figures.left = backup::Duration(static_cast<double>(total - progress.bytes) / rate) + " left";
+        figures.left =
+            backup::Duration(static_cast<double>(total - progress.bytes) / rate) + " left";
     }
     return figures;
 }
@@ -117,8 +118,7 @@ backup::Parsed ParseOptions(int argc, const char* const* argv, Options* options,
                                                      : backup::Parsed::BadUsage;
 }
 
-std::string FreeBackupName(std::time_t now,
-                           const std::function<bool(const std::string&)>& exists) {
+std::string FreeBackupName(std::time_t now, const std::function<bool(const std::string&)>& exists) {
     const std::string name = backup::DefaultFileName(now, "karma-before-restore");
     std::string candidate = name;
     const std::string stem = name.substr(0, name.size() - 4);  // without ".pcg"
@@ -140,9 +140,9 @@ std::string ReadFailure(const std::string& path, HRESULT code) {
 std::string BankLine(const midi::RestoreBankPlan& bank) {
     const std::string title = midi::BackupBankTitle(bank.bank) + ": ";
     if (bank.Same()) {
-        return title + (bank.slots == 1 ? "its 1 slot is the same"
-                                        : "all " + std::to_string(bank.slots) +
-                                              " slots are the same");
+        return title + (bank.slots == 1
+                            ? "its 1 slot is the same"
+                            : "all " + std::to_string(bank.slots) + " slots are the same");
     }
     const std::size_t differ = bank.differing.size();
     return title + std::to_string(differ) + " of " + Plural(bank.slots, "slot", "slots") +
@@ -166,8 +166,8 @@ std::string PlanTotal(const midi::RestorePlan& plan) {
 std::string WriteBarLine(const midi::RestoreProgress& progress, double elapsed, int width) {
     const Figures figures = Measure(progress, elapsed);
     const std::string label = midi::RestoreSlotName(progress.slot) + " (" +
-                              std::to_string(progress.item) + "/" +
-                              std::to_string(progress.items) + ")";
+                              std::to_string(progress.item) + "/" + std::to_string(progress.items) +
+                              ")";
     char percent[8];
     std::snprintf(percent, sizeof percent, "%3d%%", figures.percent);
     std::string text = std::string(percent) + " " + backup::Kilobytes(progress.bytes) + "/" +
@@ -180,11 +180,10 @@ std::string WriteBarLine(const midi::RestoreProgress& progress, double elapsed, 
 
 std::string WriteLogLine(const midi::RestoreProgress& progress, double elapsed) {
     const Figures figures = Measure(progress, elapsed);
-    std::string line = midi::BackupBankTitle(progress.slot.bank) + " written: " +
-                       std::to_string(progress.item) + " of " +
-                       Plural(progress.items, "slot", "slots") + ", " +
-                       backup::Kilobytes(progress.bytes) + " of " +
-                       backup::Kilobytes(progress.totalBytes) + " KB";
+    std::string line =
+        midi::BackupBankTitle(progress.slot.bank) + " written: " + std::to_string(progress.item) +
+        " of " + Plural(progress.items, "slot", "slots") + ", " +
+        backup::Kilobytes(progress.bytes) + " of " + backup::Kilobytes(progress.totalBytes) + " KB";
     if (!figures.left.empty()) {
         line += ", " + figures.left;
     }

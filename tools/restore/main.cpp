@@ -40,6 +40,13 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first = {};
+    struct stat second = {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 // The chosen banks that the file holds, in the trees' order; a line for each bank chosen by
 // name that it does not hold.
 std::vector<int> BanksToRestore(const bq::restore::Options& options,
@@ -106,9 +113,15 @@ int main(int argc, char** argv) {
         return Failed(options.file + " holds none of the banks chosen; nothing was written");
     }
     const bool saving = !options.dryRun && !options.noBackup;
-    const std::string backupPath =
-        !options.backupTo.empty() ? options.backupTo
-                                  : bq::restore::FreeBackupName(std::time(nullptr), Exists);
+    const std::string backupPath = !options.backupTo.empty()
+                                       ? options.backupTo
+                                       : bq::restore::FreeBackupName(std::time(nullptr), Exists);
+    if (saving && SameFile(backupPath, options.file)) {
+        // The safety backup would replace the very file being put back.
+        std::fprintf(stderr, "%s: --backup-to names the file to restore, %s\n%s", kProgram,
+                     options.file.c_str(), kCommandLine.usage);
+        return 2;
+    }
     if (saving) {
         if (const std::string problem = bq::backup::TargetProblem(backupPath); !problem.empty()) {
             return Failed("the Karma's banks cannot be saved before writing: " + problem +
@@ -136,16 +149,10 @@ int main(int argc, char** argv) {
         }
     });
 
-    const bq::midi::BackupStatus found = options.inPort.empty()
-                                             ? download.Find()
-                                             : download.Connect(options.inPort, options.outPort);
+    const bq::midi::BackupStatus found =
+        bq::backup::FindKarma(download, options.inPort, options.outPort, options.quiet);
     if (!found.Succeeded()) {
         return Failed(found.reason + "; nothing was written");
-    }
-    if (say) {
-        std::fprintf(stderr, "Found the Karma: in %s, out %s, global MIDI channel %d\n",
-                     download.InputName().c_str(), download.OutputName().c_str(),
-                     download.Channel() + 1);
     }
 
     bq::pcg::KarmaMemory instrument;

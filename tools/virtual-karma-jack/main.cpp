@@ -82,8 +82,7 @@ const bq::cli::Program kCommandLine = {
          "a number of bytes per second (0: unlimited)"},
         {kMemoryOut, "memory-out", 0, true, "FILE", "write its memory to FILE when it exits",
          "a file", bq::cli::Complete::Files},
-        {kFailWrites, "fail-writes", 0, false, nullptr,
-         "answer every write with a Failed Reply"},
+        {kFailWrites, "fail-writes", 0, false, nullptr, "answer every write with a Failed Reply"},
         {kFailWritesAfter, "fail-writes-after", 0, true, "N",
          "store the first N writes, then answer every write with a\nFailed Reply",
          "a number of writes"},
@@ -434,9 +433,8 @@ public:
         if (m_held.empty()) {
             return std::nullopt;
         }
-        return std::max(std::chrono::microseconds(1),
-                        std::chrono::ceil<std::chrono::microseconds>(m_held.front().due -
-                                                                     Clock::now()));
+        return std::max(std::chrono::microseconds(1), std::chrono::ceil<std::chrono::microseconds>(
+                                                          m_held.front().due - Clock::now()));
     }
 
 private:

@@ -48,9 +48,9 @@ public:
         // Store this many writes (counted from SetFaults), then fail the later ones as
         // failWrites does.
         std::optional<std::size_t> failAfterWrites;
-        bool silent = false;         // answer only Identity Requests (so it can be found)
-        bool refuseDumps = false;    // answer dump requests with a Failed Reply
-        bool pauseDumps = false;     // pause a dump after pauseAfterBytes for pauseMs
+        bool silent = false;       // answer only Identity Requests (so it can be found)
+        bool refuseDumps = false;  // answer dump requests with a Failed Reply
+        bool pauseDumps = false;   // pause a dump after pauseAfterBytes for pauseMs
         std::size_t pauseAfterBytes = 0;
         std::uint32_t pauseMs = 0;
         std::vector<std::uint8_t> stray;  // sent before every reply to a dump request or write

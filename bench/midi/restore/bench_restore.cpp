@@ -1,11 +1,11 @@
 // bench_restore: bankquill-restore against bankquill-virtual-karma over a private jackd with the
-// dummy driver (256 frames at 48 kHz, or the frames given), both ways at the rate of a MIDI cable (3125 bytes per
-// second: the virtual Karma sends at it and takes each message only once a cable would have
-// carried it in). The file differs from the instrument in every slot of one bank; one run with
-// Combination Bank A, one with Program Bank A (--banks CA, --banks PA; --in/--out, --no-backup).
-// Each run is timed from the start of the process to its end: it finds the Karma on the ports,
-// downloads the bank, compares, and writes all 128 slots, each waiting for its reply. The wire
-// time is that of every message it sends and receives (bytes / 3125); the writes alone are
+// dummy driver (256 frames at 48 kHz, or the frames given), both ways at the rate of a MIDI cable
+// (3125 bytes per second: the virtual Karma sends at it and takes each message only once a cable
+// would have carried it in). The file differs from the instrument in every slot of one bank; one
+// run with Combination Bank A, one with Program Bank A (--banks CA, --banks PA; --in/--out,
+// --no-backup). Each run is timed from the start of the process to its end: it finds the Karma on
+// the ports, downloads the bank, compares, and writes all 128 slots, each waiting for its reply.
+// The wire time is that of every message it sends and receives (bytes / 3125); the writes alone are
 // timed from the plan's last line to the end. Printed last: both runs' time over both runs' wire
 // time.
 #include <unistd.h>
@@ -52,8 +52,7 @@ std::optional<Timed> RunRestore(const std::vector<std::string>& args) {
     const int status = restore.Wait(10000);
     const auto end = Clock::now();
     if (status != 0 || !planned) {
-        std::fprintf(stderr, "bench: bankquill-restore ended with %d:\n%s", status,
-                     output.c_str());
+        std::fprintf(stderr, "bench: bankquill-restore ended with %d:\n%s", status, output.c_str());
         return std::nullopt;
     }
     Timed timed;
@@ -105,17 +104,16 @@ int main(int argc, char** argv) {
         // The Identity Request and its reply, the dump request and the dump, the writes and their
         // replies.
         const double found = bq::sysex::kIdentityRequestLength + karma.IdentityReply().size();
-        const double dump =
-            bq::sysex::kDumpRequestLength + bq::midi::BackupBankAt(index).dumpBytes;
+        const double dump = bq::sysex::kDumpRequestLength + bq::midi::BackupBankAt(index).dumpBytes;
         const double writesWire = plan.WireBytes() / kMidiBytesPerSecond;
         const double runWire = (found + dump) / kMidiBytesPerSecond + writesWire;
 
-        auto process = bq::e2e::StartVirtualKarma(
-            BQ_VIRTUAL_KARMA, {"--rate", "3125", "--receive-rate", "3125"});
-        const auto timed =
-            process ? RunRestore({"--in", bq::e2e::kKarmaOut, "--out", bq::e2e::kKarmaIn,
-                                  "--banks", banks, "--no-backup", file})
-                    : std::nullopt;
+        auto process = bq::e2e::StartVirtualKarma(BQ_VIRTUAL_KARMA,
+                                                  {"--rate", "3125", "--receive-rate", "3125"});
+        const auto timed = process
+                               ? RunRestore({"--in", bq::e2e::kKarmaOut, "--out", bq::e2e::kKarmaIn,
+                                             "--banks", banks, "--no-backup", file})
+                               : std::nullopt;
         if (process) {
             bq::e2e::StopVirtualKarma(*process);
         }
@@ -128,8 +126,8 @@ int main(int argc, char** argv) {
         std::printf(
             "3125 bytes/s: %s, 128 slots: whole run %.3f s over %.3f s on the wire (%.4f); "
             "the writes %.3f s over %.3f s (%.4f), %.1f ms a write above its wire time\n",
-            bq::midi::BackupBankTitle(index).c_str(), timed->whole, runWire,
-            timed->whole / runWire, timed->writes, writesWire, timed->writes / writesWire,
+            bq::midi::BackupBankTitle(index).c_str(), timed->whole, runWire, timed->whole / runWire,
+            timed->writes, writesWire, timed->writes / writesWire,
             (timed->writes - writesWire) * 1000 / 128);
         whole += timed->whole;
         wire += runWire;

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PcgBuilder.h"
 
 namespace bq::restore {
 namespace {
@@ -27,8 +28,8 @@ TEST(RestoreCliTest, OptionsAsTheBackupsWithAFileAndTheSafetyBackup) {
     EXPECT_FALSE(options.banksGiven || options.dryRun || options.noBackup || options.quiet);
     EXPECT_TRUE(options.backupTo.empty());
 
-    ASSERT_EQ(Parse({"--in", "k:out", "--out", "k:in", "--banks", "pf,CA", "--timeout", "0.5",
-                     "-n", "--backup-to", "before.pcg", "-q", "old.pcg"},
+    ASSERT_EQ(Parse({"--in", "k:out", "--out", "k:in", "--banks", "pf,CA", "--timeout", "0.5", "-n",
+                     "--backup-to", "before.pcg", "-q", "old.pcg"},
                     &options, &error),
               Parsed::Run)
         << error;
@@ -39,15 +40,15 @@ TEST(RestoreCliTest, OptionsAsTheBackupsWithAFileAndTheSafetyBackup) {
     ASSERT_EQ(Parse({"--no-backup", "x.pcg"}, &options, &error), Parsed::Run);
     EXPECT_TRUE(options.noBackup);
 
-    for (const std::vector<const char*>& bad : std::vector<std::vector<const char*>>{
-             {},
-             {"a.pcg", "b.pcg"},
-             {"--banks", "CG", "a.pcg"},
-             {"--in", "k:out", "a.pcg"},
-             {"--timeout", "0", "a.pcg"},
-             {"--no-backup", "--backup-to", "b.pcg", "a.pcg"},
-             {"--backup-to"},
-             {"-o", "x.pcg", "a.pcg"}}) {
+    for (const std::vector<const char*>& bad :
+         std::vector<std::vector<const char*>>{{},
+                                               {"a.pcg", "b.pcg"},
+                                               {"--banks", "CG", "a.pcg"},
+                                               {"--in", "k:out", "a.pcg"},
+                                               {"--timeout", "0", "a.pcg"},
+                                               {"--no-backup", "--backup-to", "b.pcg", "a.pcg"},
+                                               {"--backup-to"},
+                                               {"-o", "x.pcg", "a.pcg"}}) {
         error.clear();
         EXPECT_EQ(Parse(bad, &options, &error), Parsed::BadUsage)
             << (bad.empty() ? "" : bad.front());
@@ -56,21 +57,15 @@ TEST(RestoreCliTest, OptionsAsTheBackupsWithAFileAndTheSafetyBackup) {
     EXPECT_EQ(Parse({"--help", "a.pcg"}, &options, &error), Parsed::Help);
 
     // An earlier safety backup of the same minute is never replaced.
-    std::tm noon = {};
-    noon.tm_year = 126;
-    noon.tm_mon = 11;
-    noon.tm_mday = 7;
-    noon.tm_hour = 9;
-    noon.tm_min = 5;
-    noon.tm_isdst = -1;
+    const std::time_t now = std::time(nullptr);
+    const std::string name = backup::DefaultFileName(now, "karma-before-restore");
+    EXPECT_EQ(name.rfind("karma-before-restore-20", 0), 0u) << name;
     std::set<std::string> present;
-    const auto exists = [&](const std::string& name) { return present.count(name) != 0; };
-    EXPECT_EQ(FreeBackupName(std::mktime(&noon), exists),
-              "karma-before-restore-2026-12-07-0905.pcg");
-    present = {"karma-before-restore-2026-12-07-0905.pcg",
-               "karma-before-restore-2026-12-07-0905-2.pcg"};
-    EXPECT_EQ(FreeBackupName(std::mktime(&noon), exists),
-              "karma-before-restore-2026-12-07-0905-3.pcg");
+    const auto exists = [&](const std::string& file) { return present.count(file) != 0; };
+    EXPECT_EQ(FreeBackupName(now, exists), name);
+    const std::string stem = name.substr(0, name.size() - 4);
+    present = {name, stem + "-2.pcg"};
+    EXPECT_EQ(FreeBackupName(now, exists), stem + "-3.pcg");
 }
 
 TEST(RestoreCliTest, PlanAndProgressLines) {
@@ -108,6 +103,11 @@ TEST(RestoreCliTest, WrongArgumentsExitWithTwoAndHelpWithZero) {
     midi::test::ChildProcess wrong;
     ASSERT_TRUE(wrong.Start({BQ_RESTORE, "--dry-run"}));
     EXPECT_EQ(wrong.Wait(10000), 2);
+    // The safety backup must not replace the file being put back.
+    const test::TempFile file(test::PcgFile(test::Container("CMB1", {test::CombiBank(0, {"A"})})));
+    midi::test::ChildProcess itself;
+    ASSERT_TRUE(itself.Start({BQ_RESTORE, "--backup-to", file.Path(), file.Path()}));
+    EXPECT_EQ(itself.Wait(10000), 2);
     midi::test::ChildProcess help;
     ASSERT_TRUE(help.Start({BQ_RESTORE, "--help"}));
     EXPECT_TRUE(help.WaitForLine("  --no-backup", 10000));

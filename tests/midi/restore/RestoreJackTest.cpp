@@ -80,7 +80,8 @@ Bytes Expected(const KarmaMemory& x, KarmaMemory y, const midi::RestorePlan& pla
     for (std::size_t i = 0; i < written; ++i) {
         const midi::RestoreSlot& slot = plan.writes[i];
         const std::size_t size = midi::BackupBankAt(slot.bank).recordSize;
-        std::copy_n(midi::RestoreRecord(x, slot), size, Bank(y, slot.bank).begin() + slot.slot * size);
+        std::copy_n(midi::RestoreRecord(x, slot), size,
+                    Bank(y, slot.bank).begin() + slot.slot * size);
     }
     return MemoryFileOf(std::move(y));
 }
@@ -164,8 +165,7 @@ TEST_F(RestoreJackTest, ABackupPutBackIsByteForByteWhatWasBackedUpAndASecondRest
 
     const Outcome second = Restore({"x.pcg"});
     EXPECT_EQ(second.status, 0) << second.output;
-    EXPECT_NE(second.output.find("In all: nothing to write\n"), std::string::npos)
-        << second.output;
+    EXPECT_NE(second.output.find("In all: nothing to write\n"), std::string::npos) << second.output;
     EXPECT_EQ(Files(dir).size(), 4u) << "no safety backup when nothing is written";
     EXPECT_EQ(Writes(Stop(*karma)), 33);
 }
@@ -188,8 +188,8 @@ TEST_F(RestoreJackTest, ADryRunWritesNothingAndACancelOrARefusalLeavesWhatItRepo
 
     {
         // Each write arrives as over a MIDI cable: a Combination's takes 0.37 s.
-        auto karma = Karma({"--rate", "0", "--receive-rate", "3125", "--pcg", yFile,
-                            "--memory-out", memoryFile});
+        auto karma = Karma(
+            {"--rate", "0", "--receive-rate", "3125", "--pcg", yFile, "--memory-out", memoryFile});
         ASSERT_TRUE(karma) << "bankquill-virtual-karma did not start";
         const Outcome dry = Restore({"--dry-run", "--banks", "C", "x.pcg"});
         EXPECT_EQ(dry.status, 0) << dry.output;
@@ -221,8 +221,8 @@ TEST_F(RestoreJackTest, ADryRunWritesNothingAndACancelOrARefusalLeavesWhatItRepo
             << "the instrument holds other slots than the " << written << " reported";
     }
 
-    auto karma = Karma({"--rate", "0", "--fail-writes-after", "4", "--pcg", yFile,
-                        "--memory-out", memoryFile});
+    auto karma = Karma(
+        {"--rate", "0", "--fail-writes-after", "4", "--pcg", yFile, "--memory-out", memoryFile});
     ASSERT_TRUE(karma) << "bankquill-virtual-karma did not start";
     const Outcome refused = Restore({"x.pcg"});
     EXPECT_EQ(refused.status, 1) << refused.output;
@@ -233,9 +233,8 @@ TEST_F(RestoreJackTest, ADryRunWritesNothingAndACancelOrARefusalLeavesWhatItRepo
         << refused.output;
     Stop(*karma);
     const Bytes held = ReadAll(memoryFile);
-    const Bytes expected = Expected(x, y, midi::PlanRestore(x, y, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9,
-                                                                   10, 11}),
-                                    4);
+    const Bytes expected =
+        Expected(x, y, midi::PlanRestore(x, y, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}), 4);
     ASSERT_GE(held.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), held.begin()))
         << "the instrument holds other slots than the 4 reported";

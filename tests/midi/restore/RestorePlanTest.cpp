@@ -43,8 +43,8 @@ std::vector<int> All() {
 TEST(RestorePlanTest, DifferingSlotsBankByBankInTheOrderChosenWithTheirBytesOnTheWire) {
     const pcg::KarmaMemory file = Whole(1);
     pcg::KarmaMemory instrument = file;
-    Bank(instrument, 2)[17 * 996 + 500] ^= 1;  // Combination Bank C, slot 017
-    Bank(instrument, 2)[5 * 996] ^= 1;         // its slot 005, the name's first byte
+    Bank(instrument, 2)[17 * 996 + 500] ^= 1;   // Combination Bank C, slot 017
+    Bank(instrument, 2)[5 * 996] ^= 1;          // its slot 005, the name's first byte
     Bank(instrument, 6)[127 * 804 + 803] ^= 1;  // Program Bank A, the last byte of slot 127
     Bank(instrument, 11)[0] ^= 1;               // Program Bank F (MOSS), slot 000
 
@@ -57,8 +57,7 @@ TEST(RestorePlanTest, DifferingSlotsBankByBankInTheOrderChosenWithTheirBytesOnTh
     EXPECT_EQ(plan.banks[2].differing, (std::vector<int>{5, 17}));
     EXPECT_TRUE(plan.banks[3].Same());
     EXPECT_EQ(plan.banks[3].slots, 128);
-    EXPECT_EQ(plan.writes,
-              (std::vector<RestoreSlot>{{11, 0}, {6, 127}, {2, 5}, {2, 17}}));
+    EXPECT_EQ(plan.writes, (std::vector<RestoreSlot>{{11, 0}, {6, 127}, {2, 5}, {2, 17}}));
     // The MOSS write, a PCM Program's and two Combinations': 485 + 928 + 2 x 1148 bytes, each
     // answered by a 6-byte status reply.
     EXPECT_EQ(plan.sendBytes, 485u + 928u + 2 * 1148u);
@@ -108,8 +107,8 @@ TEST(RestorePlanTest, WritesCarryTheFilesRecordWithTheFunctionAndSizeOfTheirBank
         unsigned long length = unpacked.size();
         sysex::UnpackSysEx(8, unpacked.data(), &length);
         const std::size_t size = BackupBankAt(c.slot.bank).recordSize;
-        EXPECT_TRUE(std::equal(unpacked.begin(), unpacked.begin() + size,
-                               RestoreRecord(file, c.slot)));
+        EXPECT_TRUE(
+            std::equal(unpacked.begin(), unpacked.begin() + size, RestoreRecord(file, c.slot)));
     }
     EXPECT_EQ(RestoreSlotName({11, 7}), "Program Bank F (MOSS), slot 007");
     Bank(file, 4).resize(996 * 10);

@@ -54,8 +54,8 @@ protected:
         for (const auto& [index, slots] : std::vector<std::pair<int, std::vector<int>>>{
                  {1, {0, 40, 127}}, {8, {2, 3}}, {11, {9, 10, 11}}}) {
             const BackupBank bank = BackupBankAt(index);
-            Bank(file, index) = bank.combination ? karma->CombiBank(bank.bank)
-                                                 : karma->ProgramBank(bank.bank);
+            Bank(file, index) =
+                bank.combination ? karma->CombiBank(bank.bank) : karma->ProgramBank(bank.bank);
             Bank(instrument, index) = Bank(file, index);
             for (int slot : slots) {
                 Bank(file, index)[slot * bank.recordSize + 20] ^= 0xFF;
@@ -188,8 +188,7 @@ TEST_F(RestoreWriteTest, AnUnansweredWriteIsNotKnownAndACancelWaitsForTheWriteUn
               "not known");
 
     download->Close();
-    EXPECT_EQ(RestoreWrite(download->Link()).Write(plan, file).error,
-              RestoreError::NotConnected);
+    EXPECT_EQ(RestoreWrite(download->Link()).Write(plan, file).error, RestoreError::NotConnected);
 }
 
 }  // namespace
