@@ -76,15 +76,15 @@ const bq::cli::Program kCommandLine = {
          "0: as fast as JACK takes it)",
          "a number of bytes per second (0: unlimited)"},
         {kReceiveRate, "receive-rate", 0, true, "BYTES_PER_SECOND",
-         "take each message only once a cable of this rate would have\n"
-         "carried it in, as a Karma on a MIDI cable does (3125);\n"
-         "default 0: at once",
+         "take each message only once a cable of this rate\n"
+         "would have carried it in, as a Karma on a MIDI\n"
+         "cable does (3125); default 0: at once",
          "a number of bytes per second (0: unlimited)"},
         {kMemoryOut, "memory-out", 0, true, "FILE", "write its memory to FILE when it exits",
          "a file", bq::cli::Complete::Files},
         {kFailWrites, "fail-writes", 0, false, nullptr, "answer every write with a Failed Reply"},
         {kFailWritesAfter, "fail-writes-after", 0, true, "N",
-         "store the first N writes, then answer every write with a\nFailed Reply",
+         "store the first N writes, then answer every\nwrite with a Failed Reply",
          "a number of writes"},
         {kErrorWrites, "error-writes", 0, true, "CODE",
          "answer every write with an Error Reply of CODE", "an error code from 0 to 127"},

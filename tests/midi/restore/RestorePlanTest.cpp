@@ -87,34 +87,5 @@ TEST(RestorePlanTest, OnlyWhatTheFileHoldsIsComparedAndWhatTheInstrumentLacksDif
     EXPECT_TRUE(PlanRestore(file, instrument, {1, 5, 11, 12, -1}).banks.empty());
 }
 
-TEST(RestorePlanTest, WritesCarryTheFilesRecordWithTheFunctionAndSizeOfTheirBank) {
-    pcg::KarmaMemory file = Whole(0x80);  // bytes with bit 7 set: packed into flag bytes
-    struct Case {
-        RestoreSlot slot;
-        std::uint8_t function;
-        std::uint8_t bankByte;
-        std::size_t length;
-    };
-    for (const Case& c : {Case{{3, 9}, 0x4D, 0x23, 1148}, Case{{7, 127}, 0x4C, 0x21, 928},
-                          Case{{11, 64}, 0x4C, 0x25, 485}}) {
-        const Bytes message = RestoreWriteMessage(file, c.slot);
-        ASSERT_EQ(message.size(), c.length) << RestoreSlotName(c.slot);
-        EXPECT_EQ(Bytes(message.begin(), message.begin() + 8),
-                  (Bytes{0xF0, 0x42, 0x30, 0x5D, c.function, 0x00, c.bankByte,
-                         static_cast<std::uint8_t>(c.slot.slot)}));
-        EXPECT_EQ(message.back(), 0xF7);
-        Bytes unpacked = message;
-        unsigned long length = unpacked.size();
-        sysex::UnpackSysEx(8, unpacked.data(), &length);
-        const std::size_t size = BackupBankAt(c.slot.bank).recordSize;
-        EXPECT_TRUE(
-            std::equal(unpacked.begin(), unpacked.begin() + size, RestoreRecord(file, c.slot)));
-    }
-    EXPECT_EQ(RestoreSlotName({11, 7}), "Program Bank F (MOSS), slot 007");
-    Bank(file, 4).resize(996 * 10);
-    EXPECT_TRUE(RestoreWriteMessage(file, {4, 10}).empty()) << "no record there";
-    EXPECT_TRUE(RestoreWriteMessage(file, {12, 0}).empty());
-}
-
 }  // namespace
 }  // namespace bq::midi
