@@ -73,7 +73,8 @@ public:
     RestoreStatus Write(const RestorePlan& plan, const pcg::KarmaMemory& file,
                         const ProgressFn& progress = {});
 
-    // Any thread. The write under way ends as it would; no other begins.
+    // Any thread. The write under way ends as it would; no other begins, in this Write or a
+    // later one.
     void Cancel() { m_cancelled.store(true); }
     bool Cancelled() const { return m_cancelled.load(); }
 
