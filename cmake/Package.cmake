@@ -24,6 +24,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "memory in a PCG file.\n"
     "\n"
     "Command-line programs come with it: bankquill-backup for scripted backups,\n"
+    "bankquill-restore to put a backup back, writing only what differs,\n"
     "bankquill-pcg to list, find and compare PCG files, and\n"
     "bankquill-virtual-karma, which stands in for the instrument.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})

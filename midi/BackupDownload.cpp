@@ -12,14 +12,6 @@ std::string Kilobytes(std::uint64_t bytes) {
     return std::to_string((bytes + 512) / 1024) + " KB";
 }
 
-std::string Seconds(int ms) {
-    if (ms % 1000 == 0) {
-        const int s = ms / 1000;
-        return std::to_string(s) + (s == 1 ? " second" : " seconds");
-    }
-    return std::to_string(ms) + " ms";
-}
-
 BackupStatus Fail(BackupError error, std::string reason, int bank = -1,
                   MidiResult midi = MMSYSERR_NOERROR) {
     return BackupStatus{error, midi, bank, std::move(reason)};
@@ -57,6 +49,14 @@ bool FindPort(std::uint32_t count, Caps caps, const std::string& name, std::uint
 }
 
 }  // namespace
+
+std::string SilenceText(int ms) {
+    if (ms % 1000 == 0) {
+        const int s = ms / 1000;
+        return std::to_string(s) + (s == 1 ? " second" : " seconds");
+    }
+    return std::to_string(ms) + " ms";
+}
 
 BackupDownload::BackupDownload(IMidiServices& services)
     : m_services(services), m_link(services, LinkOptions()) {}
@@ -197,7 +197,7 @@ BackupStatus BackupDownload::Connect(const std::string& inputName, const std::st
         default:
             Close();
             return Fail(BackupError::NoAnswer, "no Korg Karma answered on " + inputName +
-                                                   " within " + Seconds(m_silenceMs));
+                                                   " within " + SilenceText(m_silenceMs));
     }
 }
 
@@ -266,11 +266,11 @@ BackupStatus BackupDownload::Download(const std::vector<int>& banks, pcg::KarmaM
                 if (result.received == 0) {
                     return Fail(BackupError::Silent,
                                 "the Karma did not answer the request for " + title + " within " +
-                                    Seconds(m_silenceMs),
+                                    SilenceText(m_silenceMs),
                                 index);
                 }
                 return Fail(BackupError::Silent,
-                            "the Karma went silent for " + Seconds(m_silenceMs) +
+                            "the Karma went silent for " + SilenceText(m_silenceMs) +
                                 " while sending " + title + " (" + Kilobytes(result.received) +
                                 " of " + Kilobytes(bank.dumpBytes) + " received)",
                             index);

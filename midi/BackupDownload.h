@@ -55,6 +55,9 @@ struct BackupProgress {
     std::uint64_t expectedBytes = 0;  // what the dumps of its banks come to
 };
 
+// "5 seconds", "1 second", "250 ms": a silence bound as the reasons say it.
+std::string SilenceText(int ms);
+
 class BackupDownload {
 public:
     static constexpr int kSearchWindowMs = 500;

@@ -39,6 +39,17 @@ std::array<std::uint8_t, sysex::kDumpRequestLength> BackupDumpRequest(int index,
     return request.value_or(std::array<std::uint8_t, sysex::kDumpRequestLength>{});
 }
 
+std::vector<std::uint8_t> BankItemWrite(int index, int slot, const std::uint8_t* record,
+                                        std::size_t size, std::uint8_t channel) {
+    const BackupBank bank = BackupBankAt(index);
+    const auto header = bank.combination ? sysex::ItemWriteHeader(bank.bank, slot, channel)
+                                         : sysex::ProgramWriteHeader(bank.bank, slot, channel);
+    if (!header || bank.recordSize == 0 || size != bank.recordSize || record == nullptr) {
+        return {};
+    }
+    return sysex::BuildItemWrite(header->data(), record, size);
+}
+
 bool BankRecords(int index, std::vector<std::uint8_t> message, std::vector<std::uint8_t>* records,
                  std::size_t* decoded) {
     unsigned long length = static_cast<unsigned long>(message.size());

@@ -1,7 +1,8 @@
 #pragma once
 
 // The instrument's twelve banks as whole-bank transfers: which bank an index names, its record
-// size and dump size on the wire, its dump request, and the records of its dump.
+// size and dump size on the wire, its dump request, the records of its dump, and the Item Write
+// of one of its slots.
 
 #include <array>
 #include <cstddef>
@@ -33,6 +34,12 @@ std::string BackupBankTitle(int index);
 // The dump request of bank `index` on global channel g.
 std::array<std::uint8_t, sysex::kDumpRequestLength> BackupDumpRequest(int index,
                                                                       std::uint8_t channel);
+
+// The Item Write that puts `record` into `slot` (0..127) of bank `index` on global channel g:
+// function 4D for a Combination, 4C for a Program, the packed record, F7. Empty for a bank or
+// slot out of range, or a record that is not the bank's record size.
+std::vector<std::uint8_t> BankItemWrite(int index, int slot, const std::uint8_t* record,
+                                        std::size_t size, std::uint8_t channel = 0);
 
 // Unpacks a bank's dump (F0 ... F7, as received) into exactly its 128 records; the unpacked
 // bytes beyond them, such as the closing F7 of a short last group, are dropped. False, with

@@ -15,6 +15,7 @@
 #include "model/KarmaObject.h"
 #include "model/KorgPCGFile.h"
 #include "model/KorgPCGSection.h"
+#include "model/PcgMemory.h"
 #include "model/Ref.h"
 
 namespace bq::pcg {
@@ -198,67 +199,22 @@ std::string CompareBank(Bank* bank, Get get, const Bytes& records, std::size_t r
     return {};
 }
 
-// The reader passes over "MBK1", so the MOSS bank is found through the section tree that it
-// built (each chunk's offset follows from the sizes before it) and its payload read from the
-// file. Empty when it matches the memory, else what differs.
+// The reader passes over "MBK1": the MOSS bank is found through the section tree and its
+// payload read from the file. Empty when it matches the memory, else what differs.
 std::string CompareMoss(const CKorgPCGFile& file, const std::string& path, const Bytes& moss) {
     const std::string title = BankTitle(false, kMossBank);
-    const CKorgPCGRootContainerSection* root = file.GetRootSection();
-    if (root == nullptr) {
-        return title;
-    }
-    std::uint64_t payloadAt = 0;
-    std::uint32_t payloadSize = 0;
-    int found = 0;
-    std::uint64_t at = kHeaderSize + kChunkHeaderSize;
-    for (std::size_t i = 0; i < root->GetChildCount(); ++i) {
-        const CKorgPCGSection* section = root->GetChild(i);
-        const auto* container = dynamic_cast<const CKorgPCGContainerSection*>(section);
-        if (container != nullptr && section->HasTag("PRG1")) {
-            std::uint64_t childAt = at + kChunkHeaderSize;
-            for (std::size_t j = 0; j < container->GetChildCount(); ++j) {
-                const CKorgPCGSection* child = container->GetChild(j);
-                const auto* leaf = dynamic_cast<const CKorgPCGLeafSection*>(child);
-                if (leaf != nullptr && child->HasTag("MBK1")) {
-                    ++found;
-                    if (leaf->GetBankIndex() != kMossBank ||
-                        leaf->GetCount() != moss.size() / kMossProgramRecordSize ||
-                        leaf->GetSize() != kSubHeaderSize + moss.size()) {
-                        return title;
-                    }
-                    payloadAt = childAt + kChunkHeaderSize + kSubHeaderSize;
-                    payloadSize = leaf->GetSize() - kSubHeaderSize;
-                }
-                childAt += kChunkHeaderSize + child->GetSize();
-            }
-        }
-        at += kChunkHeaderSize + section->GetSize();
-    }
-    if (found != (moss.empty() ? 0 : 1)) {
+    const std::vector<MossChunk> chunks = FindMossChunks(file);
+    if (chunks.size() != (moss.empty() ? 0u : 1u)) {
         return title;
     }
     if (moss.empty()) {
         return {};
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return title;
-    }
-    Bytes payload(payloadSize);
-    std::size_t got = 0;
-    while (got < payload.size()) {
-        const ssize_t n = ::pread(fd, payload.data() + got, payload.size() - got,
-                                  static_cast<off_t>(payloadAt + got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    if (got != payload.size() || payload != moss) {
+    const MossChunk& chunk = chunks.front();
+    Bytes payload;
+    if (chunk.bankIndex != kMossBank || chunk.count != moss.size() / kMossProgramRecordSize ||
+        chunk.payloadSize != moss.size() || !ReadMossPayload(path, chunk, &payload) ||
+        payload != moss) {
         return title;
     }
     return {};

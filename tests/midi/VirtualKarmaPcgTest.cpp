@@ -35,6 +35,21 @@ TEST(VirtualKarmaPcg, LoadsBanksFromAFile) {
     EXPECT_EQ(karma.ProgramRecord(0, 0), VirtualKarma::GeneratedProgram(0, 0));
 }
 
+TEST(VirtualKarmaPcg, TheMossRecordsOfABackupFillBankF) {
+    Bytes moss(2 * 416);
+    for (std::size_t i = 0; i < moss.size(); ++i) {
+        moss[i] = static_cast<unsigned char>(i * 5);
+    }
+    const TempFile file(PcgFile(Container(
+        "PRG1", {ProgramBank(5, {"Pcm One", "Pcm Two", "Pcm Three"}), Leaf("MBK1", 2, 5, moss)})));
+    VirtualKarma karma;
+    ASSERT_EQ(karma.LoadPCG(file.c_str()), S_OK);
+    EXPECT_EQ(karma.ProgramRecord(5, 1), std::vector<std::uint8_t>(moss.begin() + 416, moss.end()));
+    const Bytes third = ProgramRecord("Pcm Three", 2);
+    EXPECT_EQ(karma.ProgramRecord(5, 2),
+              std::vector<std::uint8_t>(third.begin(), third.begin() + 416));
+}
+
 TEST(VirtualKarmaPcg, AFailedLoadKeepsTheMemory) {
     const TempFile file(PcgFile({}, 0x50));  // a Triton file is refused
     VirtualKarma karma;

@@ -176,6 +176,39 @@ inline std::unique_ptr<ChildProcess> StartVirtualKarma(const std::string& progra
     return nullptr;
 }
 
+// A command-line program, its standard error joined to its output, run in `folder` (the
+// current one when empty); false when it cannot start.
+inline bool StartJoined(ChildProcess& process, const std::string& program,
+                        const std::vector<std::string>& args, const std::string& folder = {}) {
+    std::vector<std::string> argv = {"/bin/sh", "-c",
+                                     "cd \"${BQ_FOLDER:-.}\" && exec \"$0\" \"$@\" 2>&1", program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return process.Start(argv, {"BQ_FOLDER=" + folder});
+}
+
+// What a program run to its end said, and its exit status (-1 when it did not start or end).
+struct Outcome {
+    int status = -1;
+    std::string output;
+};
+
+// Reads the rest of its output, each line within `lineTimeoutMs`, and waits for its end.
+inline Outcome Finish(ChildProcess& process, int lineTimeoutMs = 60000) {
+    Outcome run;
+    std::string line;
+    while (process.ReadLine(&line, lineTimeoutMs)) {
+        run.output += line + "\n";
+    }
+    run.status = process.Wait(10000);
+    return run;
+}
+
+inline Outcome Run(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& folder = {}) {
+    ChildProcess process;
+    return StartJoined(process, program, args, folder) ? Finish(process) : Outcome{};
+}
+
 // Ends it with SIGINT, so that it writes its memory file; its exit status.
 inline int StopVirtualKarma(ChildProcess& karma) {
     karma.Signal(SIGINT);

@@ -6,12 +6,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <list>
 
 namespace bq::backup {
 
 namespace {
 
-enum Id { kOutput, kIn, kOut, kBanks, kTimeout, kQuiet, kHelp };
+enum Id { kOutput };
 
 }  // namespace
 
@@ -26,29 +27,12 @@ const cli::Program kCommandLine = {
     "output in turn, half a second each, while listening on every input.\n"
     "\n",
     21,
-    {
-        {kOutput, "output", 'o', true, "FILE",
-         "the file to write (default: karma-backup-YYYY-MM-DD-HHMM.pcg in\n"
-         "the current folder, at the local time); a file of that name is\n"
-         "replaced only once the new one is complete and checked",
-         nullptr, cli::Complete::PcgFiles},
-        {kIn, "in", 0, true, "PORT",
-         "with --out: the JACK port the Karma's answers come from, such as\n"
-         "virtual-karma:midi_out, instead of searching",
-         "a JACK port name"},
-        {kOut, "out", 0, true, "PORT", "with --in: the JACK port that goes to the Karma's MIDI IN",
-         "a JACK port name"},
-        {kBanks, "banks", 0, true, "LIST",
-         "only these banks: C for every Combination bank, P for every\n"
-         "Program bank, or C or P followed by bank letters (CA, cbd, PF),\n"
-         "separated by commas; the file holds only those banks",
-         "a list such as C, P, CA or CAB,PF"},
-        {kTimeout, "timeout", 0, true, "SECONDS",
-         "give up when the Karma sends nothing for this long (default 5)",
-         "a number of seconds above 0, at most 3600"},
-        {kQuiet, "quiet", 'q', false, nullptr, "print nothing but errors"},
-        {kHelp, "help", 'h', false, nullptr, "this text"},
-    },
+    WithLinkOptions({{kOutput, "output", 'o', true, "FILE",
+                      "the file to write (default: karma-backup-YYYY-MM-DD-HHMM.pcg in\n"
+                      "the current folder, at the local time); a file of that name is\n"
+                      "replaced only once the new one is complete and checked",
+                      nullptr, cli::Complete::PcgFiles}},
+                    "the file holds only those banks"),
     "\n"
     "On a terminal a progress bar shows the bank, the kilobytes, the rate and the time left;\n"
     "otherwise one line is printed for each bank. Ctrl+C cancels; nothing is written then.\n"
@@ -73,10 +57,6 @@ bool ParseSeconds(const std::string& text, int* ms) {
     return true;
 }
 
-std::string Kilobytes(std::uint64_t bytes) {
-    return std::to_string((bytes + 512) / 1024);
-}
-
 std::string Rate(double bytesPerSecond) {
     const double kb = bytesPerSecond / 1024;
     char text[32];
@@ -85,6 +65,10 @@ std::string Rate(double bytesPerSecond) {
 }
 
 }  // namespace
+
+std::string Kilobytes(std::uint64_t bytes) {
+    return std::to_string((bytes + 512) / 1024);
+}
 
 bool ParseBanks(const std::string& text, std::vector<int>* banks) {
     bool wanted[midi::kBackupBanks] = {};
@@ -125,6 +109,81 @@ bool ParseBanks(const std::string& text, std::vector<int>* banks) {
     return true;
 }
 
+std::vector<cli::Option> WithLinkOptions(std::vector<cli::Option> before, const char* banksEnd,
+                                         const std::vector<cli::Option>& after) {
+    // Made at start-up, for each table once: the help's words live as long as the program (a
+    // list moves none of them).
+    static std::list<std::string> banksHelp;
+    banksHelp.push_back(
+        "only these banks: C for every Combination bank, P for every\n"
+        "Program bank, or C or P followed by bank letters (CA, cbd, PF),\n"
+        "separated by commas; " +
+        std::string(banksEnd));
+    std::vector<cli::Option> options = {
+        {kOptionIn, "in", 0, true, "PORT",
+         "with --out: the JACK port the Karma's answers come from, such as\n"
+         "virtual-karma:midi_out, instead of searching",
+         "a JACK port name"},
+        {kOptionOut, "out", 0, true, "PORT",
+         "with --in: the JACK port that goes to the Karma's MIDI IN", "a JACK port name"},
+        {kOptionBanks, "banks", 0, true, "LIST", banksHelp.back().c_str(),
+         "a list such as C, P, CA or CAB,PF"},
+        {kOptionTimeout, "timeout", 0, true, "SECONDS",
+         "give up when the Karma sends nothing for this long (default 5)",
+         "a number of seconds above 0, at most 3600"},
+    };
+    before.insert(before.end(), options.begin(), options.end());
+    before.insert(before.end(), after.begin(), after.end());
+    before.push_back({kOptionQuiet, "quiet", 'q', false, nullptr, "print nothing but errors"});
+    before.push_back({kOptionHelp, "help", 'h', false, nullptr, "this text"});
+    return before;
+}
+
+Applied ApplyLinkOption(const cli::Program& program, const cli::Given& given, LinkOptions* options,
+                        std::string* error) {
+    const std::string& value = given.value;
+    *error = cli::Needs(program, given.id, given.typed);
+    switch (given.id) {
+        case kOptionHelp:
+            return Applied::Help;
+        case kOptionQuiet:
+            options->quiet = true;
+            return Applied::Done;
+        case kOptionIn:
+        case kOptionOut:
+            if (value.empty()) {
+                return Applied::Wrong;
+            }
+            (given.id == kOptionIn ? options->inPort : options->outPort) = value;
+            return Applied::Done;
+        case kOptionBanks:
+            if (!ParseBanks(value, &options->banks)) {
+                return Applied::Wrong;
+            }
+            options->banksGiven = true;
+            return Applied::Done;
+        case kOptionTimeout:
+            return ParseSeconds(value, &options->silenceMs) ? Applied::Done : Applied::Wrong;
+        default:
+            error->clear();
+            return Applied::Other;
+    }
+}
+
+bool FinishLinkOptions(LinkOptions* options, std::string* error) {
+    if (options->inPort.empty() != options->outPort.empty()) {
+        *error = "--in and --out go together";
+        return false;
+    }
+    if (!options->banksGiven) {
+        options->banks.clear();
+        for (int i = 0; i < midi::kBackupBanks; ++i) {
+            options->banks.push_back(i);
+        }
+    }
+    return true;
+}
+
 Parsed ParseOptions(int argc, const char* const* argv, Options* options, std::string* error) {
     *options = Options();
     cli::Parsed parsed;
@@ -132,67 +191,36 @@ Parsed ParseOptions(int argc, const char* const* argv, Options* options, std::st
         *error = parsed.error;
         return Parsed::BadUsage;
     }
-    bool banksGiven = false;
     for (const cli::Given& given : parsed.options) {
-        const std::string& value = given.value;
-        const std::string needs = cli::Needs(kCommandLine, given.id, given.typed);
-        switch (given.id) {
-            case kHelp:
+        switch (ApplyLinkOption(kCommandLine, given, options, error)) {
+            case Applied::Help:
                 return Parsed::Help;
-            case kQuiet:
-                options->quiet = true;
-                break;
-            case kOutput:
-                if (value.empty()) {
-                    *error = given.typed + " needs a file name";
-                    return Parsed::BadUsage;
-                }
-                options->output = value;
-                break;
-            case kIn:
-            case kOut:
-                if (value.empty()) {
-                    *error = needs;
-                    return Parsed::BadUsage;
-                }
-                (given.id == kIn ? options->inPort : options->outPort) = value;
-                break;
-            case kBanks:
-                if (!ParseBanks(value, &options->banks)) {
-                    *error = needs;
-                    return Parsed::BadUsage;
-                }
-                banksGiven = true;
-                break;
-            case kTimeout:
-                if (!ParseSeconds(value, &options->silenceMs)) {
-                    *error = needs;
-                    return Parsed::BadUsage;
-                }
+            case Applied::Wrong:
+                return Parsed::BadUsage;
+            case Applied::Done:
+                continue;
+            case Applied::Other:
                 break;
         }
+        if (given.value.empty()) {  // -o, the only option of its own
+            *error = given.typed + " needs a file name";
+            return Parsed::BadUsage;
+        }
+        options->output = given.value;
     }
     if (!parsed.operands.empty()) {
         *error = "unexpected argument " + parsed.operands.front();
         return Parsed::BadUsage;
     }
-    if (options->inPort.empty() != options->outPort.empty()) {
-        *error = "--in and --out go together";
-        return Parsed::BadUsage;
-    }
-    if (!banksGiven) {
-        for (int i = 0; i < midi::kBackupBanks; ++i) {
-            options->banks.push_back(i);
-        }
-    }
-    return Parsed::Run;
+    return FinishLinkOptions(options, error) ? Parsed::Run : Parsed::BadUsage;
 }
 
-std::string DefaultFileName(std::time_t now) {
+std::string DefaultFileName(std::time_t now, const char* stem) {
     std::tm local = {};
     localtime_r(&now, &local);
-    char name[64];
-    std::strftime(name, sizeof name, "karma-backup-%Y-%m-%d-%H%M.pcg", &local);
+    char name[96];
+    const std::string format = std::string(stem) + "-%Y-%m-%d-%H%M.pcg";
+    std::strftime(name, sizeof name, format.c_str(), &local);
     return name;
 }
 
@@ -209,6 +237,15 @@ std::string Duration(double seconds) {
         std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
     }
     return text;
+}
+
+std::string Took(double seconds) {
+    if (seconds < 60) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f s", seconds);
+        return text;
+    }
+    return Duration(seconds);
 }
 
 ProgressText DescribeProgress(const midi::BackupProgress& progress, double elapsed) {
@@ -242,13 +279,17 @@ std::string ProgressBarLine(const midi::BackupProgress& progress, double elapsed
     if (!text.rate.empty()) {
         figures += "  " + text.rate + "  " + text.left;
     }
+    return BarLine(bank, text.percent, figures, width);
+}
+
+std::string BarLine(const std::string& label, int percent, const std::string& figures, int width) {
     // One column is kept free: a line that fills the last one wraps on some terminals, and
     // the carriage return would then redraw only its second half.
-    const int room = width - 1 - static_cast<int>(bank.size() + 1 + 1 + figures.size());
-    std::string line = bank + " ";
+    const int room = width - 1 - static_cast<int>(label.size() + 1 + 1 + figures.size());
+    std::string line = label + " ";
     if (room >= 12) {
         const int inside = std::min(room, 42) - 2;
-        const int done = inside * text.percent / 100;
+        const int done = inside * std::clamp(percent, 0, 100) / 100;
         line += "[" + std::string(done, '#') + std::string(inside - done, '-') + "] ";
     }
     line += figures;

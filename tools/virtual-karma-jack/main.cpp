@@ -46,8 +46,10 @@ enum Id {
     kPcg,
     kChannel,
     kRate,
+    kReceiveRate,
     kMemoryOut,
     kFailWrites,
+    kFailWritesAfter,
     kErrorWrites,
     kSilent,
     kRefuseDumps,
@@ -73,10 +75,17 @@ const bq::cli::Program kCommandLine = {
          "how fast it sends (default 3125, a MIDI cable;\n"
          "0: as fast as JACK takes it)",
          "a number of bytes per second (0: unlimited)"},
+        {kReceiveRate, "receive-rate", 0, true, "BYTES_PER_SECOND",
+         "take each message only once a cable of this rate\n"
+         "would have carried it in, as a Karma on a MIDI\n"
+         "cable does (3125); default 0: at once",
+         "a number of bytes per second (0: unlimited)"},
         {kMemoryOut, "memory-out", 0, true, "FILE", "write its memory to FILE when it exits",
          "a file", bq::cli::Complete::Files},
-        {kFailWrites, "fail-writes", 0, false, nullptr,
-         "answer every write with a Failed Reply"},
+        {kFailWrites, "fail-writes", 0, false, nullptr, "answer every write with a Failed Reply"},
+        {kFailWritesAfter, "fail-writes-after", 0, true, "N",
+         "store the first N writes, then answer every\nwrite with a Failed Reply",
+         "a number of writes"},
         {kErrorWrites, "error-writes", 0, true, "CODE",
          "answer every write with an Error Reply of CODE", "an error code from 0 to 127"},
         {kSilent, "silent", 0, false, nullptr, "answer nothing but Identity Requests"},
@@ -96,6 +105,7 @@ struct Options {
     std::string pcg;
     std::uint8_t channel = 0;
     std::uint32_t rate = 3125;
+    std::uint32_t receiveRate = 0;
     std::string memoryOut;
     bq::VirtualKarma::Faults faults;
 };
@@ -165,16 +175,24 @@ int ParseOptions(int argc, char** argv, Options* options) {
                 options->channel = static_cast<std::uint8_t>(number);
                 break;
             case kRate:
+            case kReceiveRate:
                 if (!ParseNumber(value, 100000000, &number)) {
                     return fail(needs);
                 }
-                options->rate = static_cast<std::uint32_t>(number);
+                (given.id == kRate ? options->rate : options->receiveRate) =
+                    static_cast<std::uint32_t>(number);
                 break;
             case kMemoryOut:
                 options->memoryOut = given.value;
                 break;
             case kFailWrites:
                 options->faults.failWrites = true;
+                break;
+            case kFailWritesAfter:
+                if (!ParseNumber(value, 1u << 30, &number)) {
+                    return fail(needs);
+                }
+                options->faults.failAfterWrites = number;
                 break;
             case kErrorWrites:
                 if (!ParseNumber(value, 127, &number)) {
@@ -380,6 +398,55 @@ private:
     std::size_t m_offset = 0;
 };
 
+// What has come in, held until a MIDI cable of the receive rate would have carried it: each
+// chunk read from the ring is delivered after the chunks before it, at the rate, and the
+// messages it completes are taken when its last byte is in. Rate 0 delivers at once.
+class Cable {
+public:
+    explicit Cable(std::uint32_t rate) : m_rate(rate) {}
+
+    // `count` bytes have come in now; when the last of them is delivered.
+    Clock::time_point Arrive(std::size_t count) {
+        const Clock::time_point now = Clock::now();
+        if (m_rate == 0) {
+            return now;
+        }
+        m_free = std::max(now, m_free) +
+                 std::chrono::microseconds(static_cast<std::uint64_t>(count) * 1000000 / m_rate);
+        return m_free;
+    }
+    void Hold(Clock::time_point due, const std::vector<std::uint8_t>& message) {
+        m_held.push_back({due, message});
+    }
+    // Calls `take` for each message delivered by now, in order.
+    template <typename F>
+    void Deliver(F&& take) {
+        const Clock::time_point now = Clock::now();
+        while (!m_held.empty() && m_held.front().due <= now) {
+            const Held held = std::move(m_held.front());
+            m_held.pop_front();
+            take(held.message);
+        }
+    }
+    // How long until the next message is delivered; nullopt when none is held.
+    std::optional<std::chrono::microseconds> UntilNext() const {
+        if (m_held.empty()) {
+            return std::nullopt;
+        }
+        return std::max(std::chrono::microseconds(1), std::chrono::ceil<std::chrono::microseconds>(
+                                                          m_held.front().due - Clock::now()));
+    }
+
+private:
+    struct Held {
+        Clock::time_point due;
+        std::vector<std::uint8_t> message;
+    };
+    std::uint32_t m_rate;
+    Clock::time_point m_free{};
+    std::deque<Held> m_held;
+};
+
 bool WriteMemory(const bq::VirtualKarma& karma, const std::string& path) {
     if (path.empty()) {
         return true;
@@ -476,19 +543,27 @@ int main(int argc, char** argv) {
         std::printf("ready: %s %s\n", jack_port_name(ports.in), jack_port_name(ports.out));
         Assembler assembler;
         Sender sender(options.rate);
+        Cable cable(options.receiveRate);
         std::vector<std::uint8_t> chunk(65536);
         while (!g_stop.load() && !ports.gone.load()) {
             while (std::size_t n = jack_ringbuffer_read(
                        ports.received, reinterpret_cast<char*>(chunk.data()), chunk.size())) {
+                const Clock::time_point due = cable.Arrive(n);
                 assembler.Feed(chunk.data(), n, [&](const std::vector<std::uint8_t>& message) {
-                    std::vector<bq::midi::MidiTimedBytes> reply;
-                    karma.HandleMessage(message.data(), message.size(), &reply);
-                    for (auto& run : reply) {
-                        sender.Add(std::move(run));
-                    }
+                    cable.Hold(due, message);
                 });
             }
-            const auto sleep = sender.Feed(ports.toSend);
+            cable.Deliver([&](const std::vector<std::uint8_t>& message) {
+                std::vector<bq::midi::MidiTimedBytes> reply;
+                karma.HandleMessage(message.data(), message.size(), &reply);
+                for (auto& run : reply) {
+                    sender.Add(std::move(run));
+                }
+            });
+            auto sleep = sender.Feed(ports.toSend);
+            if (const auto next = cable.UntilNext(); next && (!sleep || *next < *sleep)) {
+                sleep = next;
+            }
             if (!g_stop.load() && !ports.gone.load()) {
                 WaitForWake(sleep);
             }

@@ -8,6 +8,7 @@
 #include "midi/SysEx.h"
 #include "model/KarmaBank.h"
 #include "model/KorgPCGFile.h"
+#include "model/PcgMemory.h"
 #include "model/Ref.h"
 
 namespace bq {
@@ -96,6 +97,7 @@ std::uint8_t VirtualKarma::Channel() const {
 void VirtualKarma::SetFaults(const Faults& faults) {
     std::lock_guard lock(m_mutex);
     m_faults = faults;
+    m_writesStored = 0;
 }
 
 VirtualKarma::Faults VirtualKarma::GetFaults() const {
@@ -159,6 +161,13 @@ HRESULT VirtualKarma::LoadPCG(const char* path) {
         return hr;
     }
     LoadFromRoot(file.GetRootContainer());
+    // The MOSS records of a backup's MBK1 chunk, which the reader passes over, fill bank F.
+    const Bytes moss = pcg::MossRecords(file);
+    std::lock_guard lock(m_mutex);
+    for (std::size_t slot = 0; slot < moss.size() / kMossProgramSize; ++slot) {
+        std::memcpy(ProgramSlot(kMossBank, static_cast<int>(slot)),
+                    moss.data() + slot * kMossProgramSize, kMossProgramSize);
+    }
     return hr;
 }
 
@@ -483,10 +492,12 @@ std::string VirtualKarma::HandleWriteLocked(const std::uint8_t* message, std::si
                     reply);
         return what + ": error " + std::to_string(code);
     }
-    if (m_faults.failWrites) {
+    if (m_faults.failWrites ||
+        (m_faults.failAfterWrites && m_writesStored >= *m_faults.failAfterWrites)) {
         AppendReply(status(kFuncFailed), false, reply);
         return what + ": failed";
     }
+    ++m_writesStored;
     Bytes data(message, message + length);
     unsigned long decoded = data.size();
     UnpackSysEx(static_cast<unsigned>(kHeaderLength), data.data(), &decoded);

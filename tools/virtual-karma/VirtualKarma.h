@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,9 +45,12 @@ public:
         bool failWrites = false;     // answer Item Writes with a Failed Reply, store nothing
         bool errorWrites = false;    // answer Item Writes with an Error Reply, store nothing
         std::uint8_t errorCode = 0;  //   ... carrying this code (bit 7 is dropped)
-        bool silent = false;         // answer only Identity Requests (so it can be found)
-        bool refuseDumps = false;    // answer dump requests with a Failed Reply
-        bool pauseDumps = false;     // pause a dump after pauseAfterBytes for pauseMs
+        // Store this many writes (counted from SetFaults), then fail the later ones as
+        // failWrites does.
+        std::optional<std::size_t> failAfterWrites;
+        bool silent = false;       // answer only Identity Requests (so it can be found)
+        bool refuseDumps = false;  // answer dump requests with a Failed Reply
+        bool pauseDumps = false;   // pause a dump after pauseAfterBytes for pauseMs
         std::size_t pauseAfterBytes = 0;
         std::uint32_t pauseMs = 0;
         std::vector<std::uint8_t> stray;  // sent before every reply to a dump request or write
@@ -71,7 +75,8 @@ public:
     // Generated records, then the items of the container over them (PBK1 banks to Program
     // banks, CBK1 banks to Combination banks); slots the container leaves empty keep theirs.
     void LoadFromRoot(CKarmaRootContainer* root);
-    // The same, from a PCG file; memory is unchanged when loading fails.
+    // The same, from a PCG file, and bank F from its MBK1 chunk when it carries one (a
+    // backup's MOSS records); memory is unchanged when loading fails.
     HRESULT LoadPCG(const char* path);
 
     // One record, a copy; empty for a bank or slot out of range.
@@ -125,6 +130,7 @@ private:
     mutable std::mutex m_mutex;
     std::uint8_t m_channel = 0;
     Faults m_faults;
+    std::size_t m_writesStored = 0;  // since SetFaults
     AnswerLog m_log;
     std::vector<std::uint8_t> m_programs;  // banks A..E (804-byte records), then F (416)
     std::vector<std::uint8_t> m_combis;    // banks A..F

@@ -22,25 +22,10 @@ const auto* const kServerGuard =
 using Bytes = std::vector<unsigned char>;
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string output;  // standard output and error together
-};
+using bq::e2e::Outcome;
 
 Outcome Backup(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", BQ_BACKUP};
-    argv.insert(argv.end(), args.begin(), args.end());
-    bq::e2e::ChildProcess process;
-    Outcome run;
-    if (!process.Start(argv)) {
-        return run;
-    }
-    std::string line;
-    while (process.ReadLine(&line, 60000)) {
-        run.output += line + "\n";
-    }
-    run.status = process.Wait(10000);
-    return run;
+    return bq::e2e::Run(BQ_BACKUP, args);
 }
 
 Bytes ReadAll(const fs::path& path) {
