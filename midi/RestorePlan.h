@@ -26,7 +26,7 @@ struct RestoreSlot {
 
 struct RestoreBankPlan {
     int bank = 0;                // 0..11
-    int slots = 0;               // the slots the file holds there (128 for a whole bank)
+    int held = 0;                // the slots the file holds there (128 for a whole bank)
     std::vector<int> differing;  // the slots among them whose records differ, ascending
 
     bool Same() const { return differing.empty(); }

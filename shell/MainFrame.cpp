@@ -171,8 +171,8 @@ void CMainFrame::CreateMenus() {
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
         m_menus.append(menu);
     };
-    addMenu(bq::StringId::MenuFile, {ID_FILE_OPEN, ID_FILE_BACKUP, ID_FILE_EXPORT_LIST, 0,
-                                     ID_FILE_MRU_FILE1, 0, ID_APP_EXIT});
+    addMenu(bq::StringId::MenuFile, {ID_FILE_OPEN, ID_FILE_BACKUP, ID_FILE_RESTORE,
+                                     ID_FILE_EXPORT_LIST, 0, ID_FILE_MRU_FILE1, 0, ID_APP_EXIT});
     addMenu(bq::StringId::MenuEdit, {ID_EDIT_UNDO, ID_EDIT_REDO, 0, ID_EDIT_FIND});
     addMenu(bq::StringId::MenuView, {ID_VIEW_WORKSTATION});
     addMenu(bq::StringId::MenuBank, {ID_BANK_INITIALISE});
@@ -421,6 +421,10 @@ std::unique_ptr<QFileDialog> CMainFrame::CreateBackupDialog() {
 
 bool CMainFrame::BackUpWorkstation(const QString& path) {
     return m_backup->BackUpWorkstation(path);
+}
+
+bool CMainFrame::RestoreWorkstation(const QString& path) {
+    return m_backup->RestoreWorkstation(path);
 }
 
 std::unique_ptr<QFileDialog> CMainFrame::CreateExportDialog(const QString& name) {

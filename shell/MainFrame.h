@@ -57,6 +57,9 @@ public:
     // What File Back Up Workstation does once it has the file name: connects when it is not
     // (the usual search), then backs the whole memory up into `path`. True when written.
     bool BackUpWorkstation(const QString& path);
+    // What File Restore Workstation does once it has the file (see CWSRestore); true when
+    // something was written.
+    bool RestoreWorkstation(const QString& path);
 
     // Runs a command as its menu item, key or button does; false when nothing handles it.
     bool ExecuteCommand(int id);

@@ -163,6 +163,11 @@ bool CMIDIProgressDlg::BeginBackup(QWidget* parent, std::uint32_t expected) {
     return BeginTransfer(parent, QString(), expected);
 }
 
+bool CMIDIProgressDlg::BeginRestore(QWidget* parent, std::uint32_t expected) {
+    m_sending = true;
+    return BeginBackup(parent, expected);
+}
+
 void CMIDIProgressDlg::SetStatusText(const QString& text) {
     m_statusText = text;
     m_status->setText(text);
@@ -205,8 +210,9 @@ void CMIDIProgressDlg::OnInitDialog() {
 }
 
 QString CMIDIProgressDlg::KBytesText() const {
-    return bq::FormatText(bq::LoadString(bq::StringId::ReceivedKBytes),
-                          {QString::number(m_received / 1024), QString::number(m_expected / 1024)});
+    return bq::FormatText(
+        bq::LoadString(m_sending ? bq::StringId::SentKBytes : bq::StringId::ReceivedKBytes),
+        {QString::number(m_received / 1024), QString::number(m_expected / 1024)});
 }
 
 void CMIDIProgressDlg::UpdateProgress(std::uint32_t bytes) {

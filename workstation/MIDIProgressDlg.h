@@ -40,7 +40,10 @@ public:
     // Its Cancel button is enabled (Escape and the title bar's Close press it), and a line
     // under the kilobytes says how long the rest will take at the rate measured so far.
     bool BeginBackup(QWidget* parent, std::uint32_t expected);
-    // The line above the bar: what is being received now.
+    // The same for a restore, whose count is of the bytes sent: "Sent ... KBytes...". Its
+    // Cancel ends the dialog; the write under way ends on its own.
+    bool BeginRestore(QWidget* parent, std::uint32_t expected);
+    // The line above the bar: what is being received (or sent) now.
     void SetStatusText(const QString& text);
     bool IsBackup() const { return m_backup; }
     // True once Cancel has ended the dialog.
@@ -94,6 +97,7 @@ private:
     bool m_askPending = false;    // the question is queued, not shown yet
     bool m_questionOpen = false;  // this dialog's question is on screen
     bool m_backup = false;
+    bool m_sending = false;  // a restore: the count is of bytes sent
     bool m_cancelled = false;
     QElapsedTimer m_clock;  // since the backup began
 

@@ -49,9 +49,50 @@ QString CWSBackup::BankTitle(int index) {
 }
 
 QString CWSBackup::BankStepText(int index) {
-    return bq::FormatText(
-        bq::LoadString(bq::StringId::BackupStep),
-        {QString::number(index + 1), QString::number(bq::midi::kBackupBanks), BankTitle(index)});
+    return BankStepText(index + 1, bq::midi::kBackupBanks, index);
+}
+
+QString CWSBackup::BankStepText(int step, int steps, int index) {
+    return bq::FormatText(bq::LoadString(bq::StringId::BackupStep),
+                          {QString::number(step), QString::number(steps), BankTitle(index)});
+}
+
+CWSBackup::Outcome CWSBackup::DownloadBanks(CWSFrame& frame, const std::vector<int>& indexes,
+                                            bool ofAllTwelve, const FailedFn& failed) {
+    if (indexes.empty()) {
+        return Outcome::Written;
+    }
+    QPointer<CWSFrame> self(&frame);
+    std::uint64_t total = 0;
+    for (int index : indexes) {
+        total += bq::midi::BackupBankAt(index).dumpBytes;
+    }
+    auto dialog = std::make_unique<CMIDIProgressDlg>(frame.ProgressTimerPeriodMs());
+    dialog->BeginBackup(bq::MainWindow(), static_cast<std::uint32_t>(total));
+    for (std::size_t step = 0; step < indexes.size(); ++step) {
+        const int index = indexes[step];
+        const bq::midi::BackupBank bank = bq::midi::BackupBankAt(index);
+        dialog->SetStatusText(ofAllTwelve ? BankStepText(index)
+                                          : BankStepText(static_cast<int>(step) + 1,
+                                                         static_cast<int>(indexes.size()), index));
+        CWSFrame::DumpEnd end = CWSFrame::DumpEnd::NotSent;
+        // Shown in the view as it comes, through the memory.
+        const bool stored =
+            frame.Session().DownloadBankWith(dialog.get(), bank.combination, bank.bank, &end);
+        if (!self) {
+            return Outcome::Failed;  // the window went, and the command with it
+        }
+        if (!stored) {
+            const bool cancelled = dialog->Cancelled();
+            dialog.reset();  // enables the main window before any message
+            if (cancelled) {
+                return Outcome::Cancelled;
+            }
+            failed(index, static_cast<int>(end));
+            return Outcome::Failed;
+        }
+    }
+    return Outcome::Written;
 }
 
 CWSBackup::Outcome CWSBackup::Run(CWSFrame& frame, const QString& path) {
@@ -62,7 +103,6 @@ CWSBackup::Outcome CWSBackup::Run(CWSFrame& frame, const QString& path) {
     const CWSMemory& known = frame.Session().Memory();
     bq::pcg::KarmaMemory memory;
     std::vector<int> missing;
-    std::uint64_t total = 0;
     for (int index = 0; index < bq::midi::kBackupBanks; ++index) {
         const bq::midi::BackupBank bank = bq::midi::BackupBankAt(index);
         // Only what is known in this connection is taken as it is: a bank from an earlier
@@ -71,42 +111,26 @@ CWSBackup::Outcome CWSBackup::Run(CWSFrame& frame, const QString& path) {
                 bank.combination, bank.bank,
                 &(bank.combination ? memory.combis[bank.bank] : memory.programs[bank.bank]))) {
             missing.push_back(index);
-            total += bank.dumpBytes;
         }
     }
 
-    if (!missing.empty()) {
-        auto dialog = std::make_unique<CMIDIProgressDlg>(frame.ProgressTimerPeriodMs());
-        dialog->BeginBackup(bq::MainWindow(), static_cast<std::uint32_t>(total));
-        for (int index : missing) {
-            const bq::midi::BackupBank bank = bq::midi::BackupBankAt(index);
-            dialog->SetStatusText(BankStepText(index));
-            CWSFrame::DumpEnd end = CWSFrame::DumpEnd::NotSent;
-            // Shown in the view as it comes, through the memory.
-            const bool stored =
-                frame.Session().DownloadBankWith(dialog.get(), bank.combination, bank.bank, &end);
-            if (!self) {
-                return Outcome::Failed;  // the window went, and the backup with it
-            }
-            if (!stored) {
-                const bool cancelled = dialog->Cancelled();
-                dialog.reset();  // enables the main window before any message
-                if (cancelled) {
-                    return Outcome::Cancelled;
-                }
-                const bq::StringId problem =
-                    end == CWSFrame::DumpEnd::NotSent    ? bq::StringId::BackupNotSent
-                    : end == CWSFrame::DumpEnd::Refused  ? bq::StringId::BackupRefused
-                    : end == CWSFrame::DumpEnd::Received ? bq::StringId::BackupBadDump
-                                                         : bq::StringId::BackupStopped;
-                Report(problem, BankTitle(index));
-                return Outcome::Failed;
-            }
-            frame.Session().Memory().BankRecords(
-                bank.combination, bank.bank,
-                &(bank.combination ? memory.combis[bank.bank] : memory.programs[bank.bank]));
-        }
-        dialog.reset();
+    const Outcome downloaded = DownloadBanks(frame, missing, true, [](int index, int end) {
+        const auto how = static_cast<CWSFrame::DumpEnd>(end);
+        const bq::StringId problem =
+            how == CWSFrame::DumpEnd::NotSent    ? bq::StringId::BackupNotSent
+            : how == CWSFrame::DumpEnd::Refused  ? bq::StringId::BackupRefused
+            : how == CWSFrame::DumpEnd::Received ? bq::StringId::BackupBadDump
+                                                 : bq::StringId::BackupStopped;
+        Report(problem, BankTitle(index));
+    });
+    if (downloaded != Outcome::Written || !self) {
+        return self ? downloaded : Outcome::Failed;
+    }
+    for (int index : missing) {
+        const bq::midi::BackupBank bank = bq::midi::BackupBankAt(index);
+        known.BankRecords(
+            bank.combination, bank.bank,
+            &(bank.combination ? memory.combis[bank.bank] : memory.programs[bank.bank]));
     }
 
     bq::pcg::PcgWriteResult result;

@@ -12,6 +12,9 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+#include <vector>
+
 class CWSFrame;
 
 class CWSBackup {
@@ -28,4 +31,13 @@ public:
     static QString BankTitle(int index);
     // "Bank 4 of 12: Combination Bank D".
     static QString BankStepText(int index);
+    static QString BankStepText(int step, int steps, int index);
+
+    // Downloads the banks given (0..11) into the session's memory under one progress dialog,
+    // one after the other, each shown in the view as it comes; the dialog counts them among the
+    // twelve (a backup) or among those given. On a failure `failed` is told which bank and how
+    // its request ended (after the dialog has gone); Cancel says nothing.
+    using FailedFn = std::function<void(int index, int end)>;
+    static Outcome DownloadBanks(CWSFrame& frame, const std::vector<int>& indexes, bool ofAllTwelve,
+                                 const FailedFn& failed);
 };

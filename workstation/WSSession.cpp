@@ -2,6 +2,7 @@
 
 #include <QPointer>
 
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -111,6 +112,14 @@ CWSFrame::WriteEnd CWSSession::Write(const Place& place, const Bytes& record, bo
         m_memory->ForgetSlot(place.combination, place.bank, place.slot);
     }
     return end;
+}
+
+CWSFrame::WriteEnd CWSSession::WriteSlot(const Place& place, const Bytes& record) {
+    return Write(place, record);
+}
+
+void CWSSession::RecordRestore(std::vector<bq::ws::SlotWrite> writes, std::size_t applied) {
+    AddStep(StepKind::Restore, std::move(writes), applied, true);
 }
 
 void CWSSession::AddStep(StepKind kind, std::vector<bq::ws::SlotWrite> writes, std::size_t applied,
@@ -299,6 +308,15 @@ QString CWSSession::StepName(const WriteStep& step) {
         case StepKind::RoundTrip:
             return bq::FormatText(bq::LoadString(bq::StringId::RoundTripStep),
                                   {PlaceName(step.writes[0].place)});
+        case StepKind::Restore: {
+            std::set<std::pair<bool, int>> banks;
+            for (const bq::ws::SlotWrite& write : step.writes) {
+                banks.insert({write.place.combination, write.place.bank});
+            }
+            return banks.size() == 1 ? bq::LoadString(bq::StringId::RestoreStepOne)
+                                     : bq::FormatText(bq::LoadString(bq::StringId::RestoreStep),
+                                                      {QString::number(banks.size())});
+        }
     }
     return {};
 }

@@ -51,6 +51,12 @@ public:
     bool SwapCombis(const bq::ws::Place& target, const bq::ws::Place& source);
     // Asks, then copies the Combination being edited into A-000 (a single dump, one write).
     void RoundTrip();
+    // One write of a record (a Combination's or a Program's) into a place, as a step of a
+    // larger command that records the step itself (a restore); the memory follows its outcome.
+    CWSFrame::WriteEnd WriteSlot(const bq::ws::Place& place,
+                                 const std::vector<std::uint8_t>& record);
+    // The writes of a restore, the first `applied` of which went through, as one step.
+    void RecordRestore(std::vector<bq::ws::SlotWrite> writes, std::size_t applied);
 
     // The connection ended: what is known of the memory is from an earlier connection now, and
     // the history goes.
@@ -66,7 +72,7 @@ public:
     QString UndoText() const;
     QString RedoText() const;
     // What a step is called: "Send to Bank A 005", "Swap of Bank B 010 and Bank B 020",
-    // "Round Trip to Bank A 000".
+    // "Round Trip to Bank A 000", "Restore of 3 Banks".
     static QString StepName(const bq::ws::WriteStep& step);
 
     // Makes the writes of one undo or redo; the memory and the view follow each as it goes

@@ -167,7 +167,7 @@ TEST_F(MainFrameTest, MenuBarReadsAsTheCommandTable) {
     frame->UpdateCommandUI();
     EXPECT_EQ(Describe(Menu(*frame, "&File")),
               QStringList({"&Open...	Ctrl+O", "&Back Up Workstation...	Ctrl+B",
-                           "&Export List... (off)", "-", "Recent File (off)", "-", "E&xit"}));
+                           "&Restore Workstation...", "&Export List... (off)", "-", "Recent File (off)", "-", "E&xit"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Edit")),
               QStringList({"&Undo	Ctrl+Z (off)", "&Redo	Ctrl+Shift+Z (off)", "-",
                            "&Find...	Ctrl+F"}));

@@ -140,12 +140,12 @@ std::string ReadFailure(const std::string& path, HRESULT code) {
 std::string BankLine(const midi::RestoreBankPlan& bank) {
     const std::string title = midi::BackupBankTitle(bank.bank) + ": ";
     if (bank.Same()) {
-        return title + (bank.slots == 1
+        return title + (bank.held == 1
                             ? "its 1 slot is the same"
-                            : "all " + std::to_string(bank.slots) + " slots are the same");
+                            : "all " + std::to_string(bank.held) + " slots are the same");
     }
     const std::size_t differ = bank.differing.size();
-    return title + std::to_string(differ) + " of " + Plural(bank.slots, "slot", "slots") +
+    return title + std::to_string(differ) + " of " + Plural(bank.held, "slot", "slots") +
            (differ == 1 ? " differs" : " differ");
 }
 

@@ -92,6 +92,21 @@ Step Channel(std::uint8_t channel) {
 }
 
 struct Ending {
+    Ending() = default;
+    // The cases name what matters to them, in this order; the rest keeps its default.
+    Ending(ExchangeEnd e, ReplyKind s = ReplyKind::Dump, std::uint8_t c = 0, Bytes m = {},
+           std::uint32_t in = 0, std::uint32_t out = 0, std::uint8_t ch = 0, std::size_t sk = 0,
+           Millis at = -1)
+        : end(e),
+          status(s),
+          code(c),
+          message(std::move(m)),
+          input(in),
+          output(out),
+          channel(ch),
+          skipped(sk),
+          endedAt(at) {}
+
     ExchangeEnd end = ExchangeEnd::Running;
     ReplyKind status = ReplyKind::Dump;
     std::uint8_t code = 0;

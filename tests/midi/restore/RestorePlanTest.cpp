@@ -56,7 +56,7 @@ TEST(RestorePlanTest, DifferingSlotsBankByBankInTheOrderChosenWithTheirBytesOnTh
     EXPECT_EQ(plan.banks[1].differing, std::vector<int>{127});
     EXPECT_EQ(plan.banks[2].differing, (std::vector<int>{5, 17}));
     EXPECT_TRUE(plan.banks[3].Same());
-    EXPECT_EQ(plan.banks[3].slots, 128);
+    EXPECT_EQ(plan.banks[3].held, 128);
     EXPECT_EQ(plan.writes, (std::vector<RestoreSlot>{{11, 0}, {6, 127}, {2, 5}, {2, 17}}));
     // The MOSS write, a PCM Program's and two Combinations': 485 + 928 + 2 x 1148 bytes, each
     // answered by a 6-byte status reply.
@@ -80,7 +80,7 @@ TEST(RestorePlanTest, OnlyWhatTheFileHoldsIsComparedAndWhatTheInstrumentLacksDif
     Bank(instrument, 6).resize(100 * 804);   // a short download: slots 100..127 unknown
     const RestorePlan plan = PlanRestore(file, instrument, All());
     ASSERT_EQ(plan.banks.size(), 2u);
-    EXPECT_EQ(plan.banks[0].slots, 3);
+    EXPECT_EQ(plan.banks[0].held, 3);
     EXPECT_TRUE(plan.banks[0].Same());
     EXPECT_EQ(plan.banks[1].differing.size(), 28u);
     EXPECT_EQ(plan.banks[1].differing.front(), 100);
