@@ -2,7 +2,8 @@
 # Makes docs/pcg-window.png: the desktop program with the demo PCG file open, on a virtual X
 # display; then docs/workstation-download.png and docs/workstation-drag.png: the same connected
 # to a virtual Karma on a JACK server of its own (dummy driver), during a bank download and
-# during a drag, docs/workstation-backup.png during File > Back Up Workstation, and
+# during a drag, docs/workstation-backup.png during File > Back Up Workstation,
+# docs/restore.png at the question of File > Restore Workstation, and
 # docs/compare.png and docs/find.png: Tools > Compare With Workstation on a live set made from
 # the demo file, then Edit > Find across it, the demo file and the Workstation window. Usage:
 # scripts/screenshot.sh [build directory, default build/release]
@@ -54,3 +55,6 @@ echo "Wrote $docs/find.png and $docs/compare.png"
 (cd "$build/tools" && xvfb-run -a -s "-screen 0 1280x800x24" "$program" --backup demo.pcg \
     "$docs/workstation-backup.png")
 echo "Wrote $docs/workstation-backup.png"
+(cd "$build/tools" && xvfb-run -a -s "-screen 0 1280x800x24" "$program" --restore demo.pcg \
+    "$docs/restore.png")
+echo "Wrote $docs/restore.png"

@@ -9,6 +9,9 @@
 // (its Combination bank A with two pairs of slots swapped and three sounds edited) open beside
 // the Workstation window: the live set after Tools > Compare With Workstation (its question
 // answered Yes, bank A downloaded), then a find across the three windows.
+// bankquill-screenshot --restore PCG RESTORE.png: the Workstation window connected the same way,
+// during File > Restore Workstation of a backup made from PCG with a few slots changed: the
+// question that counts what differs, bank by bank.
 // Meant to run under a virtual X server (scripts/screenshot.sh).
 #include <QApplication>
 #include <QDir>
@@ -46,7 +49,10 @@
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
 #include "tools/demo-pcg/DemoPcg.h"
+#include "model/PcgMemory.h"
+#include "model/PcgWriter.h"
 #include "workstation/MIDIProgressDlg.h"
+#include "workstation/RestoreDialog.h"
 #include "workstation/WSBackup.h"
 #include "workstation/WSBankView.h"
 #include "workstation/WSFrame.h"
@@ -358,6 +364,55 @@ int FindComparePictures(CMainFrame* frame, CPCGFrame* demo, const QString& findP
     return 0;
 }
 
+int RestorePicture(CMainFrame* frame, const QString& pcg, const QString& path) {
+    CWSFrame* ws = frame->WorkstationFrame();
+    frame->ExecuteCommand(ID_VIEW_WORKSTATION);
+    for (int i = 0; i < 400 && !ws->IsConnected(); ++i) {
+        RunFor(50);
+    }
+    if (!ws->IsConnected()) {
+        std::fprintf(stderr, "bankquill-screenshot: no instrument found on JACK\n");
+        return 1;
+    }
+    frame->MdiArea()->tileSubWindows();
+    // A backup of two banks of the demo file, since which a few of their sounds were edited.
+    bq::pcg::KarmaMemory demo;
+    if (FAILED(bq::pcg::ReadPcgMemory(QFile::encodeName(pcg).toStdString(), &demo))) {
+        return 1;
+    }
+    bq::pcg::KarmaMemory backup;
+    backup.combis[0] = demo.combis[0];
+    backup.programs[0] = demo.programs[0];
+    for (std::size_t at : {3u * 996 + 20, 17u * 996 + 40, 64u * 996 + 100}) {
+        backup.combis[0][at] ^= 0x01;
+    }
+    backup.programs[0][9 * 804 + 30] ^= 0x01;
+    QTemporaryDir folder;
+    const QString file = QDir(folder.path()).filePath(QStringLiteral("karma-backup-2026-12-01.pcg"));
+    if (!bq::pcg::WritePcgFile(QFile::encodeName(file).toStdString(), backup).Succeeded()) {
+        return 1;
+    }
+    bool taken = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<CRestoreDialog*>(QApplication::activeModalWidget());
+        if (taken || dialog == nullptr) {
+            return;
+        }
+        RunFor(300);  // laid out and painted
+        taken = GrabScreen(frame, dialog, path);
+        dialog->reject();
+    });
+    watch.start(50);
+    frame->RestoreWorkstation(file);
+    watch.stop();
+    if (!taken) {
+        std::fprintf(stderr, "bankquill-screenshot: the restore's question did not show\n");
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -366,15 +421,17 @@ int main(int argc, char** argv) {
     const bool workstation = args.size() == 5 && args[1] == QStringLiteral("--workstation");
     const bool backup = args.size() == 4 && args[1] == QStringLiteral("--backup");
     const bool findCompare = args.size() == 5 && args[1] == QStringLiteral("--find-compare");
-    if (args.size() != 3 && !workstation && !backup && !findCompare) {
+    const bool restore = args.size() == 4 && args[1] == QStringLiteral("--restore");
+    if (args.size() != 3 && !workstation && !backup && !findCompare && !restore) {
         std::fprintf(stderr,
                      "usage: bankquill-screenshot FILE.pcg OUT.png\n"
                      "       bankquill-screenshot --workstation FILE.pcg DOWNLOAD.png DRAG.png\n"
                      "       bankquill-screenshot --backup FILE.pcg BACKUP.png\n"
-                     "       bankquill-screenshot --find-compare FILE.pcg FIND.png COMPARE.png\n");
+                     "       bankquill-screenshot --find-compare FILE.pcg FIND.png COMPARE.png\n"
+                     "       bankquill-screenshot --restore FILE.pcg RESTORE.png\n");
         return 2;
     }
-    if (workstation || backup || findCompare) {
+    if (workstation || backup || findCompare || restore) {
         args.removeAt(1);
     }
     bq::midi::JackMidiServices services;
@@ -398,6 +455,9 @@ int main(int argc, char** argv) {
     }
     if (findCompare) {
         return FindComparePictures(frame, window, args[2], args[3]);
+    }
+    if (restore) {
+        return RestorePicture(frame, args[1], args[2]);
     }
     window->setGeometry(12, 10, 620, 470);
     CPCGBankView* view = window->BankView();
