@@ -420,7 +420,7 @@ def write_pcg(path, combinations):
 
 
 @case("File > Restore Workstation puts a backup back: the question counts what differs, what the "
-      "Karma held is saved first, and only those slots are written")
+      "Karma held is saved first, only those slots are written, and Ctrl+Z takes it all back")
 def restore(s):
     # What the instrument held before the session, as a backup of bank A would keep it.
     backup = os.path.join(s.rig.env["HOME"], "before-session.pcg")
@@ -452,6 +452,11 @@ def restore(s):
     saved = [n for n in os.listdir(s.rig.env["HOME"]) if n.startswith("karma-before-restore-")]
     if len(saved) != 1:
         raise Failure(f"expected one safety backup in the home folder, found {saved}")
+    # The whole restore is one step: Ctrl+Z gives back what the two slots held.
+    ui.press(s.main, "ctrl+z")
+    s.wait_for_rows(tree, {STALE: label(STALE, record_name(s.file_records[UNDO_SOURCE])),
+                           LATER: label(LATER, record_name(s.file_records[SOURCE]))},
+                    f"slots {STALE:03d} and {LATER:03d} as they were before the restore")
 
 
 @case("After all of it, a menu still opens with a click")
@@ -476,15 +481,19 @@ def leave(s):
                       f"{tail(s.rig.log_of('bankquill'))}")
 
 
-@case("The second instrument holds exactly what the restore put back, and nothing else changed")
+@case("The second instrument holds exactly what was written to it before the restore, which was "
+      "undone, and nothing else changed")
 def memory(s):
     after = stop_karma(s, s.args.memory_out)
-    if s.reference != after:
+    expected = bytearray(s.reference)
+    for slot, record in ((STALE, s.file_records[UNDO_SOURCE]), (LATER, s.file_records[SOURCE])):
+        start = _PROGRAMS + slot * RECORD
+        expected[start:start + RECORD] = record
+    if bytes(expected) != after:
         wrong = [f"A-{slot:03d}" for slot in range(SLOTS)
-                 if combi_at(s.reference, 0, slot) != combi_at(after, 0, slot)]
-        raise Failure(f"expected the memory as before the writes to A-{STALE:03d} and "
-                      f"A-{LATER:03d}, which the restore put back; Combinations that differ: "
-                      f"{wrong}")
+                 if combi_at(expected, 0, slot) != combi_at(after, 0, slot)]
+        raise Failure(f"expected a new instrument's memory but for A-{STALE:03d} and "
+                      f"A-{LATER:03d} written from the file; Combinations that differ: {wrong}")
 
 
 def check_first_instrument(s):
