@@ -79,3 +79,7 @@ CBankItemData* CBankTreeView::GetItemRecord(const QTreeWidgetItem* item) const {
     // The view hands out the records of its own nodes for change.
     return static_cast<CBankItemNode*>(const_cast<QTreeWidgetItem*>(item))->Record();
 }
+
+bq::Ref<CKarmaObject> CBankTreeView::ProgramOf(const QTreeWidgetItem*, int, int) const {
+    return {};
+}

@@ -69,4 +69,8 @@ public:
                                     long bank, long slot, QTreeWidgetItem* parent = nullptr);
     // The record of an item node of this view; null for groups, banks and nodes of other trees.
     CBankItemData* GetItemRecord(const QTreeWidgetItem* item) const;
+    // The Program in bank 0..5, slot 0..127 of the same place as the item node `item` (its PCG
+    // file, say): what a Combination dragged from here plays. None by default.
+    virtual bq::Ref<CKarmaObject> ProgramOf(const QTreeWidgetItem* item, int bank,
+                                            int slot) const;
 };

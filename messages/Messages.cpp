@@ -1,11 +1,13 @@
 #include "messages/Messages.h"
 
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTextDocument>
 #include <QWidget>
 
+#include <algorithm>
 #include <vector>
 
 #include "messages/StringTable.h"
@@ -84,6 +86,31 @@ public:
             return p.isNull() || p.data() == &box;
         });
         return AnswerOf(result, style);
+    }
+
+    int Choose(const QString& text, unsigned style, const QStringList& answers, int defaultIndex,
+               int escapeIndex) override {
+        QMessageBox box(IconOf(style), LoadString(StringId::AppTitle), text, QMessageBox::NoButton,
+                        MainWindow());
+        box.setWindowModality(Qt::ApplicationModal);
+        box.setTextFormat(Qt::PlainText);
+        std::vector<QAbstractButton*> buttons;
+        for (const QString& answer : answers) {
+            buttons.push_back(box.addButton(answer, QMessageBox::ActionRole));
+        }
+        if (defaultIndex >= 0 && defaultIndex < static_cast<int>(buttons.size())) {
+            box.setDefaultButton(static_cast<QPushButton*>(buttons[defaultIndex]));
+        }
+        if (escapeIndex >= 0 && escapeIndex < static_cast<int>(buttons.size())) {
+            box.setEscapeButton(buttons[escapeIndex]);
+        }
+        m_open.emplace_back(&box);
+        box.exec();
+        std::erase_if(m_open, [&box](const QPointer<QMessageBox>& p) {
+            return p.isNull() || p.data() == &box;
+        });
+        const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+        return chosen != buttons.end() ? static_cast<int>(chosen - buttons.begin()) : escapeIndex;
     }
 
     void Withdraw(int answer) override {
@@ -184,6 +211,11 @@ int ShowMessage(const QString& text, unsigned style) {
 
 int ShowMessage(StringId id, unsigned style) {
     return ShowMessage(LoadString(id), style);
+}
+
+int ShowChoice(const QString& text, unsigned style, const QStringList& answers, int defaultIndex,
+               int escapeIndex) {
+    return Presenter().Choose(text, style, answers, defaultIndex, escapeIndex);
 }
 
 void WithdrawMessage(int answer) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <initializer_list>
 
@@ -36,6 +37,10 @@ public:
     virtual int Show(const QString& text, unsigned style) = 0;
     // Ends the question that is open now, if any, as if the user had answered `answer`.
     virtual void Withdraw(int answer) = 0;
+    // A question with answers of its own, first to last: the index of the one chosen, or
+    // `escapeIndex` when the box is closed without one.
+    virtual int Choose(const QString& text, unsigned style, const QStringList& answers,
+                       int defaultIndex, int escapeIndex) = 0;
 };
 
 // Installs a presenter (null restores the default) and returns the one it replaces. The
@@ -57,6 +62,8 @@ QString PlainTip(const QString& text);
 // User-interface thread only.
 int ShowMessage(const QString& text, unsigned style);
 int ShowMessage(StringId id, unsigned style);
+int ShowChoice(const QString& text, unsigned style, const QStringList& answers, int defaultIndex,
+               int escapeIndex);
 void WithdrawMessage(int answer);
 
 // "<context>. <detail>" with the detail the readable text of the code, else UnknownError.

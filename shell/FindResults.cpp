@@ -215,3 +215,15 @@ void CFindResultsView::mouseReleaseEvent(QMouseEvent* event) {
         NoteDragEnd(busy);
     }
 }
+
+bq::Ref<CKarmaObject> CFindResultsView::ProgramOf(const QTreeWidgetItem* item, int bank,
+                                                  int slot) const {
+    std::uint32_t source = 0;
+    bq::ItemKind kind = bq::ItemKind::Combination;
+    long resultBank = 0;
+    long resultSlot = 0;
+    if (!m_programLookup || !ResultOf(item, &source, &kind, &resultBank, &resultSlot)) {
+        return {};
+    }
+    return m_programLookup(source, bank, slot);
+}

@@ -54,6 +54,13 @@ public:
 
     bool CanDragItem(QTreeWidgetItem* item) override;
 
+    // How a result's Programs are found: in the catalogue of its window.
+    using ProgramLookup = std::function<bq::Ref<CKarmaObject>(std::uint32_t source, int bank,
+                                                              int slot)>;
+    void SetProgramLookup(ProgramLookup lookup) { m_programLookup = std::move(lookup); }
+    bq::Ref<CKarmaObject> ProgramOf(const QTreeWidgetItem* item, int bank,
+                                    int slot) const override;
+
 signals:
     void ResultActivated(std::uint32_t source, bq::ItemKind kind, long bank, long slot);
     // A drag from the list ended, dropped or not: its rows may be replaced again.
@@ -79,6 +86,7 @@ private:
     void NoteDragEnd(bool wasBusy);
 
     std::function<bool(QTreeWidgetItem*, CBankItemData*)> m_beforeDrag;
+    ProgramLookup m_programLookup;
     std::vector<std::unique_ptr<Shown>> m_shown;  // after the rows are gone
     std::array<QString, 2> m_kindTexts;           // by bq::ItemKind
 };

@@ -37,6 +37,15 @@ void CFinder::SetResultsView(CFindResultsView* results) {
                RefreshDragged(static_cast<std::uint32_t>(m_results->GetItemData(row->parent())),
                               record, image);
     });
+    results->SetProgramLookup([this](std::uint32_t id, int bank, int slot) {
+        CItemSources::Source* source = m_sources.OfId(id);
+        const std::size_t index = source != nullptr
+                                      ? source->catalog.IndexOf(bq::ItemKind::Program, bank, slot)
+                                      : bq::ItemCatalog::npos;
+        return index != bq::ItemCatalog::npos
+                   ? bq::Ref<CKarmaObject>::Share(&source->catalog.Item(index))
+                   : bq::Ref<CKarmaObject>();
+    });
     connect(results, &CFindResultsView::DragEnded, this, [this] {
         if (m_resultsPending && IsActive()) {
             Run();

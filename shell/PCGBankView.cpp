@@ -7,7 +7,8 @@
 #include "model/KarmaBank.h"
 #include "model/Ref.h"
 
-CPCGBankView::CPCGBankView(CKarmaRootContainer* root, QWidget* parent) : CBankTreeView(parent) {
+CPCGBankView::CPCGBankView(CKarmaRootContainer* root, QWidget* parent)
+    : CBankTreeView(parent), m_root(root) {
     setObjectName(QStringLiteral("CPCGBankView"));
     SetImageList(LoadBankImageList());
     Fill(root);
@@ -58,4 +59,13 @@ void CPCGBankView::Fill(CKarmaRootContainer* root) {
         }
     }
     addTopLevelItem(programs);
+}
+
+bq::Ref<CKarmaObject> CPCGBankView::ProgramOf(const QTreeWidgetItem*, int bank, int slot) const {
+    if (m_root == nullptr || bank < 0 || bank >= CKarmaRootContainer::kBanks) {
+        return {};
+    }
+    CKarmaProgramBank* programs = m_root->GetProgramBank(bank);
+    return programs != nullptr ? bq::Ref<CKarmaObject>::Adopt(programs->GetProgram(slot))
+                               : bq::Ref<CKarmaObject>();
 }

@@ -13,6 +13,12 @@ public:
     // Shows `root`, which the window's file owns and which outlives the view.
     explicit CPCGBankView(CKarmaRootContainer* root, QWidget* parent = nullptr);
 
+    // The file's Program there.
+    bq::Ref<CKarmaObject> ProgramOf(const QTreeWidgetItem* item, int bank,
+                                    int slot) const override;
+
 private:
     void Fill(CKarmaRootContainer* root);
+
+    CKarmaRootContainer* m_root = nullptr;  // the file's
 };

@@ -15,8 +15,10 @@
 #include "model/ItemText.h"
 #include "model/KarmaObject.h"
 #include "model/Ref.h"
+#include "model/Timbres.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSMemory.h"
+#include "workstation/WSSendPrograms.h"
 #include "workstation/WSSession.h"
 
 namespace {
@@ -261,8 +263,28 @@ void CWSBankView::OnDrop(DRAGTREEINFO* info) {
         return;
     }
     // Taken now: what is written is exactly these bytes, whatever becomes of the source while
-    // the write waits.
-    frame->Session().SendCombi(targetPlace, std::vector<std::uint8_t>(data, data + size));
+    // the write waits; and the Programs it plays, as its own file holds them.
+    std::vector<CWSSendPrograms::Program> programs;
+    for (const bq::ProgramRef ref : bq::InternalPrograms(bq::ReadTimbres(data, size))) {
+        if (bq::BankKindOf(ref.bank) == bq::ProgramBankKind::Gm) {
+            continue;  // not in the writable memory
+        }
+        CWSSendPrograms::Program program{ref.bank, ref.slot, {}, {}};
+        if (const bq::Ref<CKarmaObject> item =
+                sourceView->ProgramOf(sourceItem, ref.bank, ref.slot)) {
+            unsigned long programSize = 0;
+            const unsigned char* bytes = item->GetData(&programSize);
+            if (bytes != nullptr) {
+                program.record.assign(bytes, bytes + programSize);
+            }
+            program.name = QString::fromLatin1(bq::ItemText(0, *item).substr(6)).trimmed();
+        }
+        programs.push_back(std::move(program));
+    }
+    const QString name =
+        QString::fromLatin1(bq::ItemText(0, *source->GetObject()).substr(6)).trimmed();
+    CWSSendPrograms::Run(*frame, targetPlace, std::vector<std::uint8_t>(data, data + size), name,
+                         programs);
 }
 
 // ---- commands ----

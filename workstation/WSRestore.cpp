@@ -195,7 +195,7 @@ CWSRestore::Outcome CWSRestore::Run(CWSFrame& frame, const QString& path,
     dialog.reset();  // enables the main window before any message
     const std::size_t written = writes.size();
     if (written != 0) {
-        frame.Session().RecordRestore(std::move(writes), written);
+        frame.Session().RecordStep(bq::ws::StepKind::Restore, std::move(writes), written);
     }
     const QString done = QString::number(written);
     if (!problem.isEmpty()) {

@@ -118,8 +118,13 @@ CWSFrame::WriteEnd CWSSession::WriteSlot(const Place& place, const Bytes& record
     return Write(place, record);
 }
 
-void CWSSession::RecordRestore(std::vector<bq::ws::SlotWrite> writes, std::size_t applied) {
-    AddStep(StepKind::Restore, std::move(writes), applied, true);
+void CWSSession::RecordStep(StepKind kind, std::vector<bq::ws::SlotWrite> writes,
+                            std::size_t applied) {
+    bool known = true;
+    for (std::size_t i = 0; i < applied && i < writes.size(); ++i) {
+        known = known && !writes[i].before.empty();
+    }
+    AddStep(kind, std::move(writes), applied, known);
 }
 
 void CWSSession::AddStep(StepKind kind, std::vector<bq::ws::SlotWrite> writes, std::size_t applied,
@@ -308,6 +313,10 @@ QString CWSSession::StepName(const WriteStep& step) {
         case StepKind::RoundTrip:
             return bq::FormatText(bq::LoadString(bq::StringId::RoundTripStep),
                                   {PlaceName(step.writes[0].place)});
+        case StepKind::SendWithPrograms:
+            // Named by the Combination's place, its last write.
+            return bq::FormatText(bq::LoadString(bq::StringId::SendWithProgramsStep),
+                                  {PlaceName(step.writes.back().place)});
         case StepKind::Restore: {
             std::set<std::pair<bool, int>> banks;
             for (const bq::ws::SlotWrite& write : step.writes) {

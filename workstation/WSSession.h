@@ -55,8 +55,11 @@ public:
     // larger command that records the step itself (a restore); the memory follows its outcome.
     CWSFrame::WriteEnd WriteSlot(const bq::ws::Place& place,
                                  const std::vector<std::uint8_t>& record);
-    // The writes of a restore, the first `applied` of which went through, as one step.
-    void RecordRestore(std::vector<bq::ws::SlotWrite> writes, std::size_t applied);
+    // The writes of a larger command (a restore, a send with its Programs), the first
+    // `applied` of which went through, as one step; one that cannot be undone when the
+    // records before them are not all known in this connection.
+    void RecordStep(bq::ws::StepKind kind, std::vector<bq::ws::SlotWrite> writes,
+                    std::size_t applied);
 
     // The connection ended: what is known of the memory is from an earlier connection now, and
     // the history goes.

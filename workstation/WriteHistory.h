@@ -33,7 +33,7 @@ struct SlotWrite {
     Record after;   // what was written there
 };
 
-enum class StepKind : std::uint8_t { Send, Swap, RoundTrip, Restore };
+enum class StepKind : std::uint8_t { Send, Swap, RoundTrip, Restore, SendWithPrograms };
 
 struct WriteStep {
     StepKind kind = StepKind::Send;

@@ -254,6 +254,9 @@ public:
         return bq::IDOK;
     }
     void Withdraw(int) override {}
+    int Choose(const QString&, unsigned, const QStringList&, int, int escapeIndex) override {
+        return escapeIndex;
+    }
 
     int questions = 0;
 

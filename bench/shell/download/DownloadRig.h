@@ -60,6 +60,10 @@ public:
         return (style & 0x0Fu) == MB_YESNO ? IDNO : IDOK;
     }
     void Withdraw(int) override {}
+    int Choose(const QString&, unsigned, const QStringList&, int, int escapeIndex) override {
+        ++shown;
+        return escapeIndex;
+    }
     int shown = 0;
 
 private:

@@ -107,6 +107,10 @@ public:
         return (style & 0x0Fu) == bq::MB_YESNO ? bq::IDNO : bq::IDOK;
     }
     void Withdraw(int) override {}
+    int Choose(const QString&, unsigned, const QStringList&, int, int escapeIndex) override {
+        ++shown;
+        return escapeIndex;
+    }
     int shown = 0;
 
 private:

@@ -71,6 +71,23 @@ int ScriptedPresenter::Show(const QString& text, unsigned style) {
     return answer;
 }
 
+int ScriptedPresenter::Choose(const QString& text, unsigned style, const QStringList& answers,
+                              int, int escapeIndex) {
+    m_messages.push_back({text, style, 0, false, false, answers});
+    if (onShow) {
+        onShow(m_messages.back());
+    }
+    int answer = escapeIndex;
+    if (m_script.empty()) {
+        ++m_unscripted;
+    } else {
+        answer = m_script.front().answer;
+        m_script.pop_front();
+    }
+    m_messages.back().answer = answer;
+    return answer;
+}
+
 void ScriptedPresenter::Withdraw(int answer) {
     if (m_open.empty()) {
         ++m_strayWithdrawals;

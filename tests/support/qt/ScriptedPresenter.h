@@ -24,6 +24,7 @@ public:
         int answer = 0;          // what Show returned
         bool withdrawn = false;  // ended by Withdraw
         bool timedOut = false;   // a held question that nobody withdrew in time
+        QStringList answers;     // a question with answers of its own: them, first to last
     };
 
     // Installs itself as the presenter; the destructor puts the previous one back.
@@ -32,7 +33,8 @@ public:
     ScriptedPresenter(const ScriptedPresenter&) = delete;
     ScriptedPresenter& operator=(const ScriptedPresenter&) = delete;
 
-    // The next unanswered question gets `answer` at once.
+    // The next unanswered question gets `answer` at once (for one with answers of its own, the
+    // index of the answer).
     void Answer(int answer);
     // The next unanswered question stays open, running the event loop, until Withdraw ends it
     // or `boundMs` passes; then it returns `timeoutAnswer` and is marked timed out.
@@ -51,6 +53,8 @@ public:
     void Clear();
 
     int Show(const QString& text, unsigned style) override;
+    int Choose(const QString& text, unsigned style, const QStringList& answers, int defaultIndex,
+               int escapeIndex) override;
     void Withdraw(int answer) override;
 
 private:
