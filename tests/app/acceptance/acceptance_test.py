@@ -240,6 +240,15 @@ def open_file(s):
                     "the file's 128 Combinations of bank A under Bank A")
 
 
+def decline_program_download(s, name):
+    """The file's Combination plays Programs the Karma has not sent in this connection: the
+    program offers to download them to compare; No writes the Combination alone."""
+    ui.find_one(s.app, "label", lambda n: n.startswith(f"'{name}' plays Programs of"),
+                what=f"the question whether to download the Programs {name!r} plays")
+    ui.click(ui.center(ui.find_one(s.app, "push button", lambda n: n.replace("&", "") == "No",
+                                   what="the question's No button")))
+
+
 @case("Dragging a file Combination onto a Workstation slot writes it there and relabels the slot")
 def send(s):
     record = s.file_records[SOURCE]
@@ -248,6 +257,7 @@ def send(s):
     target_tree = s.bank_tree(s.frame(WORKSTATION))
     ui.drag(s.row_point(source_tree, label(SOURCE[1], name)),
             s.row_point(target_tree, generated(SENT_TO)))
+    decline_program_download(s, name)
     s.wait_for_rows(target_tree, {SENT_TO: label(SENT_TO, name), SENT_TO - 1:
                                   generated(SENT_TO - 1), SENT_TO + 1: generated(SENT_TO + 1)},
                     f"slot {SENT_TO:03d} of the Workstation window relabelled {name!r}, "
@@ -272,6 +282,7 @@ def undo(s):
     target_tree = s.bank_tree(s.frame(WORKSTATION))
     ui.drag(s.row_point(source_tree, label(UNDO_SOURCE[1], name)),
             s.row_point(target_tree, generated(UNDONE)))
+    decline_program_download(s, name)
     s.wait_for_rows(target_tree, {UNDONE: label(UNDONE, name)},
                     f"slot {UNDONE:03d} of the Workstation window relabelled {name!r}")
     ui.press(s.main, "ctrl+z")
@@ -366,6 +377,7 @@ def stale_undo(s):
     name = record_name(s.file_records[UNDO_SOURCE])
     source_tree = s.bank_tree(s.frame(f"PCG File - [{s.pcg_path}]"))
     ui.drag(s.row_point(source_tree, label(UNDO_SOURCE[1], name)), s.row_point(tree, shown))
+    decline_program_download(s, name)
     s.wait_for_rows(tree, {STALE: label(STALE, name)},
                     f"slot {STALE:03d} of the Workstation window relabelled {name!r}")
     # What A-005 held before is not known of this instrument: nothing to put back.
@@ -403,6 +415,7 @@ def download_again(s):
     sent = record_name(s.file_records[SOURCE])
     source_tree = s.bank_tree(s.frame(f"PCG File - [{s.pcg_path}]"))
     ui.drag(s.row_point(source_tree, label(SOURCE[1], sent)), s.row_point(tree, generated(LATER)))
+    decline_program_download(s, sent)
     s.wait_for_rows(tree, {LATER: label(LATER, sent)},
                     f"slot {LATER:03d} of the Workstation window relabelled {sent!r}")
 

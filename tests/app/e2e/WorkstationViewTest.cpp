@@ -88,6 +88,11 @@ Bytes RecordOf(CBankTreeView* view, QTreeWidgetItem* item) {
     return Bytes(bytes, bytes + size);
 }
 
+// The name an item node shows after "000 : ".
+QString NameOf(QTreeWidgetItem* item) {
+    return item->text(0).mid(6).trimmed();
+}
+
 class EndToEndView : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -254,8 +259,15 @@ TEST_F(EndToEndView, ADragFromAPCGWindowAndASwapWriteExactlyTheirRecords) {
     ASSERT_EQ(RecordOf(pcgView, pcgBankA->child(5)), fromFile);
     const QString pcgLabel = pcgBankA->child(5)->text(0);
 
-    // Send: PCG A-005 onto Workstation B-012.
+    // Send: PCG A-005 onto Workstation B-012. Its Programs are not known of the instrument:
+    // No to downloading them writes the Combination alone.
+    app->presenter.Answer(IDNO);
     ASSERT_TRUE(DragWithMouse(pcgView, pcgBankA->child(5), view, wsBankB->child(12)));
+    ASSERT_EQ(app->presenter.Messages().size(), 1u);
+    EXPECT_TRUE(app->presenter.Messages()[0].text.startsWith("'" + NameOf(pcgBankA->child(5)) +
+                                                             "' plays Programs of Program Bank A"))
+        << app->presenter.Messages()[0].text.toStdString();
+    app->presenter.Clear();
     EXPECT_EQ(wsBankB->child(12)->text(0), ExpectedLabel(12, fromFile));
     EXPECT_EQ(RecordOf(view, wsBankB->child(12)), fromFile);
     EXPECT_NE(view->GetItemRecord(wsBankB->child(12))->GetObject(),
@@ -288,6 +300,75 @@ TEST_F(EndToEndView, ADragFromAPCGWindowAndASwapWriteExactlyTheirRecords) {
     const Bytes memory = ReadFile(memoryFile.Path());
     ASSERT_EQ(memory.size(), VirtualKarma::kMemorySize);
     EXPECT_TRUE(memory == expected.SerializeMemory());
+}
+
+// A Combination from a file plays the file's Programs; on an instrument that holds others in
+// those slots it is written with them when the user says so, and undone with them.
+TEST_F(EndToEndView, ACombinationWrittenWithItsProgramsIsUndoneWithThem) {
+    TempPath memoryFile;
+    ASSERT_FALSE(memoryFile.Path().empty());
+    StartInstrument({"--rate", "0", "--memory-out", memoryFile.Path()});
+    Connect();
+    CPCGFrame* pcg = OpenDemoFile();
+    ASSERT_NE(pcg, nullptr);
+    CPCGBankView* pcgView = pcg->BankView();
+    QTreeWidgetItem* pcgBankA = pcgView->topLevelItem(0)->child(0);
+    pcgView->expandItem(pcgBankA);
+    QTreeWidgetItem* wsBankB = Bank(kCombinations, 1);
+    ASSERT_TRUE(Download(wsBankB));
+    VirtualKarma demo;
+    ASSERT_EQ(demo.LoadPCG(BQ_DEMO_PCG), S_OK);
+    VirtualKarma expected;
+    const QString combi = NameOf(pcgBankA->child(5));
+    // The demo's A-005 plays Program A-005 (Int) and D-028 (Both).
+    const QString programA = ExpectedLabel(5, demo.ProgramRecord(0, 5)).mid(6).trimmed();
+    const QString onKarma = ExpectedLabel(5, expected.ProgramRecord(0, 5)).mid(6).trimmed();
+    KarmaLines();
+
+    // Yes downloads Program banks A and D; Combination Only then writes one record.
+    app->presenter.Answer(IDYES);
+    app->presenter.Answer(1);
+    ASSERT_TRUE(DragWithMouse(pcgView, pcgBankA->child(5), view, wsBankB->child(12)));
+    ASSERT_EQ(app->presenter.Messages().size(), 2u)
+        << app->presenter.Texts().join("\n").toStdString();
+    EXPECT_TRUE(app->presenter.Messages()[0].text.contains("Program Bank A, Program Bank D"))
+        << app->presenter.Messages()[0].text.toStdString();
+    EXPECT_EQ(app->presenter.Messages()[1].answers,
+              QStringList({"Write With Programs", "Combination Only", "Cancel"}));
+    auto lines = KarmaLines();
+    ASSERT_EQ(lines.size(), 3u);  // two dumps, one write
+    EXPECT_NE(lines[2].find("item write Combination B-012: stored"), std::string::npos);
+    const Bytes record = demo.CombiRecord(0, 5);
+    ASSERT_TRUE(expected.SetCombiRecord(1, 12, record.data(), record.size()));
+    const Bytes beforeWith = expected.SerializeMemory();
+
+    // The same Combination onto B-013: B-012 now plays those slots too, and says so.
+    app->presenter.Clear();
+    app->presenter.Answer(0);
+    ASSERT_TRUE(DragWithMouse(pcgView, pcgBankA->child(5), view, wsBankB->child(13)));
+    ASSERT_EQ(app->presenter.Messages().size(), 1u)
+        << app->presenter.Texts().join("\n").toStdString();
+    const QString question = app->presenter.Messages()[0].text;
+    EXPECT_TRUE(question.contains("A 005 : " + programA + ", on the Karma: " + onKarma))
+        << question.toStdString();
+    EXPECT_TRUE(question.contains("D 028 : ")) << question.toStdString();
+    EXPECT_TRUE(question.contains("B 012 : " + combi)) << question.toStdString();
+    lines = KarmaLines();
+    ASSERT_EQ(lines.size(), 3u);  // the Programs first, then the Combination that plays them
+    EXPECT_NE(lines[0].find("item write Program A-005: stored"), std::string::npos);
+    EXPECT_NE(lines[1].find("item write Program D-028: stored"), std::string::npos);
+    EXPECT_NE(lines[2].find("item write Combination B-013: stored"), std::string::npos);
+    EXPECT_EQ(Bank(kPrograms, 0)->child(5)->text(0), ExpectedLabel(5, demo.ProgramRecord(0, 5)));
+
+    // One Ctrl+Z gives back all three.
+    app->frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(app->frame.get()));
+    QTest::keyClick(app->frame->windowHandle(), Qt::Key_Z, Qt::ControlModifier);
+    ASSERT_TRUE(RunUntil([&] { return KarmaLines(50).size() == 3; }, 10000));
+    EXPECT_EQ(Bank(kPrograms, 0)->child(5)->text(0),
+              ExpectedLabel(5, expected.ProgramRecord(0, 5)));
+    ASSERT_EQ(StopVirtualKarma(*karma), 0);
+    EXPECT_TRUE(ReadFile(memoryFile.Path()) == beforeWith);
 }
 
 TEST_F(EndToEndView, AnInstrumentKilledInADumpRaisesTheQuestionAndNoEndsIt) {
@@ -351,19 +432,21 @@ TEST_F(EndToEndView, AWriteTheInstrumentRefusesGivesMessage163AndChangesNothing)
     CKarmaObject* object2 = view->GetItemRecord(wsBankA->child(2))->GetObject();
     KarmaLines();
 
-    // A send.
+    // A send (its Programs not checked).
+    app->presenter.Answer(IDNO);
     ASSERT_TRUE(DragWithMouse(pcgView, pcgBankA->child(1), view, wsBankA->child(2)));
-    ASSERT_EQ(app->presenter.Messages().size(), 1u);
-    EXPECT_EQ(app->presenter.Messages()[0].text,
+    ASSERT_EQ(app->presenter.Messages().size(), 2u);
+    EXPECT_EQ(app->presenter.Messages()[1].text,
               "An error occurred during the MIDI transfer operation.");
-    EXPECT_EQ(app->presenter.Messages()[0].style, unsigned(MB_ICONERROR));
+    EXPECT_EQ(app->presenter.Messages()[1].style, unsigned(MB_ICONERROR));
+    app->presenter.Clear();
     EXPECT_EQ(wsBankA->child(2)->text(0), label2);
     EXPECT_EQ(view->GetItemRecord(wsBankA->child(2))->GetObject(), object2);
 
     // A swap: the first write is refused, so no second one is sent.
     ASSERT_TRUE(DragWithMouse(view, wsBankA->child(0), view, wsBankA->child(1)));
-    ASSERT_EQ(app->presenter.Messages().size(), 2u);
-    EXPECT_EQ(app->presenter.Messages()[1].text,
+    ASSERT_EQ(app->presenter.Messages().size(), 1u);
+    EXPECT_EQ(app->presenter.Messages()[0].text,
               "An error occurred during the MIDI transfer operation.");
     EXPECT_EQ(wsBankA->child(0)->text(0), label0);
     EXPECT_EQ(wsBankA->child(1)->text(0), label1);
