@@ -142,6 +142,7 @@ private:
     CWSFrame* m_wsFrame = nullptr;
     QMap<int, QAction*> m_actions;
     QList<QMenu*> m_menus;
+    std::unique_ptr<QFileDialog> m_openDialog;  // File Open's, made on first use
 
     // Gone before the windows they look at; the find last made, first gone.
     std::unique_ptr<CItemSources> m_sources;
