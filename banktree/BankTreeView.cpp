@@ -1,7 +1,10 @@
 #include "banktree/BankTreeView.h"
 
+#include <QApplication>
 #include <QBitmap>
+#include <QHash>
 #include <QPixmap>
+#include <QPointer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -17,17 +20,52 @@ int TreeHeightForRows(const QTreeView& view, int rows) {
     return rows * row + 2 * view.frameWidth();
 }
 
+namespace {
+
+// The program's shared pictures, a child of the application so that they go before it.
+class SharedImages : public QObject {
+public:
+    using QObject::QObject;
+
+    static SharedImages& Get() {
+        static QPointer<SharedImages> images;
+        if (images == nullptr) {
+            images = new SharedImages(QCoreApplication::instance());
+        }
+        return *images;
+    }
+
+    QHash<QString, QIcon> icons;
+    QList<QIcon> bankImages;
+    bool bankImagesLoaded = false;
+};
+
+}  // namespace
+
+QIcon SharedIcon(const QString& resource) {
+    QHash<QString, QIcon>& icons = SharedImages::Get().icons;
+    auto it = icons.find(resource);
+    if (it == icons.end()) {
+        it = icons.insert(resource, QIcon(resource));
+    }
+    return *it;
+}
+
 QList<QIcon> LoadBankImageList() {
+    SharedImages& shared = SharedImages::Get();
+    if (shared.bankImagesLoaded) {
+        return shared.bankImages;
+    }
+    shared.bankImagesLoaded = true;
     QPixmap strip(QStringLiteral(":/res/images/banktree.xpm"));
-    QList<QIcon> images;
     if (strip.isNull()) {
-        return images;
+        return shared.bankImages;
     }
     strip.setMask(strip.createMaskFromColor(Qt::white));
     for (int x = 0; x + 16 <= strip.width(); x += 16) {
-        images.append(QIcon(strip.copy(x, 0, 16, strip.height())));
+        shared.bankImages.append(QIcon(strip.copy(x, 0, 16, strip.height())));
     }
-    return images;
+    return shared.bankImages;
 }
 
 CBankItemData::CBankItemData(bq::Ref<CKarmaObject> object, long bank, long slot)

@@ -19,7 +19,14 @@ enum : int {
 };
 
 // The four 16-pixel pictures of the image strip (white is transparent), in index order.
+// Loaded once and shared by every view (see SharedIcon).
 QList<QIcon> LoadBankImageList();
+
+// The icon of an image resource, loaded once for the whole program. A picture loaded anew gets
+// a key of its own in Qt's pixmap cache, where what is drawn from it stays after the window
+// that loaded it has gone: a window opened and closed again and again would add to it each
+// time. Needs a QApplication; the icons go with it. User-interface thread only.
+QIcon SharedIcon(const QString& resource);
 
 // The height of `view` (its frame included) that shows `rows` whole rows of its items, none
 // scrolled sideways. Document windows open at the size that shows a bank's first rows.

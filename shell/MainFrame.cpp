@@ -10,6 +10,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPixmapCache>
 #include <QPointer>
 #include <QSplitter>
 #include <QStatusBar>
@@ -386,11 +387,27 @@ std::unique_ptr<QFileDialog> CMainFrame::CreateOpenDialog() {
 }
 
 void CMainFrame::OnFileOpen() {
-    std::unique_ptr<QFileDialog> dialog = CreateOpenDialog();
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+    // One dialog for every File Open, made the first time: each dialog made anew puts its
+    // pictures into Qt's pixmap cache again, under keys that are never asked for again. It
+    // opens in the folder of the last file chosen, with an empty name.
+    if (m_openDialog == nullptr) {
+        m_openDialog = CreateOpenDialog();
+    }
+    QFileDialog* dialog = m_openDialog.get();
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        name->setText(QString());  // and its undo history, which would grow with every name
+    }
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    // The dialog's list header makes its picture anew at every paint, and the cache keeps what
+    // is drawn from each; it trims itself only once it holds 10 MB. What is still shown is
+    // drawn again at the next paint.
+    QPixmapCache::clear();
+    if (!accepted || dialog->selectedFiles().isEmpty()) {
         return;
     }
-    OpenPCGFile(dialog->selectedFiles().first());
+    const QString path = dialog->selectedFiles().first();
+    dialog->setDirectory(QFileInfo(path).absolutePath());
+    OpenPCGFile(path);
 }
 
 CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {

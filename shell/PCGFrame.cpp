@@ -24,7 +24,7 @@ constexpr int kExtraWidth = 250;
 CPCGFrame::CPCGFrame(std::unique_ptr<CKorgPCGFile> file, QWidget* parent)
     : QMdiSubWindow(parent), m_pFile(std::move(file)) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowIcon(QIcon(QStringLiteral(":/res/images/pcgfile.xpm")));
+    setWindowIcon(SharedIcon(QStringLiteral(":/res/images/pcgfile.xpm")));
 
     m_splitter = std::make_unique<QSplitter>(Qt::Horizontal);
     m_bankView = new CPCGBankView(m_pFile->GetRootContainer(), m_splitter.get());

@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QImage>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QPointer>
 #include <QSplitter>
@@ -576,6 +578,42 @@ TEST_F(PCGWindow, FileOpenLoadsTheTypedNameWithTheDefaultSuffix) {
     auto* window = qobject_cast<CPCGFrame*>(frame->MdiArea()->currentSubWindow());
     ASSERT_NE(window, nullptr);
     EXPECT_STREQ(window->GetFile()->GetPath(), file.c_str());
+}
+
+TEST_F(PCGWindow, FileOpenComesBackInTheFolderOfTheLastFileWithAnEmptyName) {
+    TempFile file(PcgFile(Container("CMB1", {CombiBank(0, {"Again"})})), "set.pcg");
+    const QFileInfo info(QString::fromStdString(file.Path()));
+    bool shown = false;
+    TypeIntoOpenDialog(info.absoluteFilePath(), &shown);
+    frame->CommandAction(ID_FILE_OPEN)->trigger();
+    ASSERT_TRUE(shown);
+    ASSERT_EQ(DocumentWindows(), 1);
+
+    // The next File Open: the name typed alone is enough.
+    QString folder;
+    QString name = "(no field)";
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) {
+            return;
+        }
+        folder = dialog->directory().absolutePath();
+        if (auto* field = qobject_cast<QLineEdit*>(dialog->focusWidget())) {
+            name = field->text();
+        }
+        for (const QChar c : info.fileName()) {
+            QTest::keyClick(dialog->windowHandle(), c.toLatin1());
+        }
+        QTest::keyClick(dialog->windowHandle(), Qt::Key_Return);
+    });
+    frame->CommandAction(ID_FILE_OPEN)->trigger();
+    EXPECT_EQ(folder, info.absolutePath());
+    EXPECT_EQ(name, "");
+    ASSERT_EQ(DocumentWindows(), 2);
+    auto* window = qobject_cast<CPCGFrame*>(frame->MdiArea()->currentSubWindow());
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(QFileInfo(QFile::decodeName(window->GetFile()->GetPath())), info);
+    EXPECT_TRUE(presenter.Messages().empty());
 }
 
 TEST_F(PCGWindow, FileOpenOfANameThatDoesNotExistReportsTheLoadFailure) {
