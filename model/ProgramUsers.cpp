@@ -1,5 +1,6 @@
 #include "model/ProgramUsers.h"
 
+#include "model/SameSound.h"
 #include "model/Timbres.h"
 
 namespace bq {
@@ -29,6 +30,30 @@ std::vector<ProgramUser> ProgramUsers(const ItemCatalog& catalog, std::uint8_t p
 std::vector<ProgramUser> ProgramUsers(CKarmaRootContainer& root, std::uint8_t programBank,
                                       std::uint8_t programSlot) {
     return ProgramUsers(ItemCatalog::FromRoot(root), programBank, programSlot);
+}
+
+std::size_t ProgramIndex(const ItemCatalog& catalog, ProgramRef program) {
+    if (BankKindOf(program.bank) == ProgramBankKind::Gm) {
+        return ItemCatalog::npos;
+    }
+    return catalog.IndexOf(ItemKind::Program, program.bank, program.slot);
+}
+
+std::vector<ProgramRef> DifferingPrograms(const ItemCatalog& a, std::size_t combi,
+                                          const ItemCatalog& b, bool bothHeldOnly) {
+    std::vector<ProgramRef> differ;
+    for (const ProgramRef program : InternalPrograms(ReadTimbres(a.Item(combi)))) {
+        const std::size_t inA = ProgramIndex(a, program);
+        const std::size_t inB = ProgramIndex(b, program);
+        const bool heldByA = inA != ItemCatalog::npos;
+        const bool heldByB = inB != ItemCatalog::npos;
+        if (heldByA && heldByB ? SameRecord(a.Item(inA), b.Item(inB))
+                               : (bothHeldOnly || heldByA == heldByB)) {
+            continue;
+        }
+        differ.push_back(program);
+    }
+    return differ;
 }
 
 }  // namespace bq

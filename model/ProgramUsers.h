@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/ItemCatalog.h"
+#include "model/Timbres.h"
 
 class CKarmaRootContainer;
 
@@ -28,5 +29,15 @@ std::vector<ProgramUser> ProgramUsers(const ItemCatalog& catalog, std::uint8_t p
 // ItemCatalog::FromRoot(root).
 std::vector<ProgramUser> ProgramUsers(CKarmaRootContainer& root, std::uint8_t programBank,
                                       std::uint8_t programSlot);
+
+// The catalogue's Program that a timbre names; npos for a GM bank, which no source holds.
+std::size_t ProgramIndex(const ItemCatalog& catalog, ProgramRef program);
+
+// The Programs that Combination `combi` of `a` plays (its Int and Both timbres, each once) which
+// `b` holds differently: as another record, or one of the two holds it and the other not.
+// GM Programs and those neither holds are never a difference. With `bothHeldOnly`, only
+// Programs that both hold are compared: a file without a Program bank says nothing of it.
+std::vector<ProgramRef> DifferingPrograms(const ItemCatalog& a, std::size_t combi,
+                                          const ItemCatalog& b, bool bothHeldOnly);
 
 }  // namespace bq

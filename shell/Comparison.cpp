@@ -15,6 +15,7 @@
 #include "banktree/ItemPane.h"
 #include "messages/Messages.h"
 #include "messages/StringTable.h"
+#include "model/ProgramUsers.h"
 #include "model/SameSound.h"
 #include "shell/ItemSources.h"
 #include "shell/PCGBankView.h"
@@ -33,6 +34,7 @@ constexpr double kMidiBytesPerSecond = 3125.0;
 const char* const kSame = "#cdeccd";
 const char* const kElsewhere = "#fde9a9";
 const char* const kMissing = "#f7cccc";
+const char* const kProgramsDiffer = "#cfdff7";
 
 using Bank = std::pair<bq::ItemKind, long>;
 
@@ -82,6 +84,26 @@ bool Connected(CWSFrame* ws) {
     return ws != nullptr && ws->isVisible() && ws->IsConnected();
 }
 
+QString NameAt(const bq::ItemCatalog& catalog, std::size_t index) {
+    return index == bq::ItemCatalog::npos ? QString()
+                                          : QString::fromLatin1(catalog.At(index).name).trimmed();
+}
+
+// The tip of a Combination that is the same on the instrument but plays Programs that the
+// instrument holds differently: "A 012 : Grand Piano, on the Karma: Organ 3", for each.
+QString ProgramsDifferText(const bq::ItemCatalog& file, const bq::ItemCatalog& instrument,
+                           const std::vector<bq::ProgramRef>& programs) {
+    QStringList lines;
+    for (const bq::ProgramRef program : programs) {
+        lines << bq::FormatText(bq::LoadString(bq::StringId::ProgramDiffers),
+                                {QString::fromStdString(bq::ProgramRefText(program)),
+                                 NameAt(file, bq::ProgramIndex(file, program)),
+                                 NameAt(instrument, bq::ProgramIndex(instrument, program))});
+    }
+    return bq::FormatText(bq::LoadString(bq::StringId::CompareProgramsDiffer),
+                          {lines.join(QStringLiteral("; "))});
+}
+
 QString Swatch(const char* colour) {
     return QStringLiteral("<span style=\"background-color:%1\">&nbsp;&nbsp;&nbsp;&nbsp;</span>")
         .arg(QLatin1String(colour));
@@ -104,6 +126,9 @@ QString CComparisons::ElsewhereColour() {
 }
 QString CComparisons::MissingColour() {
     return QLatin1String(kMissing);
+}
+QString CComparisons::ProgramsDifferColour() {
+    return QLatin1String(kProgramsDiffer);
 }
 
 CComparisons::Marks* CComparisons::Find(const QMdiSubWindow* window) {
@@ -233,6 +258,7 @@ void CComparisons::Mark(CPCGFrame* frame) {
     marks->workstationGeneration = ws != nullptr ? ws->generation : 0;
     marks->status.assign(file->catalog.Size(), QString());
     std::size_t same = 0;
+    std::size_t programsDiffer = 0;
     std::size_t elsewhere = 0;
     std::size_t missing = 0;
     for (const bq::SlotComparison& slot : comparison.slots) {
@@ -242,11 +268,23 @@ void CComparisons::Mark(CPCGFrame* frame) {
         QString text;
         const char* colour = kMissing;
         switch (slot.status) {
-            case bq::SlotStatus::Same:
-                text = bq::LoadString(bq::StringId::CompareSame);
-                colour = kSame;
-                ++same;
+            case bq::SlotStatus::Same: {
+                // The same Combination sounds the same only with the same Programs.
+                const auto differ =
+                    file->catalog.At(slot.a).kind == bq::ItemKind::Combination
+                        ? bq::DifferingPrograms(file->catalog, slot.a, instrument, true)
+                        : std::vector<bq::ProgramRef>();
+                if (differ.empty()) {
+                    text = bq::LoadString(bq::StringId::CompareSame);
+                    colour = kSame;
+                    ++same;
+                } else {
+                    text = ProgramsDifferText(file->catalog, instrument, differ);
+                    colour = kProgramsDiffer;
+                    ++programsDiffer;
+                }
                 break;
+            }
             case bq::SlotStatus::MovedTo:
                 text = bq::FormatText(bq::LoadString(bq::StringId::CompareElsewhere),
                                       {CItemSources::PlaceText(instrument.At(slot.movedTo))});
@@ -273,13 +311,14 @@ void CComparisons::Mark(CPCGFrame* frame) {
             {bq::KindText(bank.first), CItemSources::BankText(bank.first, bank.second)});
     }
     const QLocale english(QLocale::English);
-    const QString legend =
-        bq::FormatText(bq::LoadString(bq::StringId::CompareLegend),
-                       {Swatch(kSame), english.toString(static_cast<qulonglong>(same)),
-                        Swatch(kElsewhere), english.toString(static_cast<qulonglong>(elsewhere)),
-                        Swatch(kMissing), english.toString(static_cast<qulonglong>(missing)),
-                        banks.isEmpty() ? bq::LoadString(bq::StringId::CompareNoBanks)
-                                        : banks.join(QStringLiteral(", "))});
+    const QString legend = bq::FormatText(
+        bq::LoadString(bq::StringId::CompareLegend),
+        {Swatch(kSame), english.toString(static_cast<qulonglong>(same)), Swatch(kProgramsDiffer),
+         english.toString(static_cast<qulonglong>(programsDiffer)), Swatch(kElsewhere),
+         english.toString(static_cast<qulonglong>(elsewhere)), Swatch(kMissing),
+         english.toString(static_cast<qulonglong>(missing)),
+         banks.isEmpty() ? bq::LoadString(bq::StringId::CompareNoBanks)
+                         : banks.join(QStringLiteral(", "))});
     frame->OtherView()->SetNote(legend);
     Q_EMIT Marked();
 }

@@ -3,7 +3,8 @@
 // Comparing a PCG file with the instrument: the banks the file holds are downloaded into the
 // Workstation view (through its own loading), and then each Combination and Program of the
 // file is marked in its tree: the same sound in the same slot of the instrument, the same
-// sound elsewhere on it (the tip says where), or not on it. The window's item pane shows a
+// Combination there but playing Programs the instrument holds differently (the tip names them),
+// the same sound elsewhere on it (the tip says where), or not on it. The window's item pane shows a
 // legend. The model compares (bq::Compare); this only shows the answer, and shows it again
 // when the Workstation's banks change. User-interface thread only.
 
@@ -47,6 +48,7 @@ public:
     static QString SameColour();
     static QString ElsewhereColour();
     static QString MissingColour();
+    static QString ProgramsDifferColour();
 
 Q_SIGNALS:
     // Marks were set, changed or taken away.

@@ -11,6 +11,7 @@
 #include "model/ItemCatalog.h"
 #include "model/ItemExport.h"
 #include "model/KorgPCGFile.h"
+#include "model/ProgramUsers.h"
 #include "model/SameSound.h"
 #include "model/Timbres.h"
 
@@ -150,29 +151,11 @@ std::string NameAt(const ItemCatalog& catalog, std::size_t index) {
     return index == ItemCatalog::npos ? std::string() : PrintableName(catalog.At(index).name);
 }
 
-// The catalogue's Program that a timbre names; npos for a GM bank, which no file holds.
-std::size_t ProgramIndex(const ItemCatalog& catalog, ProgramRef program) {
-    if (BankKindOf(program.bank) == ProgramBankKind::Gm) {
-        return ItemCatalog::npos;
-    }
-    return catalog.IndexOf(ItemKind::Program, program.bank, program.slot);
-}
-
 // For a Combination that is the same in both files: its internal Programs that A and B hold
-// differently (one holds it and the other not, or they hold different records), as
-// "programs differ: A 012, F 003"; empty when none do, or when neither file holds them.
+// differently, as "programs differ: A 012, F 003"; empty when none do.
 std::string ProgramsDiffer(const ItemCatalog& a, const ItemCatalog& b, std::size_t combi) {
     std::string differ;
-    for (const ProgramRef program : InternalPrograms(ReadTimbres(a.Item(combi)))) {
-        const std::size_t inA = ProgramIndex(a, program);
-        const std::size_t inB = ProgramIndex(b, program);
-        if (inA == inB && inA == ItemCatalog::npos) {
-            continue;
-        }
-        if (inA != ItemCatalog::npos && inB != ItemCatalog::npos &&
-            SameRecord(a.Item(inA), b.Item(inB))) {
-            continue;
-        }
+    for (const ProgramRef program : DifferingPrograms(a, combi, b, false)) {
         differ += (differ.empty() ? "programs differ: " : ", ") + ProgramRefText(program);
     }
     return differ;

@@ -40,8 +40,8 @@
 #include "workstation/WSBankView.h"
 #include "workstation/WSFrame.h"
 #include "workstation/WSMemory.h"
-#include "workstation/WSSession.h"
 #include "workstation/WSMessages.h"
+#include "workstation/WSSession.h"
 #include "workstation/WSTransport.h"
 
 namespace {
@@ -677,7 +677,8 @@ TEST_F(WSView, RoundTripAsksFirstThenWritesAndShowsWhatTheInstrumentHolds) {
     // undone; No sends nothing.
     presenter.Answer(bq::IDNO);
     EXPECT_TRUE(main->ExecuteCommand(ID_ROUND_TRIP));
-    EXPECT_EQ(presenter.Texts(), QStringList{bq::LoadString(bq::StringId::RoundTripUnknownQuestion)});
+    EXPECT_EQ(presenter.Texts(),
+              QStringList{bq::LoadString(bq::StringId::RoundTripUnknownQuestion)});
     EXPECT_EQ(presenter.Messages()[0].style,
               unsigned{bq::MB_YESNO | bq::MB_ICONWARNING | bq::MB_DEFBUTTON2});
     EXPECT_EQ(SentCount(), 0u);
@@ -884,4 +885,53 @@ TEST_F(WSView, CompareWithWorkstationAsksDownloadsAndMarksEveryItem) {
     view->expandItem(Bank(0, 1));
     Idle();
     EXPECT_TRUE(presenter.Messages().empty());
+}
+
+// The same Combination in the same slot sounds the same only with the same Programs there.
+TEST_F(WSView, CompareMarksACombinationWhoseProgramsDifferOnTheInstrument) {
+    namespace t = bq::test;
+    const Bytes pads = t::CombiWithTimbres(
+        "Pads", {{1, 0, 0, t::kTimbreInt}, {2, 0, 1, t::kTimbreBoth}, {3, 0, 9, t::kTimbreOff}});
+    const Bytes keys = t::CombiWithTimbres("Keys", {{1, 0, 2, t::kTimbreInt}, {2, 6, 1, 0}});
+    ASSERT_TRUE(karma->SetCombiRecord(0, 0, pads.data(), pads.size()));
+    ASSERT_TRUE(karma->SetCombiRecord(0, 1, keys.data(), keys.size()));
+    const Bytes piano = t::ProgramRecord("Grand Piano");
+    const Bytes onKarma = karma->ProgramRecord(0, 1);
+    t::TempFile file(t::PcgFile(
+        t::Cat({t::Container("CMB1", {t::Leaf("CBK1", 2, 0, t::Cat({pads, keys}))}),
+                t::Container("PRG1", {t::Leaf("PBK1", 3, 0,
+                                              t::Cat({karma->ProgramRecord(0, 0), piano,
+                                                      karma->ProgramRecord(0, 2)}))})})));
+    QPointer<CPCGFrame> pcg = main->OpenPCGFile(QString::fromStdString(file.Path()));
+    ASSERT_NE(pcg, nullptr);
+    main->MdiArea()->setActiveSubWindow(pcg);
+    presenter.Answer(bq::IDYES);
+    EXPECT_TRUE(main->ExecuteCommand(ID_TOOLS_COMPARE_WORKSTATION));
+    ASSERT_EQ(SentCount(), 2u);  // Combination bank A and Program bank A
+
+    QTreeWidgetItem* combis = pcg->BankView()->topLevelItem(0)->child(0);
+    const QString karmaName =
+        QString::fromLatin1(reinterpret_cast<const char*>(onKarma.data()), 16).trimmed();
+    // Timbre 3 is Off and the GM Program is on no instrument bank: neither counts.
+    EXPECT_EQ(combis->child(0)->toolTip(0),
+              "On the instrument: the same Combination in the same slot, but its Programs "
+              "differ there: A 001 : Grand Piano, on the Karma: " +
+                  karmaName);
+    EXPECT_EQ(combis->child(1)->toolTip(0), "On the instrument: the same sound in the same slot");
+    EXPECT_NE(combis->child(0)->background(0), combis->child(1)->background(0));
+    const QString legend = pcg->OtherView()->NoteText();
+    EXPECT_TRUE(legend.contains("the same sound in the same slot: 3")) << legend.toStdString();
+    EXPECT_TRUE(legend.contains("differ on the instrument (the tip names them): 1"))
+        << legend.toStdString();
+
+    // The instrument's Program changes to the file's: the Combination is the same sound again.
+    karma->SetProgramRecord(0, 1, piano.data(), piano.size());
+    ASSERT_TRUE(ws->Session().DownloadBank(false, 0));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return combis->child(0)->toolTip(0) ==
+                   "On the instrument: the same sound in the same slot";
+        },
+        5000))
+        << combis->child(0)->toolTip(0).toStdString();
 }

@@ -38,7 +38,7 @@ void ScriptedPresenter::Clear() {
 
 int ScriptedPresenter::Show(const QString& text, unsigned style) {
     const std::size_t index = m_messages.size();
-    m_messages.push_back({text, style, 0, false, false});
+    m_messages.push_back({text, style, 0, false, false, {}});
     if (onShow) {
         onShow(m_messages[index]);
     }
