@@ -3,12 +3,15 @@
 // What both PCG window benchmarks share: the offscreen platform, the demo file in a temporary
 // folder, and a main window that is shown and idle before anything is measured.
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QByteArray>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 
@@ -23,6 +26,17 @@ inline void UseOffscreenPlatform() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+}
+
+// Resident bytes from /proc/self/statm (its second field counts pages); -1 when unreadable.
+inline double ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    if (!(statm >> size >> resident)) {
+        return -1;
+    }
+    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE));
 }
 
 // A temporary folder holding the demo file; removed with the object.

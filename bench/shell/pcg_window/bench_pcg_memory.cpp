@@ -18,17 +18,6 @@ namespace {
 
 constexpr int kWindows = 10;
 
-// Resident bytes from /proc/self/statm (its second field counts pages); -1 when unreadable.
-double ResidentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0;
-    long resident = 0;
-    if (!(statm >> size >> resident)) {
-        return -1;
-    }
-    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,14 +30,14 @@ int main(int argc, char** argv) {
     const QString path = QString::fromStdString(demo.Path());
     bench::IdleMainWindow host;
 
-    const double before = ResidentBytes();
+    const double before = bench::ResidentBytes();
     int opened = 0;
     for (int i = 0; i < kWindows; ++i) {
         CPCGFrame* frame = host.frame.OpenPCGFile(path);
         opened += frame != nullptr && frame->BankView()->topLevelItemCount() == 2;
         bench::Settle();
     }
-    const double after = ResidentBytes();
+    const double after = bench::ResidentBytes();
     if (opened != kWindows || before < 0 || after < 0) {
         std::fprintf(stderr, "opened %d of %d windows; resident before %.0f, after %.0f\n", opened,
                      kWindows, before, after);

@@ -39,16 +39,6 @@ namespace {
 constexpr int kDefaultCycles = 45;
 constexpr int kWarmUp = 5;
 
-double ResidentKB() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0;
-    long resident = 0;
-    if (!(statm >> size >> resident)) {
-        return -1;
-    }
-    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1024.0;
-}
-
 // KB a cycle: the least-squares slope of the resident sizes from index `first` on. The
 // resident size moves in steps of pages as the heap grows; the slope over every cycle is less
 // at their mercy than two samples.
@@ -198,7 +188,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cycle %d: the window did not close\n", cycle);
             return 1;
         }
-        resident.push_back(ResidentKB());
+        resident.push_back(bench::ResidentBytes() / 1024.0);
         if (cycle % 5 == 0) {
             const struct mallinfo2 heap = ::mallinfo2();
             std::printf("cycle %d: resident %.0f KB, heap in use %.0f KB\n", cycle, resident.back(),
