@@ -189,11 +189,6 @@ void CItemPane::ShowItem(const Item& item) {
     if (hex != m_hex->toPlainText()) {
         m_hex->setPlainText(hex);
     }
-    // What belongs to one kind of item waits for the window to set it.
-    m_timbresPart->hide();
-    m_timbres->clear();
-    m_form->setRowVisible(m_usersPart, false);
-    m_users->clear();
     m_itemPart->show();
     setFocusProxy(m_hex);
 }
@@ -235,19 +230,27 @@ void CItemPane::SetTimbres(const std::vector<CTimbreList::Row>& rows) {
     }
     m_timbres->SetRows(rows);
     m_timbresPart->setVisible(!rows.empty());
+    m_form->setRowVisible(m_usersPart, false);
+    m_users->clear();
 }
 
 void CItemPane::SetUsers(const QStringList& users, const QString& none) {
     if (m_content == nullptr || !m_hasItem) {
         return;
     }
+    const int current = m_users->currentRow();
     m_users->clear();
     m_users->addItems(users);
+    if (current >= 0 && current < m_users->count()) {
+        m_users->setCurrentRow(current);
+    }
     m_noUsers->setText(none);
     m_noUsers->setVisible(users.isEmpty());
     m_users->setVisible(!users.isEmpty());
     FitRows(m_users);
     m_form->setRowVisible(m_usersPart, true);
+    m_timbresPart->hide();
+    m_timbres->clear();
 }
 
 void CItemPane::FitRows(QListWidget* list) {

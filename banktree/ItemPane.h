@@ -45,11 +45,12 @@ public:
     // The other open places holding the same sound, as "Window: Kind Bank Slot" texts; none
     // reads "nowhere else open". PlaceActivated tells which one the user clicked.
     void SetPlaces(const QStringList& places);
-    // A Combination's timbres; none hides the list. ShowItem hides it, and the users, until
-    // they are set again. TimbreActivated tells which linked row the user clicked.
+    // What belongs to the kind of item shown, set after ShowItem: a Combination's timbres (none
+    // hides the list), or a Program's users ("Used by:"); each hides the other. Set again for
+    // the same item, the lists keep the keyboard and the row chosen. TimbreActivated and
+    // UserActivated tell which row the user clicked.
     void SetTimbres(const std::vector<CTimbreList::Row>& rows);
-    // A Program's users ("Used by:"), as texts; none shows `none` instead. UserActivated tells
-    // which one the user clicked.
+    // The users as texts; none shows `none` instead.
     void SetUsers(const QStringList& users, const QString& none);
 
     // One line under the details (how the item compares with the instrument); empty hides it.

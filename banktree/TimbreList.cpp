@@ -37,6 +37,8 @@ CTimbreList::CTimbreList(QWidget* parent) : QTreeWidget(parent) {
 }
 
 void CTimbreList::SetRows(const std::vector<Row>& rows) {
+    // Refilled for the same Combination when anything changes: the row chosen stays.
+    const int current = currentIndex().row();
     clear();
     m_linked.clear();
     const QColor dim = palette().color(QPalette::PlaceholderText);
@@ -62,6 +64,9 @@ void CTimbreList::SetRows(const std::vector<Row>& rows) {
         m_linked.push_back(row.linked);
     }
     addTopLevelItems(items);
+    if (current >= 0 && current < topLevelItemCount()) {
+        setCurrentItem(topLevelItem(current));
+    }
     updateGeometry();
 }
 
