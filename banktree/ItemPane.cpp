@@ -83,6 +83,7 @@ void CItemPane::Build() {
     itemColumn->addWidget(m_name);
 
     auto* form = new QFormLayout;
+    m_form = form;
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     m_kind = NewLabel(m_itemPart, "kind");
     m_bank = NewLabel(m_itemPart, "bank");
@@ -105,7 +106,34 @@ void CItemPane::Build() {
     placesColumn->addWidget(m_nowhere);
     placesColumn->addWidget(m_places);
     form->addRow(bq::LoadString(bq::StringId::AlsoInLabel), places);
+
+    // A Program's row: the Combinations that play it.
+    m_usersPart = new QWidget(m_itemPart);
+    auto* usersColumn = new QVBoxLayout(m_usersPart);
+    usersColumn->setContentsMargins(0, 0, 0, 0);
+    m_noUsers = NewLabel(m_usersPart, "noUsers");
+    m_users = new QListWidget(m_usersPart);
+    m_users->setObjectName(QStringLiteral("users"));
+    m_users->setAccessibleName(bq::LoadString(bq::StringId::UsedByName));
+    m_users->hide();
+    usersColumn->addWidget(m_noUsers);
+    usersColumn->addWidget(m_users);
+    form->addRow(bq::LoadString(bq::StringId::UsedByLabel), m_usersPart);
+    form->setRowVisible(m_usersPart, false);
     itemColumn->addLayout(form);
+
+    // A Combination's timbres, as wide as the pane.
+    m_timbresPart = new QWidget(m_itemPart);
+    auto* timbresColumn = new QVBoxLayout(m_timbresPart);
+    timbresColumn->setContentsMargins(0, 0, 0, 0);
+    QLabel* timbresLabel = NewLabel(m_timbresPart, "timbresLabel");
+    timbresLabel->setText(bq::LoadString(bq::StringId::TimbresLabel));
+    m_timbres = new CTimbreList(m_timbresPart);
+    timbresLabel->setBuddy(m_timbres);
+    timbresColumn->addWidget(timbresLabel);
+    timbresColumn->addWidget(m_timbres);
+    m_timbresPart->hide();
+    itemColumn->addWidget(m_timbresPart);
 
     m_status = NewLabel(m_itemPart, "status");
     m_status->setWordWrap(true);
@@ -131,6 +159,16 @@ void CItemPane::Build() {
     };
     connect(m_places, &QListWidget::itemClicked, this, activate);
     connect(m_places, &QListWidget::itemActivated, this, activate);
+    auto activateUser = [this](QListWidgetItem* item) {
+        const int row = m_users->row(item);
+        if (row >= 0) {
+            QMetaObject::invokeMethod(
+                this, [this, row] { emit UserActivated(row); }, Qt::QueuedConnection);
+        }
+    };
+    connect(m_users, &QListWidget::itemClicked, this, activateUser);
+    connect(m_users, &QListWidget::itemActivated, this, activateUser);
+    connect(m_timbres, &CTimbreList::ProgramActivated, this, &CItemPane::TimbreActivated);
     scroll->show();
 }
 
@@ -170,6 +208,8 @@ void CItemPane::ShowNothing() {
     m_status->clear();
     m_hex->clear();
     m_places->clear();
+    m_timbres->clear();
+    m_users->clear();
     update();
 }
 
@@ -181,9 +221,42 @@ void CItemPane::SetPlaces(const QStringList& places) {
     m_places->addItems(places);
     m_nowhere->setVisible(places.isEmpty());
     m_places->setVisible(!places.isEmpty());
-    if (!places.isEmpty()) {
-        const int rows = std::min<int>(static_cast<int>(places.size()), kMostPlaceRows);
-        m_places->setFixedHeight(rows * m_places->sizeHintForRow(0) + 2 * m_places->frameWidth());
+    FitRows(m_places);
+}
+
+void CItemPane::SetTimbres(const std::vector<CTimbreList::Row>& rows) {
+    if (m_content == nullptr || !m_hasItem) {
+        return;
+    }
+    m_timbres->SetRows(rows);
+    m_timbresPart->setVisible(!rows.empty());
+    m_form->setRowVisible(m_usersPart, false);
+    m_users->clear();
+}
+
+void CItemPane::SetUsers(const QStringList& users, const QString& none) {
+    if (m_content == nullptr || !m_hasItem) {
+        return;
+    }
+    const int current = m_users->currentRow();
+    m_users->clear();
+    m_users->addItems(users);
+    if (current >= 0 && current < m_users->count()) {
+        m_users->setCurrentRow(current);
+    }
+    m_noUsers->setText(none);
+    m_noUsers->setVisible(users.isEmpty());
+    m_users->setVisible(!users.isEmpty());
+    FitRows(m_users);
+    m_form->setRowVisible(m_usersPart, true);
+    m_timbresPart->hide();
+    m_timbres->clear();
+}
+
+void CItemPane::FitRows(QListWidget* list) {
+    if (list->count() > 0) {
+        const int rows = std::min(list->count(), kMostPlaceRows);
+        list->setFixedHeight(rows * list->sizeHintForRow(0) + 2 * list->frameWidth());
     }
 }
 
@@ -276,6 +349,25 @@ QStringList CItemPane::Places() const {
         texts << m_places->item(i)->text();
     }
     return texts;
+}
+
+QStringList CItemPane::TimbreTexts() const {
+    return m_hasItem && !m_timbresPart->isHidden() ? m_timbres->Texts() : QStringList();
+}
+
+QStringList CItemPane::Users() const {
+    QStringList texts;
+    for (int i = 0; m_hasItem && m_users != nullptr && !m_users->isHidden() && i < m_users->count();
+         ++i) {
+        texts << m_users->item(i)->text();
+    }
+    return texts;
+}
+
+QString CItemPane::NoUsersText() const {
+    return m_hasItem && !m_noUsers->isHidden() && m_usersPart->isVisibleTo(m_itemPart)
+               ? m_noUsers->text()
+               : QString();
 }
 
 void CItemPane::paintEvent(QPaintEvent* event) {

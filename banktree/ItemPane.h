@@ -1,18 +1,23 @@
 #pragma once
 
 // The right-hand pane of a bank window: what the item selected in the bank view is. Its name,
-// kind, bank, slot and record size; where else the same sound is open ("Also in:"); and the
-// record itself as a read-only hex view. Above it all, a note the window may set (the legend
-// of a comparison). The pane only shows what it is given: the window that holds it says what
-// is selected and where else it is. User-interface thread only.
+// kind, bank, slot and record size; where else the same sound is open ("Also in:"); for a
+// Combination its timbres and the Programs they play, for a Program the Combinations that play
+// it ("Used by:"); and the record itself as a read-only hex view. Above it all, a note the
+// window may set (the legend of a comparison). The pane only shows what it is given: the window
+// that holds it says what is selected and where else it is. User-interface thread only.
 
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
 #include <cstddef>
+#include <vector>
+
+#include "banktree/TimbreList.h"
 
 class CKarmaObject;
+class QFormLayout;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
@@ -40,6 +45,14 @@ public:
     // The other open places holding the same sound, as "Window: Kind Bank Slot" texts; none
     // reads "nowhere else open". PlaceActivated tells which one the user clicked.
     void SetPlaces(const QStringList& places);
+    // What belongs to the kind of item shown, set after ShowItem: a Combination's timbres (none
+    // hides the list), or a Program's users ("Used by:"); each hides the other. Set again for
+    // the same item, the lists keep the keyboard and the row chosen. TimbreActivated and
+    // UserActivated tell which row the user clicked.
+    void SetTimbres(const std::vector<CTimbreList::Row>& rows);
+    // The users as texts; none shows `none` instead.
+    void SetUsers(const QStringList& users, const QString& none);
+
     // One line under the details (how the item compares with the instrument); empty hides it.
     void SetStatus(const QString& text);
     // Rich text at the top of the pane, for the whole window; empty hides it.
@@ -56,10 +69,19 @@ public:
     QString NoteText() const;
     QStringList Places() const;
     QListWidget* PlacesList() const { return m_places; }
+    // Each timbre row's cells joined by " | ", when the list is shown.
+    QStringList TimbreTexts() const;
+    CTimbreList* TimbreList() const { return m_timbres; }
+    // The users listed, or the line that says there are none; empty when not shown.
+    QStringList Users() const;
+    QString NoUsersText() const;
+    QListWidget* UsersList() const { return m_users; }
     QPlainTextEdit* HexView() const { return m_hex; }
 
 Q_SIGNALS:
     void PlaceActivated(int index);
+    void TimbreActivated(int row);
+    void UserActivated(int index);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -68,6 +90,8 @@ private:
     // The pane's widgets are made the first time there is something to show: windows open
     // without waiting for them.
     void Build();
+    // A list's height for its rows, at most kMostPlaceRows of them.
+    static void FitRows(QListWidget* list);
 
     bool m_hasItem = false;
     QWidget* m_content = nullptr;  // children, all null until Build
@@ -81,5 +105,11 @@ private:
     QLabel* m_status = nullptr;
     QLabel* m_nowhere = nullptr;
     QListWidget* m_places = nullptr;
+    QFormLayout* m_form = nullptr;
+    QWidget* m_usersPart = nullptr;
+    QLabel* m_noUsers = nullptr;
+    QListWidget* m_users = nullptr;
+    QWidget* m_timbresPart = nullptr;
+    CTimbreList* m_timbres = nullptr;
     QPlainTextEdit* m_hex = nullptr;
 };

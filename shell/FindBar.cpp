@@ -1,6 +1,7 @@
 #include "shell/FindBar.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
@@ -39,6 +40,9 @@ CFindBar::CFindBar(QWidget* parent) : QToolBar(bq::LoadString(bq::StringId::Find
     m_field->setClearButtonEnabled(true);
     m_field->setFixedWidth(kFieldWidth);
     label->setBuddy(m_field);
+    m_users = new QCheckBox(bq::LoadString(bq::StringId::FindUsersOption), this);
+    m_users->setObjectName(QStringLiteral("findUsers"));
+    m_users->setToolTip(bq::LoadString(bq::StringId::FindUsersTip));
     m_counts = new FittingLabel(this);
     m_counts->setObjectName(QStringLiteral("findCounts"));
     m_counts->setTextFormat(Qt::PlainText);  // it names the files
@@ -46,6 +50,7 @@ CFindBar::CFindBar(QWidget* parent) : QToolBar(bq::LoadString(bq::StringId::Find
     m_counts->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     addWidget(label);
     addWidget(m_field);
+    addWidget(m_users);
     addWidget(m_counts);
     QAction* close = addAction(style()->standardIcon(QStyle::SP_TitleBarCloseButton),
                                bq::LoadString(bq::StringId::CloseFind));
@@ -53,6 +58,7 @@ CFindBar::CFindBar(QWidget* parent) : QToolBar(bq::LoadString(bq::StringId::Find
     close->setToolTip(bq::LoadString(bq::StringId::CloseFindTip));
     connect(close, &QAction::triggered, this, &CFindBar::CloseRequested);
     connect(m_field, &QLineEdit::textChanged, this, &CFindBar::TextChanged);
+    connect(m_users, &QCheckBox::toggled, this, &CFindBar::UsersOptionChanged);
 }
 
 void CFindBar::Focus() {

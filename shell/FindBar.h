@@ -1,11 +1,13 @@
 #pragma once
 
-// The find bar of the main window: a field for part of a name and the count of matches per
-// window. The main window connects it to the find; Escape (the main window's key) closes it.
+// The find bar of the main window: a field for part of a name, the option "Combinations using
+// it" (a Program's match brings along the Combinations that play it) and the count of matches
+// per window. The main window connects it to the find; Escape (the main window's key) closes it.
 // User-interface thread only.
 
 #include <QToolBar>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 
@@ -15,6 +17,7 @@ public:
     explicit CFindBar(QWidget* parent = nullptr);
 
     QLineEdit* Field() const { return m_field; }
+    QCheckBox* UsersOption() const { return m_users; }
     QLabel* CountsLabel() const { return m_counts; }
     // Shows the bar with the keyboard in the field, its text selected for a new one.
     void Focus();
@@ -23,6 +26,7 @@ public:
 
 signals:
     void TextChanged(const QString& text);
+    void UsersOptionChanged(bool on);
     void CloseRequested();
 
 protected:
@@ -32,6 +36,7 @@ private:
     void ShowCounts();
 
     QLineEdit* m_field = nullptr;
+    QCheckBox* m_users = nullptr;
     QLabel* m_counts = nullptr;
     QString m_countsText;
 };

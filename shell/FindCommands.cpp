@@ -36,6 +36,7 @@ void CFindCommands::MakeBar() {
     m_window.addToolBarBreak(Qt::TopToolBarArea);
     m_window.addToolBar(Qt::TopToolBarArea, m_bar);
     connect(m_bar, &CFindBar::TextChanged, this, &CFindCommands::OnText);
+    connect(m_bar, &CFindBar::UsersOptionChanged, &m_finder, &CFinder::SetWithUsers);
     connect(m_bar, &CFindBar::CloseRequested, this, &CFindCommands::Close);
 
     m_results = new CFindResultsView;

@@ -102,6 +102,33 @@ void CFinder::SetText(const QString& text) {
     Run();
 }
 
+void CFinder::SetWithUsers(bool on) {
+    if (on == m_withUsers) {
+        return;
+    }
+    m_withUsers = on;
+    if (IsActive()) {
+        Run();
+    }
+}
+
+void CFinder::Match(CItemSources::Source& source, Tree& tree) {
+    if (m_unmatchable) {
+        tree.matches.clear();
+        return;
+    }
+    source.catalog.Find(m_needle, tree.matches);
+    if (!m_withUsers) {
+        return;
+    }
+    // Generations count from 1: 0 is an index never made.
+    if (tree.usesGeneration != source.generation) {
+        tree.uses = bq::ProgramUseIndex(source.catalog);
+        tree.usesGeneration = source.generation;
+    }
+    tree.uses.AddUsers(source.catalog, tree.matches);
+}
+
 void CFinder::Run() {
     const std::vector<CItemSources::Source*> open = m_sources.Open();
     // Trees no longer open (a hidden Workstation window, a closed file) leave the find.
@@ -130,11 +157,7 @@ void CFinder::Run() {
             tree.window->installEventFilter(this);
             tree.viewport->installEventFilter(this);
         }
-        if (m_unmatchable) {
-            tree.matches.clear();
-        } else {
-            s->catalog.Find(m_needle, tree.matches);
-        }
+        Match(*s, tree);
         // Hiding and showing rows, and laying out and painting the tree afterwards, is most of
         // a keystroke's work: trees out of sight wait until they come into it.
         tree.pending = !tree.filter->InSight();
@@ -194,11 +217,7 @@ void CFinder::ApplyPending(std::uint32_t source) {
     }
     Tree& tree = it->second;
     tree.pending = false;
-    if (m_unmatchable) {
-        tree.matches.clear();
-    } else {
-        s->catalog.Find(m_needle, tree.matches);
-    }
+    Match(*s, tree);
     tree.filter->Apply(s->nodes, s->generation, tree.matches);
 }
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "model/ProgramUseIndex.h"
 #include "shell/ItemSources.h"
 #include "shell/TreeFilter.h"
 
@@ -44,6 +45,10 @@ public:
     // empty text ends the find and restores the trees.
     void SetText(const QString& text);
     bool IsActive() const { return !m_text.isEmpty(); }
+    // With it, a Program that matches brings along the Combinations of its window whose Int or
+    // Both timbres play it.
+    void SetWithUsers(bool on);
+    bool WithUsers() const { return m_withUsers; }
     QString Text() const { return m_text; }
 
     // The windows with matches, in the results' order, and the sum.
@@ -67,9 +72,15 @@ private:
         QPointer<QObject> window;
         QPointer<QObject> viewport;
         bool pending = false;  // the tree does not show the matches yet
+        // Which Combinations play which Programs, made when first needed for the catalogue of
+        // this generation.
+        bq::ProgramUseIndex uses;
+        std::uint64_t usesGeneration = 0;
     };
 
     void Run();
+    // The tree's matches in the source's catalogue, as the text and the option say.
+    void Match(CItemSources::Source& source, Tree& tree);
     // Shows the matches in a tree that has come into sight.
     void ApplyPending(std::uint32_t source);
     void Unwatch(Tree& tree);
@@ -80,8 +91,9 @@ private:
     CItemSources& m_sources;
     QPointer<CFindResultsView> m_results;
     QString m_text;
-    std::string m_needle;                   // the text as the names' bytes (Latin-1)
-    bool m_unmatchable = false;             // the text has a character no name can hold
+    std::string m_needle;        // the text as the names' bytes (Latin-1)
+    bool m_unmatchable = false;  // the text has a character no name can hold
+    bool m_withUsers = false;
     std::map<std::uint32_t, Tree> m_trees;  // by source
     std::vector<Count> m_counts;
     std::size_t m_total = 0;

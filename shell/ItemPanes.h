@@ -1,8 +1,11 @@
 #pragma once
 
 // Keeps each window's item pane showing the item selected in the window's bank tree: what it
-// is, where else the same sound is open, how it compares with the instrument; and takes a
-// click on one of those places there. User-interface thread only.
+// is, where else the same sound is open, how it compares with the instrument, a Combination's
+// timbres and the Programs they play, the Combinations that play a Program; and takes a click
+// on one of those places or items there. The Programs and Combinations are those of the same
+// window's source: the file's, or the instrument's as the session knows it. User-interface
+// thread only.
 
 #include <QObject>
 #include <QPointer>
@@ -12,11 +15,11 @@
 #include <vector>
 
 #include "model/ItemCatalog.h"
+#include "shell/ItemSources.h"
 
 class CBankTreeView;
 class CComparisons;
 class CItemPane;
-class CItemSources;
 class CWSFrame;
 
 class CItemPanes : public QObject {
@@ -42,11 +45,18 @@ private:
     struct Linked {
         QPointer<CBankTreeView> view;
         QPointer<CItemPane> pane;
-        std::vector<Place> places;  // as the pane lists them
+        std::vector<Place> places;   // as the pane lists them
+        std::vector<Place> timbres;  // by timbre row; bank -1 where the row is no link
+        std::vector<Place> users;
     };
 
     void Refresh(Linked& link);
-    void GoTo(const Linked* link, int index);
+    // The pane's timbres of a Combination, or users of a Program, of `source`.
+    void ShowTimbres(Linked& link, CItemSources::Source& source, const CKarmaObject& item);
+    void ShowUsers(Linked& link, CItemSources::Source& source, std::size_t index);
+    // Whether the source is the instrument's (read from the session, not from its tree).
+    bool IsWorkstation(const CItemSources::Source& source) const;
+    void GoTo(const Linked* link, const std::vector<Place> Linked::*list, int index);
     void LinkWorkstation();
 
     CItemSources& m_sources;

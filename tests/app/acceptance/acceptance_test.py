@@ -32,8 +32,9 @@ MEMORY_SIZE = _PROGRAMS + 6 * SLOTS * RECORD + RECORD
 _CONTAINERS = {b"PCG1", b"PRG1", b"CMB1", b"DKT1", b"ARP1"}
 
 
-def pcg_combinations(path):
-    """{(bank, slot): record} of a Karma PCG file's Combination banks, read here on its own."""
+def pcg_records(path):
+    """{(tag, bank, slot): record} of a Karma PCG file's Combination ("CBK1") and Program
+    ("PBK1") banks, read here on its own."""
     with open(path, "rb") as f:
         data = f.read()
     if data[:4] != b"KORG":
@@ -46,17 +47,23 @@ def pcg_combinations(path):
             body = position + 8
             if tag in _CONTAINERS:
                 walk(body, body + size)
-            elif tag == b"CBK1":
+            elif tag in (b"CBK1", b"PBK1"):
                 count, record_size, bank = struct.unpack_from(">III", data, body)
-                if record_size != RECORD:
+                if tag == b"CBK1" and record_size != RECORD:
                     raise Failure(f"{path}: Combination bank {bank} has {record_size}-byte records")
                 for slot in range(count):
-                    start = body + 12 + slot * RECORD
-                    records[(bank, slot)] = data[start:start + RECORD]
+                    start = body + 12 + slot * record_size
+                    records[(tag.decode(), bank, slot)] = data[start:start + record_size]
             position = body + size
 
     walk(16, len(data))
     return records
+
+
+def pcg_combinations(path):
+    """{(bank, slot): record} of a Karma PCG file's Combination banks."""
+    return {(bank, slot): record for (tag, bank, slot), record in pcg_records(path).items()
+            if tag == "CBK1"}
 
 
 def combi_at(memory, bank, slot):
@@ -238,6 +245,31 @@ def open_file(s):
     s.wait_for_rows(tree, {slot: label(slot, record_name(s.file_records[(0, slot)]))
                            for slot in range(SLOTS)},
                     "the file's 128 Combinations of bank A under Bank A")
+
+
+@case("Selecting a file Combination shows its timbres with the names of the Programs they play")
+def timbres(s):
+    records = pcg_records(s.args.pcg)
+    slot = 1
+    record = s.file_records[(0, slot)]
+    # Timbre t: the Program's slot and bank at 772 + 28 * (t - 1), the status in bits 5 to 7 of
+    # the byte after; Int (0) and Both (2) play the instrument's own Program, banks A to F.
+    expected = []
+    for t in range(8):
+        program_slot, bank, status = record[772 + 28 * t:772 + 28 * t + 3]
+        program = records.get(("PBK1", bank, program_slot))
+        if status >> 5 in (0, 2) and bank < 6 and program is not None:
+            expected.append(f"{'ABCDEF'[bank]} {program_slot:03d} : {record_name(program)}")
+    if not expected:
+        raise Failure(f"the file's Combination A-{slot:03d} plays no Program the file holds")
+    frame = s.frame(f"PCG File - [{s.pcg_path}]")
+    tree = s.bank_tree(frame)
+    ui.click(s.row_point(tree, label(slot, record_name(record))))
+    timbre_list = ui.find_one(frame, lambda r: r in ("tree", "tree table", "table"), "Timbres",
+                              what="the item pane's list of timbres")
+    ui.wait_for(f"the timbres listing {expected}",
+                lambda: all(text in ui.rows(timbre_list) for text in expected),
+                seen=lambda _: ui.rows(timbre_list))
 
 
 def decline_program_download(s, name):
