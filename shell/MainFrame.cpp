@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -388,27 +387,24 @@ std::unique_ptr<QFileDialog> CMainFrame::CreateOpenDialog() {
 }
 
 void CMainFrame::OnFileOpen() {
-    // One dialog for every File Open, made the first time: each dialog made anew puts its
-    // pictures into Qt's pixmap cache again, under keys that are never asked for again. It
-    // opens in the folder of the last file chosen, with an empty name.
-    if (m_openDialog == nullptr) {
-        m_openDialog = CreateOpenDialog();
-    }
-    QFileDialog* dialog = m_openDialog.get();
-    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
-        name->setText(QString());  // and its undo history, which would grow with every name
+    // A dialog of its own each time (one kept hidden between uses does not hand the
+    // activation back to the window it came from), opening in the folder of the last file.
+    std::unique_ptr<QFileDialog> dialog = CreateOpenDialog();
+    if (!m_openFolder.isEmpty()) {
+        dialog->setDirectory(m_openFolder);
     }
     const bool accepted = dialog->exec() == QDialog::Accepted;
-    // The dialog's list header makes its picture anew at every paint, and the cache keeps what
-    // is drawn from each; it trims itself only once it holds 10 MB. What is still shown is
-    // drawn again at the next paint.
+    const QStringList chosen = dialog->selectedFiles();
+    dialog.reset();
+    // Each dialog puts its pictures into Qt's pixmap cache again under keys never asked for
+    // again, and its list header makes its picture anew at every paint; the cache trims itself
+    // only once it holds 10 MB. What is still shown is drawn again at the next paint.
     QPixmapCache::clear();
-    if (!accepted || dialog->selectedFiles().isEmpty()) {
+    if (!accepted || chosen.isEmpty()) {
         return;
     }
-    const QString path = dialog->selectedFiles().first();
-    dialog->setDirectory(QFileInfo(path).absolutePath());
-    OpenPCGFile(path);
+    m_openFolder = QFileInfo(chosen.first()).absolutePath();
+    OpenPCGFile(chosen.first());
 }
 
 CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {
