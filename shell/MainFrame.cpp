@@ -1,11 +1,14 @@
 #include "shell/MainFrame.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -387,24 +390,33 @@ std::unique_ptr<QFileDialog> CMainFrame::CreateOpenDialog() {
 }
 
 void CMainFrame::OnFileOpen() {
-    // A dialog of its own each time (one kept hidden between uses does not hand the
-    // activation back to the window it came from), opening in the folder of the last file.
-    std::unique_ptr<QFileDialog> dialog = CreateOpenDialog();
-    if (!m_openFolder.isEmpty()) {
-        dialog->setDirectory(m_openFolder);
+    // One dialog for every File Open, made the first time: each dialog made anew puts its
+    // pictures into Qt's pixmap cache again, under keys that are never asked for again. It
+    // opens in the folder of the last file chosen, with an empty name.
+    if (m_openDialog == nullptr) {
+        m_openDialog = CreateOpenDialog();
+    }
+    QFileDialog* dialog = m_openDialog.get();
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (name != nullptr) {
+        name->setText(QString());  // and its undo history, which would grow with every name
     }
     const bool accepted = dialog->exec() == QDialog::Accepted;
-    const QStringList chosen = dialog->selectedFiles();
-    dialog.reset();
-    // Each dialog puts its pictures into Qt's pixmap cache again under keys never asked for
-    // again, and its list header makes its picture anew at every paint; the cache trims itself
-    // only once it holds 10 MB. What is still shown is drawn again at the next paint.
+    // The name's completion list can outlive a dialog that is only hidden: a popup, it would
+    // take the next click anywhere in the program just to close itself.
+    if (name != nullptr && name->completer() != nullptr) {
+        name->completer()->popup()->hide();
+    }
+    // The dialog's list header makes its picture anew at every paint, and the cache keeps what
+    // is drawn from each; it trims itself only once it holds 10 MB. What is still shown is
+    // drawn again at the next paint.
     QPixmapCache::clear();
-    if (!accepted || chosen.isEmpty()) {
+    if (!accepted || dialog->selectedFiles().isEmpty()) {
         return;
     }
-    m_openFolder = QFileInfo(chosen.first()).absolutePath();
-    OpenPCGFile(chosen.first());
+    const QString path = dialog->selectedFiles().first();
+    dialog->setDirectory(QFileInfo(path).absolutePath());
+    OpenPCGFile(path);
 }
 
 CPCGFrame* CMainFrame::OpenPCGFile(const QString& path) {

@@ -125,7 +125,7 @@ private:
     // Child of the MDI area once made, lives as long as this window; null until first used.
     CWSFrame* m_wsFrame = nullptr;
     QList<QMenu*> m_menus;
-    QString m_openFolder;  // of the last file File Open chose
+    std::unique_ptr<QFileDialog> m_openDialog;  // File Open's, made on first use
 
     // Gone before the windows they look at; the find last made, first gone.
     std::unique_ptr<CItemSources> m_sources;
