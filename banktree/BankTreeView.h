@@ -78,6 +78,5 @@ public:
     CBankItemData* GetItemRecord(const QTreeWidgetItem* item) const;
     // The Program in bank 0..5, slot 0..127 of the same place as the item node `item` (its PCG
     // file, say): what a Combination dragged from here plays. None by default.
-    virtual bq::Ref<CKarmaObject> ProgramOf(const QTreeWidgetItem* item, int bank,
-                                            int slot) const;
+    virtual bq::Ref<CKarmaObject> ProgramOf(const QTreeWidgetItem* item, int bank, int slot) const;
 };

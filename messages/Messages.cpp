@@ -1,9 +1,9 @@
 #include "messages/Messages.h"
 
 #include <QAbstractButton>
-#include <QPushButton>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTextDocument>
 #include <QWidget>
 

@@ -55,11 +55,10 @@ public:
     bool CanDragItem(QTreeWidgetItem* item) override;
 
     // How a result's Programs are found: in the catalogue of its window.
-    using ProgramLookup = std::function<bq::Ref<CKarmaObject>(std::uint32_t source, int bank,
-                                                              int slot)>;
+    using ProgramLookup =
+        std::function<bq::Ref<CKarmaObject>(std::uint32_t source, int bank, int slot)>;
     void SetProgramLookup(ProgramLookup lookup) { m_programLookup = std::move(lookup); }
-    bq::Ref<CKarmaObject> ProgramOf(const QTreeWidgetItem* item, int bank,
-                                    int slot) const override;
+    bq::Ref<CKarmaObject> ProgramOf(const QTreeWidgetItem* item, int bank, int slot) const override;
 
 signals:
     void ResultActivated(std::uint32_t source, bq::ItemKind kind, long bank, long slot);

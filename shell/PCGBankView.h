@@ -14,8 +14,7 @@ public:
     explicit CPCGBankView(CKarmaRootContainer* root, QWidget* parent = nullptr);
 
     // The file's Program there.
-    bq::Ref<CKarmaObject> ProgramOf(const QTreeWidgetItem* item, int bank,
-                                    int slot) const override;
+    bq::Ref<CKarmaObject> ProgramOf(const QTreeWidgetItem* item, int bank, int slot) const override;
 
 private:
     void Fill(CKarmaRootContainer* root);

@@ -40,6 +40,8 @@
 
 #include "messages/Messages.h"
 #include "midi/JackMidiServices.h"
+#include "model/PcgMemory.h"
+#include "model/PcgWriter.h"
 #include "shell/BankquillApp.h"
 #include "shell/Comparison.h"
 #include "shell/FindBar.h"
@@ -49,8 +51,6 @@
 #include "shell/PCGBankView.h"
 #include "shell/PCGFrame.h"
 #include "tools/demo-pcg/DemoPcg.h"
-#include "model/PcgMemory.h"
-#include "model/PcgWriter.h"
 #include "workstation/MIDIProgressDlg.h"
 #include "workstation/RestoreDialog.h"
 #include "workstation/WSBackup.h"
@@ -391,7 +391,8 @@ int RestorePicture(CMainFrame* frame, const QString& pcg, const QString& path) {
     }
     backup.programs[0][9 * 804 + 30] ^= 0x01;
     QTemporaryDir folder;
-    const QString file = QDir(folder.path()).filePath(QStringLiteral("karma-backup-2026-12-01.pcg"));
+    const QString file =
+        QDir(folder.path()).filePath(QStringLiteral("karma-backup-2026-12-01.pcg"));
     if (!bq::pcg::WritePcgFile(QFile::encodeName(file).toStdString(), backup).Succeeded()) {
         return 1;
     }

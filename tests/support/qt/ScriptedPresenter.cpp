@@ -71,8 +71,8 @@ int ScriptedPresenter::Show(const QString& text, unsigned style) {
     return answer;
 }
 
-int ScriptedPresenter::Choose(const QString& text, unsigned style, const QStringList& answers,
-                              int, int escapeIndex) {
+int ScriptedPresenter::Choose(const QString& text, unsigned style, const QStringList& answers, int,
+                              int escapeIndex) {
     m_messages.push_back({text, style, 0, false, false, answers});
     if (onShow) {
         onShow(m_messages.back());
