@@ -29,22 +29,27 @@ std::unique_ptr<QFileDialog> CBackupCommands::CreateBackupDialog() {
                              CWSBackup::DefaultFileName(QDateTime::currentDateTime()));
 }
 
-bool CBackupCommands::OnBackUp() {
+QString CBackupCommands::ConnectedAndChosen(
+    std::unique_ptr<QFileDialog> (CBackupCommands::*make)()) {
     if (m_host.Workstation()->IsBusy()) {
-        return true;
+        return {};
     }
     QPointer<CBackupCommands> self(this);
-    // First the instrument, so that no file name is asked for a backup that cannot be made.
     if (!m_host.ConnectWorkstation() || !self) {
-        return true;
+        return {};
     }
-    std::unique_ptr<QFileDialog> dialog = CreateBackupDialog();
+    std::unique_ptr<QFileDialog> dialog = (this->*make)();
     if (dialog->exec() != QDialog::Accepted || !self || dialog->selectedFiles().isEmpty()) {
-        return true;
+        return {};
     }
-    const QString path = dialog->selectedFiles().first();
-    dialog.reset();
-    BackUpWorkstation(path);
+    return dialog->selectedFiles().first();
+}
+
+bool CBackupCommands::OnBackUp() {
+    if (const QString path = ConnectedAndChosen(&CBackupCommands::CreateBackupDialog);
+        !path.isEmpty()) {
+        BackUpWorkstation(path);
+    }
     return true;
 }
 
@@ -66,20 +71,10 @@ std::unique_ptr<QFileDialog> CBackupCommands::CreateRestoreDialog() {
 }
 
 bool CBackupCommands::OnRestore() {
-    if (m_host.Workstation()->IsBusy()) {
-        return true;
+    if (const QString path = ConnectedAndChosen(&CBackupCommands::CreateRestoreDialog);
+        !path.isEmpty()) {
+        RestoreWorkstation(path);
     }
-    QPointer<CBackupCommands> self(this);
-    if (!m_host.ConnectWorkstation() || !self) {
-        return true;
-    }
-    std::unique_ptr<QFileDialog> dialog = CreateRestoreDialog();
-    if (dialog->exec() != QDialog::Accepted || !self || dialog->selectedFiles().isEmpty()) {
-        return true;
-    }
-    const QString path = dialog->selectedFiles().first();
-    dialog.reset();
-    RestoreWorkstation(path);
     return true;
 }
 

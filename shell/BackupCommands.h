@@ -34,6 +34,9 @@ public:
 private:
     bool OnBackUp();
     bool OnRestore();
+    // The instrument first, so that no file name is asked for what cannot be done; then the
+    // file chosen in the dialog `make` gives. Empty when either is not to be had.
+    QString ConnectedAndChosen(std::unique_ptr<QFileDialog> (CBackupCommands::*make)());
 
     IWorkstationHost& m_host;
     QWidget& m_window;
