@@ -14,6 +14,9 @@
 
 namespace bq::midi {
 
+// What a MIDI cable carries: 31,250 bits a second, ten bits a byte.
+constexpr int kMidiCableBytesPerSecond = 3125;
+
 // The twelve banks of the instrument in the order of the trees: Combination banks A to F
 // (0..5), then Program banks A to F (6..11), bank F holding MOSS Programs.
 constexpr int kBackupBanks = 12;

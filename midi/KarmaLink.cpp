@@ -8,6 +8,8 @@
 #include <mutex>
 #include <utility>
 
+#include "midi/KarmaBanks.h"
+
 namespace bq::midi {
 namespace {
 
@@ -15,7 +17,6 @@ using Clock = std::chrono::steady_clock;
 using Step = LinkFailure::Step;
 
 // A MIDI cable carries 3125 bytes per second.
-constexpr std::size_t kMidiBytesPerSecond = 3125;
 constexpr int kLongestSendMs = 600000;
 
 }  // namespace
@@ -232,7 +233,7 @@ bool KarmaLink::SendNow(HMIDIOUT output, const std::shared_ptr<MidiEvent>& event
         Fail(false, Step::Send, result);
         return false;
     }
-    const std::size_t cableMs = bytes.size() * 1000 / kMidiBytesPerSecond;
+    const std::size_t cableMs = bytes.size() * 1000 / kMidiCableBytesPerSecond;
     const int timeoutMs = static_cast<int>(std::min<std::size_t>(
         2 * cableMs + static_cast<std::size_t>(std::max(0, m_options.sendMarginMs)),
         kLongestSendMs));

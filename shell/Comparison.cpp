@@ -15,6 +15,7 @@
 #include "banktree/ItemPane.h"
 #include "messages/Messages.h"
 #include "messages/StringTable.h"
+#include "midi/KarmaBanks.h"
 #include "model/ProgramUsers.h"
 #include "model/SameSound.h"
 #include "shell/ItemSources.h"
@@ -27,9 +28,6 @@
 #include "workstation/WSTransport.h"
 
 namespace {
-
-// A MIDI cable carries 3,125 bytes a second.
-constexpr double kMidiBytesPerSecond = 3125.0;
 
 const char* const kSame = "#cdeccd";
 const char* const kElsewhere = "#fde9a9";
@@ -186,7 +184,7 @@ bool CComparisons::Run(CPCGFrame* frame, CWSFrame* workstation,
         const QString question = bq::FormatText(
             bq::LoadString(bq::StringId::CompareQuestion),
             {BankList(download), QLocale(QLocale::English).toString(qRound(bytes / 1000)),
-             Duration(bytes / kMidiBytesPerSecond),
+             Duration(bytes / bq::midi::kMidiCableBytesPerSecond),
              bq::LoadString(download.size() == 1 ? bq::StringId::CompareIt
                                                  : bq::StringId::CompareThem)});
         if (bq::ShowMessage(question, bq::MB_YESNO) != bq::IDYES || window == nullptr ||

@@ -21,9 +21,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Program = CWSSendPrograms::Program;
 
-// A MIDI cable carries 3125 bytes per second.
-constexpr double kMidiBytesPerSecond = 3125;
-
 enum Answer : int { kWithPrograms = 0, kCombinationOnly = 1, kCancel = 2 };
 
 QString ProgramRef(int bank, int slot) {
@@ -93,7 +90,7 @@ bool CWSSendPrograms::Run(CWSFrame& frame, const bq::ws::Place& target, const By
         for (int index : missing) {
             banks << CWSBackup::BankTitle(index);
         }
-        const int seconds = static_cast<int>(bytes / kMidiBytesPerSecond + 0.5);
+        const int seconds = static_cast<int>(bytes / bq::midi::kMidiCableBytesPerSecond + 0.5);
         const QString question = bq::FormatText(
             bq::LoadString(bq::StringId::ProgramsDownloadQuestion),
             {name, banks.join(QStringLiteral(", ")),
