@@ -21,6 +21,7 @@ import traceback
 import cases_files as files
 import cases_find as find
 import cases_instrument as instrument
+import cases_programs as programs
 import rig as desktop
 import ui
 from session import Session, stop_karma, tail
@@ -35,6 +36,7 @@ CASES = [
     instrument.send,
     instrument.swap,
     instrument.undo,
+    programs.with_programs,
     find.find,
     instrument.close_workstation,
     instrument.stale_undo,

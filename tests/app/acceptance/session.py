@@ -90,11 +90,30 @@ class Session:
         x, y, w, _ = ui.extents(frame)
         ui.click((x + w // 2, (y + ui.extents(ui.children(frame)[0])[1]) // 2))
         ui.wait_for(f"the window {title!r} in front",
-                    lambda: self.main.name == f"Bankquill - {title}", seen=lambda _: self.main.name)
+                    lambda: self.main.name == f"Bankquill - {title}",
+                    seen=lambda _: self.main.name)
 
-    def answer(self, button, what):
+    def question(self, text, what):
+        """The window of the question shown whose text starts with `text`, and that text.
+
+        Looked for among the program's windows first, which is quicker than through the whole
+        of the main window.
+        """
+        def probe():
+            for window in ui.children(self.app):
+                if ui.role_of(window) in ("alert", "dialog") and ui.showing(window):
+                    found = ui.find_all(window, "label", lambda n: n.startswith(text))
+                    if found:
+                        return window, found[0].name
+            return None
+
+        return ui.wait_for(what, probe, seen=lambda _: [
+            (ui.role_of(w), [a.name for a in ui.find_all(w, "label")])
+            for w in ui.children(self.app) if ui.showing(w)])
+
+    def answer(self, button, what, window=None):
         """Clicks a button of the question shown (its mnemonic's & aside)."""
-        ui.click(ui.center(ui.find_one(self.app, "push button",
+        ui.click(ui.center(ui.find_one(window or self.app, "push button",
                                        lambda n: n.replace("&", "") == button, what=what)))
 
     def choose(self, menu, item):
