@@ -18,6 +18,7 @@ import tempfile
 import time
 import traceback
 
+import cases_compare as comparison
 import cases_files as files
 import cases_find as find
 import cases_instrument as instrument
@@ -37,6 +38,7 @@ CASES = [
     instrument.swap,
     instrument.undo,
     programs.with_programs,
+    comparison.compare,
     find.find,
     instrument.close_workstation,
     instrument.stale_undo,
