@@ -40,6 +40,7 @@ CASES = [
     programs.with_programs,
     comparison.compare,
     find.find,
+    find.find_users,
     instrument.close_workstation,
     instrument.stale_undo,
     instrument.download_again,

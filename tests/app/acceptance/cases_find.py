@@ -2,7 +2,8 @@
 
 import ui
 from cases_instrument import SOURCE
-from pcg import SLOTS, label, record_name
+from cases_programs import KEPT_SOURCE
+from pcg import SLOTS, label, pcg_records, played_programs, record_name
 from session import WORKSTATION, case
 from ui import Failure
 
@@ -55,3 +56,45 @@ def find(s):
                 and len(s.bank_rows(tree)) == SLOTS,
                 seen=lambda _: len(s.bank_rows(tree)))
 
+
+
+@case("The find bar's option Combinations using it: ticked, a Program's name finds the "
+      "Combinations that play it too; unticked, only the Program")
+def find_users(s):
+    # A Program of the file that the session wrote to the instrument as well.
+    records = pcg_records(s.args.pcg)
+    played = played_programs(s.file_records[(0, KEPT_SOURCE)])[0]
+    program = record_name(records[("PBK1", *played)])
+    users = sorted({record_name(record) for (tag, _, _), record in records.items()
+                    if tag == "CBK1" and played in played_programs(record)})
+    if not users or any(program.lower() in name.lower() for name in users):
+        raise Failure(f"expected Combinations of the file playing {program!r}, none of them "
+                      f"named with it: {users}")
+    ui.press(s.main, "ctrl+f")
+    field = ui.find_one(s.main, "text", "Find", what="the find field")
+    ui.wait_for("the find field to have the focus", lambda: ui.focused(field))
+    ui.type_text(s.main, program)
+    ui.wait_for(f"the find field to read {program!r}", lambda: ui.text(field) == program,
+                seen=lambda _: ui.text(field))
+    results = ui.find_one(s.main, lambda r: r in ("tree", "tree table"), "Find Results",
+                          what="the Find Results list")
+
+    def shown(with_users):
+        rows = set(ui.rows(results))
+        return program in rows and all((user in rows) == with_users for user in users)
+
+    def seen(_):
+        return [r for r in ui.rows(results) if r == program or r in users]
+
+    ui.wait_for(f"the Program {program!r} found alone", lambda: shown(False), seen=seen)
+    option = ui.find_one(s.main, "check box", "Combinations using it",
+                         what="the find bar's option Combinations using it")
+    ui.click(ui.center(option))
+    ui.wait_for(f"the option ticked, and {program!r} found with the Combinations {users}",
+                lambda: ui.checked(option) and shown(True), seen=seen)
+    # The option has the keyboard now: Space unticks it.
+    ui.press(s.main, "space")
+    ui.wait_for(f"the option unticked, and {program!r} found alone",
+                lambda: not ui.checked(option) and shown(False), seen=seen)
+    ui.press(s.main, "Escape")
+    ui.wait_for("the find field gone", lambda: not ui.find_all(s.main, "text", "Find"))

@@ -126,6 +126,10 @@ def selected(acc):
     return acc.getState().contains(_atspi().STATE_SELECTED)
 
 
+def checked(acc):
+    return acc.getState().contains(_atspi().STATE_CHECKED)
+
+
 def enabled(acc):
     return acc.getState().contains(_atspi().STATE_SENSITIVE)
 
