@@ -5,6 +5,16 @@
 
 namespace bq {
 
+namespace {
+
+unsigned long RecordSize(const CKarmaObject& item) {
+    unsigned long size = 0;
+    item.GetData(&size);
+    return size;
+}
+
+}  // namespace
+
 std::vector<ProgramUser> ProgramUsers(const ItemCatalog& catalog, std::uint8_t programBank,
                                       std::uint8_t programSlot) {
     std::vector<ProgramUser> users;
@@ -47,8 +57,14 @@ std::vector<ProgramRef> DifferingPrograms(const ItemCatalog& a, std::size_t comb
         const std::size_t inB = ProgramIndex(b, program);
         const bool heldByA = inA != ItemCatalog::npos;
         const bool heldByB = inB != ItemCatalog::npos;
-        if (heldByA && heldByB ? SameRecord(a.Item(inA), b.Item(inB))
-                               : (bothHeldOnly || heldByA == heldByB)) {
+        if (heldByA && heldByB && RecordSize(a.Item(inA)) != RecordSize(b.Item(inB))) {
+            // Two kinds of Program in one slot (a file's bank F of 804-byte Programs against
+            // the instrument's MOSS bank): neither says how the other sounds.
+            if (bothHeldOnly) {
+                continue;
+            }
+        } else if (heldByA && heldByB ? SameRecord(a.Item(inA), b.Item(inB))
+                                      : (bothHeldOnly || heldByA == heldByB)) {
             continue;
         }
         differ.push_back(program);

@@ -36,7 +36,8 @@ std::size_t ProgramIndex(const ItemCatalog& catalog, ProgramRef program);
 // The Programs that Combination `combi` of `a` plays (its Int and Both timbres, each once) which
 // `b` holds differently: as another record, or one of the two holds it and the other not.
 // GM Programs and those neither holds are never a difference. With `bothHeldOnly`, only
-// Programs that both hold are compared: a file without a Program bank says nothing of it.
+// Programs that both hold, as records of one size, are compared: a file without a Program bank
+// says nothing of it, and an 804-byte Program says nothing of a 416-byte MOSS one.
 std::vector<ProgramRef> DifferingPrograms(const ItemCatalog& a, std::size_t combi,
                                           const ItemCatalog& b, bool bothHeldOnly);
 

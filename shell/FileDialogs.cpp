@@ -2,6 +2,11 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QHash>
+#include <QIcon>
+#include <QIdentityProxyModel>
+#include <QImage>
+#include <QPixmap>
 
 #include "messages/StringTable.h"
 
@@ -24,6 +29,31 @@ QStringList NameFilters(const QString& filterText) {
 
 namespace {
 
+// The folder model makes the spacer picture of its first column's header anew at every call.
+// Each new picture is a new entry in Qt's pixmap cache, and clearing the cache leaves their keys
+// behind, so a dialog shown again and again grows the program. One picture, made the first time
+// and handed out after, is drawn the same and found in the cache again.
+class CSteadyHeaderModel : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        QVariant value = QIdentityProxyModel::headerData(section, orientation, role);
+        if (role != Qt::DecorationRole || orientation != Qt::Horizontal ||
+            value.typeId() != QMetaType::QImage) {
+            return value;
+        }
+        auto found = m_pictures.find(section);
+        if (found == m_pictures.end()) {
+            found = m_pictures.insert(section, QIcon(QPixmap::fromImage(value.value<QImage>())));
+        }
+        return *found;
+    }
+
+private:
+    mutable QHash<int, QIcon> m_pictures;  // by section
+};
+
 std::unique_ptr<QFileDialog> PcgDialog(QWidget* parent, const QString& title,
                                        QFileDialog::AcceptMode mode, const QString& suffix) {
     auto dialog = std::make_unique<QFileDialog>(parent, title);
@@ -35,6 +65,7 @@ std::unique_ptr<QFileDialog> PcgDialog(QWidget* parent, const QString& title,
         dialog->selectNameFilter(filters.first());
     }
     dialog->setDefaultSuffix(suffix);
+    dialog->setProxyModel(new CSteadyHeaderModel(dialog.get()));
     return dialog;
 }
 

@@ -7,14 +7,15 @@
 #include <QCompleter>
 #include <QFile>
 #include <QFileDialog>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPixmapCache>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -397,6 +398,14 @@ void CMainFrame::OnFileOpen() {
         m_openDialog = CreateOpenDialog();
     }
     QFileDialog* dialog = m_openDialog.get();
+    // The last file stays selected in the hidden dialog. Unselected now, while no one can see
+    // it, it is not unselected again as the first letter is typed: Qt 6.4 makes a new
+    // accessibility object for a file list's row at every selection change, and keeps it.
+    if (auto* list = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+        list != nullptr && list->selectionModel() != nullptr) {
+        const QSignalBlocker quiet(list->selectionModel());
+        list->selectionModel()->clear();
+    }
     auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     if (name != nullptr) {
         name->setText(QString());  // and its undo history, which would grow with every name
@@ -407,10 +416,6 @@ void CMainFrame::OnFileOpen() {
     if (name != nullptr && name->completer() != nullptr) {
         name->completer()->popup()->hide();
     }
-    // The dialog's list header makes its picture anew at every paint, and the cache keeps what
-    // is drawn from each; it trims itself only once it holds 10 MB. What is still shown is
-    // drawn again at the next paint.
-    QPixmapCache::clear();
     if (!accepted || dialog->selectedFiles().isEmpty()) {
         return;
     }

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QIcon>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -167,7 +168,8 @@ TEST_F(MainFrameTest, MenuBarReadsAsTheCommandTable) {
     frame->UpdateCommandUI();
     EXPECT_EQ(Describe(Menu(*frame, "&File")),
               QStringList({"&Open...	Ctrl+O", "&Back Up Workstation...	Ctrl+B",
-                           "&Restore Workstation...", "&Export List... (off)", "-", "Recent File (off)", "-", "E&xit"}));
+                           "&Restore Workstation...", "&Export List... (off)", "-",
+                           "Recent File (off)", "-", "E&xit"}));
     EXPECT_EQ(Describe(Menu(*frame, "&Edit")),
               QStringList({"&Undo	Ctrl+Z (off)", "&Redo	Ctrl+Shift+Z (off)", "-",
                            "&Find...	Ctrl+F"}));
@@ -419,6 +421,12 @@ TEST_F(MainFrameTest, OpenDialogListsPcgFilesWhateverTheCaseOfTheirExtension) {
     };
     EXPECT_TRUE(QTest::qWaitFor(list, 5000));
     EXPECT_EQ(listed, QStringList({"LIVE.PCG", "studio.pcg"}));
+    // The header's spacer picture is one picture at every paint: each new one would stay in
+    // Qt's pixmap cache for as long as the program runs.
+    const QVariant first = view->model()->headerData(0, Qt::Horizontal, Qt::DecorationRole);
+    const QVariant again = view->model()->headerData(0, Qt::Horizontal, Qt::DecorationRole);
+    ASSERT_EQ(first.typeId(), QMetaType::QIcon);
+    EXPECT_EQ(first.value<QIcon>().cacheKey(), again.value<QIcon>().cacheKey());
     dialog->hide();
 }
 

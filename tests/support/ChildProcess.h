@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,16 +72,6 @@ public:
         if (::pipe(pipeFds) != 0) {
             return false;
         }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (quiet) {
-            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        } else {
-            posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-        }
-        posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-        posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
         std::vector<char*> args;
         for (const auto& arg : argv) {
             args.push_back(const_cast<char*>(arg.c_str()));
@@ -105,15 +95,32 @@ public:
             env.push_back(e.data());
         }
         env.push_back(nullptr);
-        const int rc = posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), env.data());
-        posix_spawn_file_actions_destroy(&actions);
+        const int devNull = quiet ? ::open("/dev/null", O_WRONLY | O_CLOEXEC) : -1;
+        const pid_t parent = ::getpid();
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            // The child ends with the test program, also one that crashed or was killed: a
+            // virtual Karma left running keeps its JACK client name from every test after it.
+            // Only calls that are safe between fork and exec in a program with threads.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent) {
+                ::_exit(127);
+            }
+            ::dup2(quiet ? devNull : pipeFds[1], STDOUT_FILENO);
+            if (quiet) {
+                ::dup2(devNull, STDERR_FILENO);
+            }
+            ::close(pipeFds[0]);
+            ::close(pipeFds[1]);
+            ::execvpe(args[0], args.data(), env.data());
+            ::_exit(127);
+        }
+        if (devNull >= 0) {
+            ::close(devNull);
+        }
         ::close(pipeFds[1]);
         m_out = pipeFds[0];
-        if (rc != 0) {
-            m_pid = -1;
-            return false;
-        }
-        return true;
+        return m_pid > 0;
     }
 
     // The next line of its stdout; false at the end of output or after the time-out.

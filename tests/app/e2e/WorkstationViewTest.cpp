@@ -371,6 +371,35 @@ TEST_F(EndToEndView, ACombinationWrittenWithItsProgramsIsUndoneWithThem) {
     EXPECT_TRUE(ReadFile(memoryFile.Path()) == beforeWith);
 }
 
+// The demo's E-000 plays E-000 and F-003, which the file holds as an 804-byte Program: the
+// instrument's MOSS bank F holds 416-byte ones, so F-003 is neither asked about nor written.
+TEST_F(EndToEndView, AProgramTheInstrumentsBankCannotHoldIsNeitherOfferedNorWritten) {
+    StartInstrument({"--rate", "0"});
+    Connect();
+    CPCGFrame* pcg = OpenDemoFile();
+    ASSERT_NE(pcg, nullptr);
+    CPCGBankView* pcgView = pcg->BankView();
+    QTreeWidgetItem* pcgBankE = pcgView->topLevelItem(0)->child(4);
+    pcgView->expandItem(pcgBankE);
+    QTreeWidgetItem* wsBankA = Bank(kCombinations, 0);
+    ASSERT_TRUE(Download(wsBankA));
+    KarmaLines();
+
+    app->presenter.Answer(IDYES);
+    app->presenter.Answer(0);
+    ASSERT_TRUE(DragWithMouse(pcgView, pcgBankE->child(0), view, wsBankA->child(7)));
+    const QStringList texts = app->presenter.Texts();
+    ASSERT_EQ(texts.size(), 2) << texts.join("\n").toStdString();
+    EXPECT_TRUE(texts[0].contains("Program Bank E")) << texts[0].toStdString();
+    EXPECT_FALSE(texts[0].contains("Program Bank F")) << texts[0].toStdString();
+    EXPECT_TRUE(texts[1].contains("E 000 : ")) << texts[1].toStdString();
+    EXPECT_FALSE(texts[1].contains("F 003")) << texts[1].toStdString();
+    const auto lines = KarmaLines();
+    ASSERT_EQ(lines.size(), 3u);  // Program bank E's dump, then the two writes
+    EXPECT_NE(lines[1].find("item write Program E-000: stored"), std::string::npos);
+    EXPECT_NE(lines[2].find("item write Combination A-007: stored"), std::string::npos);
+}
+
 TEST_F(EndToEndView, AnInstrumentKilledInADumpRaisesTheQuestionAndNoEndsIt) {
     // 146 KB at 20,000 bytes per second: about 7 seconds, killed after the first 10 KB.
     StartInstrument({"--rate", "20000"});

@@ -893,21 +893,26 @@ TEST_F(WSView, CompareMarksACombinationWhoseProgramsDifferOnTheInstrument) {
     const Bytes pads = t::CombiWithTimbres(
         "Pads", {{1, 0, 0, t::kTimbreInt}, {2, 0, 1, t::kTimbreBoth}, {3, 0, 9, t::kTimbreOff}});
     const Bytes keys = t::CombiWithTimbres("Keys", {{1, 0, 2, t::kTimbreInt}, {2, 6, 1, 0}});
+    // Its bank F Program is an 804-byte one in the file, a 416-byte MOSS one on the Karma: two
+    // kinds of Program, neither of which says how the other sounds.
+    const Bytes moss = t::CombiWithTimbres("Moss", {{1, 5, 0, t::kTimbreInt}});
     ASSERT_TRUE(karma->SetCombiRecord(0, 0, pads.data(), pads.size()));
     ASSERT_TRUE(karma->SetCombiRecord(0, 1, keys.data(), keys.size()));
+    ASSERT_TRUE(karma->SetCombiRecord(0, 2, moss.data(), moss.size()));
     const Bytes piano = t::ProgramRecord("Grand Piano");
     const Bytes onKarma = karma->ProgramRecord(0, 1);
     t::TempFile file(t::PcgFile(
-        t::Cat({t::Container("CMB1", {t::Leaf("CBK1", 2, 0, t::Cat({pads, keys}))}),
+        t::Cat({t::Container("CMB1", {t::Leaf("CBK1", 3, 0, t::Cat({pads, keys, moss}))}),
                 t::Container("PRG1", {t::Leaf("PBK1", 3, 0,
                                               t::Cat({karma->ProgramRecord(0, 0), piano,
-                                                      karma->ProgramRecord(0, 2)}))})})));
+                                                      karma->ProgramRecord(0, 2)})),
+                                      t::Leaf("PBK1", 1, 5, t::ProgramRecord("Wide Pad"))})})));
     QPointer<CPCGFrame> pcg = main->OpenPCGFile(QString::fromStdString(file.Path()));
     ASSERT_NE(pcg, nullptr);
     main->MdiArea()->setActiveSubWindow(pcg);
     presenter.Answer(bq::IDYES);
     EXPECT_TRUE(main->ExecuteCommand(ID_TOOLS_COMPARE_WORKSTATION));
-    ASSERT_EQ(SentCount(), 2u);  // Combination bank A and Program bank A
+    ASSERT_EQ(SentCount(), 3u);  // Combination bank A, Program banks A and F
 
     QTreeWidgetItem* combis = pcg->BankView()->topLevelItem(0)->child(0);
     const QString karmaName =
@@ -918,9 +923,10 @@ TEST_F(WSView, CompareMarksACombinationWhoseProgramsDifferOnTheInstrument) {
               "differ there: A 001 : Grand Piano, on the Karma: " +
                   karmaName);
     EXPECT_EQ(combis->child(1)->toolTip(0), "On the instrument: the same sound in the same slot");
+    EXPECT_EQ(combis->child(2)->toolTip(0), "On the instrument: the same sound in the same slot");
     EXPECT_NE(combis->child(0)->background(0), combis->child(1)->background(0));
     const QString legend = pcg->OtherView()->NoteText();
-    EXPECT_TRUE(legend.contains("the same sound in the same slot: 3")) << legend.toStdString();
+    EXPECT_TRUE(legend.contains("the same sound in the same slot: 4")) << legend.toStdString();
     EXPECT_TRUE(legend.contains("differ on the instrument (the tip names them): 1"))
         << legend.toStdString();
 
