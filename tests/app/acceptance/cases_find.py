@@ -18,6 +18,18 @@ def found_row(s):
     raise Failure("the file has no Combination with a name of its own in bank A")
 
 
+def find_text(s, text):
+    """Ctrl+F, `text` typed into the find field; the Find Results list."""
+    ui.press(s.main, "ctrl+f")
+    field = ui.find_one(s.main, "text", "Find", what="the find field")
+    ui.wait_for("the find field to have the focus", lambda: ui.focused(field))
+    ui.type_text(s.main, text)
+    ui.wait_for(f"the find field to read {text!r}", lambda: ui.text(field) == text,
+                seen=lambda _: ui.text(field))
+    return ui.find_one(s.main, lambda r: r in ("tree", "tree table"), "Find Results",
+                       what="the Find Results list")
+
+
 @case("Ctrl+F and part of a name list the item; a double click on it selects it in its window")
 def find(s):
     slot, name = found_row(s)
@@ -29,14 +41,7 @@ def find(s):
     ui.click((x + w // 2, (y + ui.extents(ui.children(ws)[0])[1]) // 2))  # its title bar
     ui.wait_for("the Workstation window in front",
                 lambda: s.main.name == f"Bankquill - {WORKSTATION}", seen=lambda _: s.main.name)
-    ui.press(s.main, "ctrl+f")
-    field = ui.find_one(s.main, "text", "Find", what="the find field")
-    ui.wait_for("the find field to have the focus", lambda: ui.focused(field))
-    ui.type_text(s.main, part)
-    ui.wait_for(f"the find field to read {part!r}", lambda: ui.text(field) == part,
-                seen=lambda _: ui.text(field))
-    results = ui.find_one(s.main, lambda r: r in ("tree", "tree table"), "Find Results",
-                          what="the Find Results list")
+    results = find_text(s, part)
     # The part matches in any case; the result named in full is the file's item.
     result = ui.wait_for(f"a result {name!r}", lambda: ui.row(results, name),
                          seen=lambda _: ui.rows(results)[:20])
@@ -70,14 +75,7 @@ def find_users(s):
     if not users or any(program.lower() in name.lower() for name in users):
         raise Failure(f"expected Combinations of the file playing {program!r}, none of them "
                       f"named with it: {users}")
-    ui.press(s.main, "ctrl+f")
-    field = ui.find_one(s.main, "text", "Find", what="the find field")
-    ui.wait_for("the find field to have the focus", lambda: ui.focused(field))
-    ui.type_text(s.main, program)
-    ui.wait_for(f"the find field to read {program!r}", lambda: ui.text(field) == program,
-                seen=lambda _: ui.text(field))
-    results = ui.find_one(s.main, lambda r: r in ("tree", "tree table"), "Find Results",
-                          what="the Find Results list")
+    results = find_text(s, program)
 
     def shown(with_users):
         rows = set(ui.rows(results))
