@@ -57,17 +57,17 @@ std::vector<ProgramRef> DifferingPrograms(const ItemCatalog& a, std::size_t comb
         const std::size_t inB = ProgramIndex(b, program);
         const bool heldByA = inA != ItemCatalog::npos;
         const bool heldByB = inB != ItemCatalog::npos;
-        if (heldByA && heldByB && RecordSize(a.Item(inA)) != RecordSize(b.Item(inB))) {
+        bool same = bothHeldOnly || heldByA == heldByB;
+        if (heldByA && heldByB) {
             // Two kinds of Program in one slot (a file's bank F of 804-byte Programs against
-            // the instrument's MOSS bank): neither says how the other sounds.
-            if (bothHeldOnly) {
-                continue;
-            }
-        } else if (heldByA && heldByB ? SameRecord(a.Item(inA), b.Item(inB))
-                                      : (bothHeldOnly || heldByA == heldByB)) {
-            continue;
+            // the instrument's MOSS bank) differ, but neither says how the other sounds.
+            same = RecordSize(a.Item(inA)) == RecordSize(b.Item(inB))
+                       ? SameRecord(a.Item(inA), b.Item(inB))
+                       : bothHeldOnly;
         }
-        differ.push_back(program);
+        if (!same) {
+            differ.push_back(program);
+        }
     }
     return differ;
 }

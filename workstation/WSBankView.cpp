@@ -12,7 +12,6 @@
 
 #include "messages/Messages.h"
 #include "messages/StringTable.h"
-#include "midi/SysEx.h"
 #include "model/ItemText.h"
 #include "model/KarmaObject.h"
 #include "model/Ref.h"
@@ -275,9 +274,7 @@ void CWSBankView::OnDrop(DRAGTREEINFO* info) {
                 sourceView->ProgramOf(sourceItem, ref.bank, ref.slot)) {
             unsigned long programSize = 0;
             const unsigned char* bytes = item->GetData(&programSize);
-            // Only a record that the instrument's bank holds can be written there: a file's
-            // bank F of 804-byte Programs does not fit the MOSS bank's 416-byte records.
-            if (bytes != nullptr && programSize == bq::sysex::ProgramRecordSize(ref.bank)) {
+            if (bytes != nullptr) {
                 program.record.assign(bytes, bytes + programSize);
             }
             program.name = QString::fromLatin1(bq::ItemText(0, *item).substr(6)).trimmed();

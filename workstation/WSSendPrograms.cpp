@@ -8,6 +8,7 @@
 #include "messages/Messages.h"
 #include "messages/StringTable.h"
 #include "midi/KarmaBanks.h"
+#include "midi/SysEx.h"
 #include "model/ItemText.h"
 #include "model/KarmaObject.h"
 #include "model/Timbres.h"
@@ -68,10 +69,12 @@ bool CWSSendPrograms::Run(CWSFrame& frame, const bq::ws::Place& target, const By
                           const QString& name, const std::vector<Program>& programs) {
     CWSSession& session = frame.Session();
     QPointer<CWSFrame> self(&frame);
-    // Only what the file holds can be compared, and written.
+    // Only what the file holds can be compared, and written; and only a record of the size the
+    // instrument's bank holds: a file's bank F of 804-byte Programs does not fit the MOSS bank.
     std::vector<const Program*> held;
     for (const Program& program : programs) {
-        if (!program.record.empty()) {
+        if (!program.record.empty() &&
+            program.record.size() == bq::sysex::ProgramRecordSize(program.bank)) {
             held.push_back(&program);
         }
     }
