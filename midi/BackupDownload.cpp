@@ -201,6 +201,62 @@ BackupStatus BackupDownload::Connect(const std::string& inputName, const std::st
     }
 }
 
+BackupStatus BackupDownload::DownloadBank(int index, BackupProgress* state,
+                                          const std::function<void()>& report,
+                                          std::vector<std::uint8_t>* records) {
+    const BackupBank bank = BackupBankAt(index);
+    const std::string title = BackupBankTitle(index);
+    if (Cancelled()) {
+        return Fail(BackupError::Cancelled, "cancelled", index);
+    }
+    const auto request = BackupDumpRequest(index, Channel());
+    m_link.TakeFailures();
+    m_link.Dump(Bytes(request.begin(), request.end()), m_silenceMs);
+    const ExchangeResult result = m_link.Await([&](std::uint64_t bytes) {
+        state->bytes += bytes;
+        report();
+    });
+    switch (result.end) {
+        case ExchangeEnd::Dump:
+            break;
+        case ExchangeEnd::Abandoned:
+            return Fail(BackupError::Cancelled, "cancelled", index);
+        case ExchangeEnd::NotSent: {
+            MidiResult sent = MMSYSERR_NOERROR;
+            const std::string text = FailureText(&sent);
+            return Fail(BackupError::SendFailed,
+                        "cannot send the request for " + title + ": " + text, index, sent);
+        }
+        case ExchangeEnd::Refused:
+            return Fail(BackupError::Refused,
+                        "the Karma refused to send " + title +
+                            (result.status == sysex::ReplyKind::Error
+                                 ? " (Error Reply, code " + std::to_string(result.errorCode) + ")"
+                                 : " (Failed Reply)"),
+                        index);
+        default:
+            if (result.received == 0) {
+                return Fail(BackupError::Silent,
+                            "the Karma did not answer the request for " + title + " within " +
+                                SilenceText(m_silenceMs),
+                            index);
+            }
+            return Fail(BackupError::Silent,
+                        "the Karma went silent for " + SilenceText(m_silenceMs) +
+                            " while sending " + title + " (" + Kilobytes(result.received) + " of " +
+                            Kilobytes(bank.dumpBytes) + " received)",
+                        index);
+    }
+    if (!BankRecords(index, result.message, records)) {
+        return Fail(BackupError::BadDump,
+                    "the dump of " + title + " (" + std::to_string(result.message.size()) +
+                        " bytes) does not hold 128 records of " + std::to_string(bank.recordSize) +
+                        " bytes",
+                    index);
+    }
+    return {};
+}
+
 BackupStatus BackupDownload::Download(const std::vector<int>& banks, pcg::KarmaMemory* memory,
                                       const ProgressFn& progress) {
     if (memory == nullptr) {
@@ -219,7 +275,7 @@ BackupStatus BackupDownload::Download(const std::vector<int>& banks, pcg::KarmaM
     for (int index : banks) {
         state.expectedBytes += BackupBankAt(index).dumpBytes;
     }
-    auto report = [&] {
+    const std::function<void()> report = [&] {
         if (progress) {
             progress(state);
         }
@@ -228,61 +284,32 @@ BackupStatus BackupDownload::Download(const std::vector<int>& banks, pcg::KarmaM
     for (std::size_t step = 0; step < banks.size(); ++step) {
         const int index = banks[step];
         const BackupBank bank = BackupBankAt(index);
-        const std::string title = BackupBankTitle(index);
         state.step = static_cast<int>(step) + 1;
         state.bank = index;
         state.bankDone = false;
         report();
-        if (Cancelled()) {
-            return Fail(BackupError::Cancelled, "cancelled", index);
-        }
-        const auto request = BackupDumpRequest(index, Channel());
-        m_link.TakeFailures();
-        m_link.Dump(Bytes(request.begin(), request.end()), m_silenceMs);
-        const ExchangeResult result = m_link.Await([&](std::uint64_t bytes) {
-            state.bytes += bytes;
-            report();
-        });
-        switch (result.end) {
-            case ExchangeEnd::Dump:
-                break;
-            case ExchangeEnd::Abandoned:
-                return Fail(BackupError::Cancelled, "cancelled", index);
-            case ExchangeEnd::NotSent: {
-                MidiResult sent = MMSYSERR_NOERROR;
-                const std::string text = FailureText(&sent);
-                return Fail(BackupError::SendFailed,
-                            "cannot send the request for " + title + ": " + text, index, sent);
-            }
-            case ExchangeEnd::Refused:
-                return Fail(
-                    BackupError::Refused,
-                    "the Karma refused to send " + title +
-                        (result.status == sysex::ReplyKind::Error
-                             ? " (Error Reply, code " + std::to_string(result.errorCode) + ")"
-                             : " (Failed Reply)"),
-                    index);
-            default:
-                if (result.received == 0) {
-                    return Fail(BackupError::Silent,
-                                "the Karma did not answer the request for " + title + " within " +
-                                    SilenceText(m_silenceMs),
-                                index);
-                }
-                return Fail(BackupError::Silent,
-                            "the Karma went silent for " + SilenceText(m_silenceMs) +
-                                " while sending " + title + " (" + Kilobytes(result.received) +
-                                " of " + Kilobytes(bank.dumpBytes) + " received)",
-                            index);
-        }
-        const std::size_t length = result.message.size();
         std::vector<std::uint8_t> records;
-        if (!BankRecords(index, result.message, &records)) {
-            return Fail(BackupError::BadDump,
-                        "the dump of " + title + " (" + std::to_string(length) +
-                            " bytes) does not hold 128 records of " +
-                            std::to_string(bank.recordSize) + " bytes",
-                        index);
+        for (int attempt = 1;; ++attempt) {
+            const std::uint64_t before = state.bytes;
+            BackupStatus status = DownloadBank(index, &state, report, &records);
+            if (status.Succeeded()) {
+                break;
+            }
+            const bool lost =
+                status.error == BackupError::Silent || status.error == BackupError::BadDump;
+            if (!lost) {
+                return status;
+            }
+            if (attempt == kTries) {
+                status.reason += "; asked " + std::to_string(kTries) + " times";
+                return status;
+            }
+            // What came of the lost answer is not part of the download.
+            state.bytes = before;
+            state.again = status.reason + "; asking again (" + std::to_string(attempt + 1) +
+                          " of " + std::to_string(kTries) + ")";
+            report();
+            state.again.clear();
         }
         if (bank.combination) {
             memory->combis[bank.bank] = std::move(records);

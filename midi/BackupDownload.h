@@ -53,6 +53,8 @@ struct BackupProgress {
     bool bankDone = false;
     std::uint64_t bytes = 0;          // received in this download so far
     std::uint64_t expectedBytes = 0;  // what the dumps of its banks come to
+    // Set for one report when the bank's answer was lost and it is asked for again: why.
+    std::string again;
 };
 
 // "5 seconds", "1 second", "250 ms": a silence bound as the reasons say it.
@@ -94,7 +96,8 @@ public:
 
     using ProgressFn = std::function<void(const BackupProgress&)>;
     // Downloads the banks given by index (0..11), in that order, into *memory; every bank is
-    // checked to hold 128 whole records before it is stored. The callback runs on this thread,
+    // checked to hold 128 whole records before it is stored. A bank whose answer went silent
+    // or came broken is asked for again, kTries times in all. The callback runs on this thread,
     // at the start of each bank, for every chunk received and when a bank is in.
     BackupStatus Download(const std::vector<int>& banks, pcg::KarmaMemory* memory,
                           const ProgressFn& progress = {});
@@ -108,6 +111,9 @@ public:
     void Close();
 
 private:
+    // One request for a bank and its answer, checked to hold 128 whole records.
+    BackupStatus DownloadBank(int index, BackupProgress* state, const std::function<void()>& report,
+                              std::vector<std::uint8_t>* records);
     BackupStatus OpenConnection(std::uint32_t inputDevice, std::uint32_t outputDevice,
                                 std::uint8_t channel);
     // The reason of the services' latest failure, for a message.

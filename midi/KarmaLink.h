@@ -23,6 +23,11 @@
 
 namespace bq::midi {
 
+// How often the tools that wait on their own ask for a dump, or send a write, whose answer was
+// lost in whole or in part, before they give up: a MIDI path may lose bytes now and then
+// (PipeWire drops what a late client was to receive), and both are safe to repeat.
+inline constexpr int kTries = 3;
+
 // A call of the MIDI services that failed, for the host to report as it reports such things.
 struct LinkFailure {
     enum class Step : std::uint8_t { Open, Start, Send, Close };

@@ -63,9 +63,28 @@ RestoreStatus RestoreWrite::Write(const RestorePlan& plan, const pcg::KarmaMemor
         state.bankDone = false;
         report();
 
-        m_link.TakeFailures();
-        m_link.Write(std::move(message), m_silenceMs);
-        const ExchangeResult result = m_link.Await();
+        // An unanswered write is sent again: storing the same record twice is harmless, and
+        // the answer may be what was lost.
+        ExchangeResult result;
+        for (int attempt = 1; attempt <= kTries; ++attempt) {
+            if (attempt > 1) {
+                if (Cancelled()) {
+                    result.end = ExchangeEnd::Abandoned;
+                    break;
+                }
+                state.again = "the Karma did not answer the write of " + name + " within " +
+                              SilenceText(m_silenceMs) + "; sending it again (" +
+                              std::to_string(attempt) + " of " + std::to_string(kTries) + ")";
+                report();
+                state.again.clear();
+            }
+            m_link.TakeFailures();
+            m_link.Write(message, m_silenceMs);
+            result = m_link.Await();
+            if (result.end != ExchangeEnd::Silent) {
+                break;
+            }
+        }
         switch (result.end) {
             case ExchangeEnd::Completed:
                 break;
@@ -98,7 +117,8 @@ RestoreStatus RestoreWrite::Write(const RestorePlan& plan, const pcg::KarmaMemor
                 status.unknown = true;
                 return fail(RestoreError::Silent, slot,
                             "the Karma did not answer the write of " + name + " within " +
-                                SilenceText(m_silenceMs) + "; " + UnknownText(i, items));
+                                SilenceText(m_silenceMs) + "; sent " + std::to_string(kTries) +
+                                " times; " + UnknownText(i, items));
         }
         status.written = i + 1;
         state.done = true;

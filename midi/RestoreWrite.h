@@ -55,6 +55,8 @@ struct RestoreProgress {
     bool bankDone = false;         // done, and the last write of its bank
     std::uint64_t bytes = 0;       // of the writes taken so far
     std::uint64_t totalBytes = 0;  // of every write of the plan
+    // Set for one report when the write went unanswered and is sent again: why.
+    std::string again;
 };
 
 class RestoreWrite {

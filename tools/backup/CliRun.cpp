@@ -137,6 +137,10 @@ midi::BackupStatus DownloadShowing(midi::BackupDownload& download, const std::ve
             if (bytes != nullptr) {
                 *bytes = p.bytes;
             }
+            if (!p.again.empty()) {
+                view.Line(p.again);
+                return;
+            }
             if (!view.Terminal()) {
                 if (p.bankDone) {
                     view.Line(ProgressLogLine(p, view.Elapsed()));

@@ -69,6 +69,10 @@ bq::midi::RestoreStatus Write(bq::midi::RestoreWrite& writer, const bq::midi::Re
     view.Begin();
     const bq::midi::RestoreStatus status =
         writer.Write(plan, file, [&view](const bq::midi::RestoreProgress& p) {
+            if (!p.again.empty()) {
+                view.Line(p.again);
+                return;
+            }
             if (!view.Terminal()) {
                 if (p.bankDone) {
                     view.Line(bq::restore::WriteLogLine(p, view.Elapsed()));

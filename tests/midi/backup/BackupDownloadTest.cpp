@@ -139,18 +139,62 @@ TEST_F(BackupDownloadTest, RefusedAndMalformedDumpsFailTheirBank) {
     shortDump.resize(8 + sysex::PackedLength(127 * 996), 0x11);
     shortDump.push_back(0xF7);
     auto script = std::make_shared<ScriptedKarma>(
-        std::vector<Bytes>{shortDump, {0xF0, 0x42, 0x30, 0x5D, 0x26, 0x41, 0xF7}}, 3);
+        std::vector<Bytes>{
+            shortDump, shortDump, shortDump, {0xF0, 0x42, 0x30, 0x5D, 0x26, 0x41, 0xF7}},
+        5);
     services->DetachDevice(2);
     ASSERT_TRUE(services->AttachDevice(2, 1, script));
     ASSERT_TRUE(download->Connect("In One", "Out Two").Succeeded());
     status = download->Download({0, 1}, &memory);
     EXPECT_EQ(status.error, BackupError::BadDump);
     EXPECT_EQ(status.bank, 0);
+    EXPECT_EQ(status.reason, "the dump of Combination Bank A (" + std::to_string(shortDump.size()) +
+                                 " bytes) does not hold 128 records of 996 bytes; asked 3 times");
     EXPECT_TRUE(memory.combis[0].empty());
     status = download->Download({3}, &memory);
     EXPECT_EQ(status.error, BackupError::Refused);
     EXPECT_NE(status.reason.find("Error Reply, code 65"), std::string::npos) << status.reason;
-    EXPECT_EQ(script->Handled(), 3) << "one Identity Request and two dump requests";
+    EXPECT_EQ(script->Handled(), 5)
+        << "one Identity Request, bank A three times, bank D once: a refusal is not asked again";
+}
+
+TEST_F(BackupDownloadTest, ABankWhoseAnswerIsLostInPartIsAskedForAgain) {
+    // The whole answer of the virtual Karma for Combination Bank A, then the same cut short:
+    // once without its end (the rest lost on the way), once with a chunk lost inside.
+    Bytes whole;
+    std::vector<MidiTimedBytes> reply;
+    const auto request = BackupDumpRequest(0, 0);
+    karma->HandleMessage(request.data(), request.size(), &reply);
+    for (const MidiTimedBytes& chunk : reply) {
+        whole.insert(whole.end(), chunk.bytes.begin(), chunk.bytes.end());
+    }
+    ASSERT_GT(whole.size(), 100000u);
+    const Bytes cut(whole.begin(), whole.begin() + 88 * 1024);  // whole input buffers
+    Bytes holed(whole.begin(), whole.begin() + 50000);
+    holed.insert(holed.end(), whole.begin() + 70000, whole.end());
+    auto script = std::make_shared<ScriptedKarma>(std::vector<Bytes>{cut, holed, whole}, 4);
+    ASSERT_TRUE(services->AttachDevice(2, 1, script));
+    download->SetSilenceMs(300);
+    ASSERT_TRUE(download->Connect("In One", "Out Two").Succeeded());
+
+    pcg::KarmaMemory memory;
+    std::vector<std::string> again;
+    std::uint64_t bytes = 0;
+    const BackupStatus status = download->Download({0}, &memory, [&](const BackupProgress& p) {
+        if (!p.again.empty()) {
+            again.push_back(p.again);
+        }
+        bytes = p.bytes;
+    });
+    ASSERT_TRUE(status.Succeeded()) << status.reason;
+    EXPECT_EQ(memory.combis[0], karma->CombiBank(0));
+    EXPECT_EQ(bytes, whole.size()) << "what came of a lost answer is not counted";
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[0],
+              "the Karma went silent for 300 ms while sending Combination Bank A (88 KB of 142 "
+              "KB received); asking again (2 of 3)");
+    EXPECT_NE(again[1].find("does not hold 128 records"), std::string::npos) << again[1];
+    EXPECT_NE(again[1].find("(3 of 3)"), std::string::npos) << again[1];
 }
 
 TEST_F(BackupDownloadTest, SilenceAndCancellationEndTheDownload) {
@@ -179,7 +223,8 @@ TEST_F(BackupDownloadTest, SilenceAndCancellationEndTheDownload) {
     const BackupStatus silent = second.Download({4}, &memory);
     EXPECT_EQ(silent.error, BackupError::Silent);
     EXPECT_EQ(silent.reason,
-              "the Karma did not answer the request for Combination Bank E within 300 ms");
+              "the Karma did not answer the request for Combination Bank E within 300 ms; asked "
+              "3 times");
 }
 
 TEST_F(BackupDownloadTest, NoAnswerAndUnknownPortsAreFailures) {

@@ -17,15 +17,17 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The virtual Karma, but the writes after the first `answered` get no answer and are not stored.
+// The virtual Karma, but `deaf` writes after the first `answered` (all of them, by default)
+// get no answer and are not stored, as if they were lost on the way.
 class DeafKarma final : public IMidiDevice {
 public:
-    DeafKarma(std::shared_ptr<VirtualKarma> karma, int answered)
-        : m_karma(std::move(karma)), m_answered(answered) {}
+    DeafKarma(std::shared_ptr<VirtualKarma> karma, int answered, int deaf = 1 << 20)
+        : m_karma(std::move(karma)), m_answered(answered), m_deaf(deaf) {}
     void HandleMessage(const std::uint8_t* message, std::size_t length,
                        std::vector<MidiTimedBytes>* reply) override {
         const bool write = length > 4 && (message[4] == 0x4C || message[4] == 0x4D);
-        if (!write || m_writes++ < m_answered) {
+        const int index = write ? m_writes++ : 0;
+        if (!write || index < m_answered || index >= m_answered + m_deaf) {
             m_karma->HandleMessage(message, length, reply);
         }
     }
@@ -33,6 +35,7 @@ public:
 private:
     std::shared_ptr<VirtualKarma> m_karma;
     const int m_answered;
+    const int m_deaf;
     std::atomic<int> m_writes{0};
 };
 
@@ -173,12 +176,32 @@ TEST_F(RestoreWriteTest, AnUnansweredWriteIsNotKnownAndACancelWaitsForTheWriteUn
     EXPECT_EQ(silent.written, 3u);
     EXPECT_TRUE(silent.unknown);
     EXPECT_EQ(silent.reason,
-              "the Karma did not answer the write of Program Bank C, slot 002 within 300 ms; 3 "
-              "of 8 slots were written before it, and whether the Karma holds that slot now is "
-              "not known");
+              "the Karma did not answer the write of Program Bank C, slot 002 within 300 ms; "
+              "sent 3 times; 3 of 8 slots were written before it, and whether the Karma holds "
+              "that slot now is not known");
 
     download->Close();
     EXPECT_EQ(RestoreWrite(download->Link()).Write(plan, file).error, RestoreError::NotConnected);
+}
+
+TEST_F(RestoreWriteTest, AWriteLostOnTheWayIsSentAgainAndTheRestoreCompletes) {
+    // The fourth write and its first repeat are lost; the third try is taken.
+    Connect(std::make_shared<DeafKarma>(karma, 3, 2));
+    RestoreWrite writer(download->Link());
+    writer.SetSilenceMs(300);
+    std::vector<std::string> again;
+    const RestoreStatus status = writer.Write(plan, file, [&](const RestoreProgress& p) {
+        if (!p.again.empty()) {
+            again.push_back(p.again);
+        }
+    });
+    ASSERT_TRUE(status.Succeeded()) << status.reason;
+    EXPECT_EQ(status.written, 8u);
+    EXPECT_EQ(Restored().size(), 8u);
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[1],
+              "the Karma did not answer the write of Program Bank C, slot 002 within 300 ms; "
+              "sending it again (3 of 3)");
 }
 
 }  // namespace
