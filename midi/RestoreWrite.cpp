@@ -65,6 +65,8 @@ RestoreStatus RestoreWrite::Write(const RestorePlan& plan, const pcg::KarmaMemor
 
         // An unanswered write is sent again: storing the same record twice is harmless, and
         // the answer may be what was lost.
+        const std::string unanswered =
+            "the Karma did not answer the write of " + name + " within " + SilenceText(m_silenceMs);
         ExchangeResult result;
         for (int attempt = 1; attempt <= kTries; ++attempt) {
             if (attempt > 1) {
@@ -72,9 +74,8 @@ RestoreStatus RestoreWrite::Write(const RestorePlan& plan, const pcg::KarmaMemor
                     result.end = ExchangeEnd::Abandoned;
                     break;
                 }
-                state.again = "the Karma did not answer the write of " + name + " within " +
-                              SilenceText(m_silenceMs) + "; sending it again (" +
-                              std::to_string(attempt) + " of " + std::to_string(kTries) + ")";
+                state.again = unanswered + "; sending it again (" + std::to_string(attempt) +
+                              " of " + std::to_string(kTries) + ")";
                 report();
                 state.again.clear();
             }
@@ -116,9 +117,8 @@ RestoreStatus RestoreWrite::Write(const RestorePlan& plan, const pcg::KarmaMemor
             default:
                 status.unknown = true;
                 return fail(RestoreError::Silent, slot,
-                            "the Karma did not answer the write of " + name + " within " +
-                                SilenceText(m_silenceMs) + "; sent " + std::to_string(kTries) +
-                                " times; " + UnknownText(i, items));
+                            unanswered + "; sent " + std::to_string(kTries) + " times; " +
+                                UnknownText(i, items));
         }
         status.written = i + 1;
         state.done = true;

@@ -130,14 +130,23 @@ protected:
         }
         return lines;
     }
-    CPCGFrame* OpenDemoFile() {
+    // The demo file's bank view, in a window beside the Workstation window; null if it did not
+    // open.
+    CPCGBankView* OpenDemoFile() {
         CPCGFrame* pcg = app->frame->OpenPCGFile(BQ_DEMO_PCG);
-        if (pcg != nullptr) {
-            // Side by side, so that a drag can go from one to the other.
-            app->frame->MdiArea()->tileSubWindows();
-            RunFor(50);
+        if (pcg == nullptr) {
+            return nullptr;
         }
-        return pcg;
+        // Side by side, so that a drag can go from one to the other.
+        app->frame->MdiArea()->tileSubWindows();
+        RunFor(50);
+        return pcg->BankView();
+    }
+    // The file's Combination bank `bank`, expanded so that its slots can be dragged.
+    static QTreeWidgetItem* ExpandedBank(CPCGBankView* pcgView, int bank) {
+        QTreeWidgetItem* item = pcgView->topLevelItem(0)->child(bank);
+        pcgView->expandItem(item);
+        return item;
     }
 
     std::unique_ptr<ChildProcess> karma;
@@ -243,11 +252,9 @@ TEST_F(EndToEndView, ADragFromAPCGWindowAndASwapWriteExactlyTheirRecords) {
     // An instrument with its own (made-up) memory, so that what comes from the file differs.
     StartInstrument({"--rate", "312500", "--channel", "2", "--memory-out", memoryFile.Path()});
     Connect();
-    CPCGFrame* pcg = OpenDemoFile();
-    ASSERT_NE(pcg, nullptr);
-    CPCGBankView* pcgView = pcg->BankView();
-    QTreeWidgetItem* pcgBankA = pcgView->topLevelItem(0)->child(0);
-    pcgView->expandItem(pcgBankA);
+    CPCGBankView* pcgView = OpenDemoFile();
+    ASSERT_NE(pcgView, nullptr);
+    QTreeWidgetItem* pcgBankA = ExpandedBank(pcgView, 0);
     ASSERT_GT(pcgBankA->childCount(), 5);
     QTreeWidgetItem* wsBankB = Bank(kCombinations, 1);
     ASSERT_TRUE(Download(wsBankB));
@@ -309,11 +316,9 @@ TEST_F(EndToEndView, ACombinationWrittenWithItsProgramsIsUndoneWithThem) {
     ASSERT_FALSE(memoryFile.Path().empty());
     StartInstrument({"--rate", "0", "--memory-out", memoryFile.Path()});
     Connect();
-    CPCGFrame* pcg = OpenDemoFile();
-    ASSERT_NE(pcg, nullptr);
-    CPCGBankView* pcgView = pcg->BankView();
-    QTreeWidgetItem* pcgBankA = pcgView->topLevelItem(0)->child(0);
-    pcgView->expandItem(pcgBankA);
+    CPCGBankView* pcgView = OpenDemoFile();
+    ASSERT_NE(pcgView, nullptr);
+    QTreeWidgetItem* pcgBankA = ExpandedBank(pcgView, 0);
     QTreeWidgetItem* wsBankB = Bank(kCombinations, 1);
     ASSERT_TRUE(Download(wsBankB));
     VirtualKarma demo;
@@ -376,11 +381,9 @@ TEST_F(EndToEndView, ACombinationWrittenWithItsProgramsIsUndoneWithThem) {
 TEST_F(EndToEndView, AProgramTheInstrumentsBankCannotHoldIsNeitherOfferedNorWritten) {
     StartInstrument({"--rate", "0"});
     Connect();
-    CPCGFrame* pcg = OpenDemoFile();
-    ASSERT_NE(pcg, nullptr);
-    CPCGBankView* pcgView = pcg->BankView();
-    QTreeWidgetItem* pcgBankE = pcgView->topLevelItem(0)->child(4);
-    pcgView->expandItem(pcgBankE);
+    CPCGBankView* pcgView = OpenDemoFile();
+    ASSERT_NE(pcgView, nullptr);
+    QTreeWidgetItem* pcgBankE = ExpandedBank(pcgView, 4);
     QTreeWidgetItem* wsBankA = Bank(kCombinations, 0);
     ASSERT_TRUE(Download(wsBankA));
     KarmaLines();
@@ -448,11 +451,9 @@ TEST_F(EndToEndView, AWriteTheInstrumentRefusesGivesMessage163AndChangesNothing)
     ASSERT_FALSE(memoryFile.Path().empty());
     StartInstrument({"--rate", "0", "--fail-writes", "--memory-out", memoryFile.Path()});
     Connect();
-    CPCGFrame* pcg = OpenDemoFile();
-    ASSERT_NE(pcg, nullptr);
-    CPCGBankView* pcgView = pcg->BankView();
-    QTreeWidgetItem* pcgBankA = pcgView->topLevelItem(0)->child(0);
-    pcgView->expandItem(pcgBankA);
+    CPCGBankView* pcgView = OpenDemoFile();
+    ASSERT_NE(pcgView, nullptr);
+    QTreeWidgetItem* pcgBankA = ExpandedBank(pcgView, 0);
     QTreeWidgetItem* wsBankA = Bank(kCombinations, 0);
     ASSERT_TRUE(Download(wsBankA));
     const QString label2 = wsBankA->child(2)->text(0);
